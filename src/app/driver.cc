@@ -1,0 +1,53 @@
+#include "app/driver.h"
+
+#include "app/messages.h"
+
+namespace dwarfsift {
+
+void WriteLineFileHeader(OutputFile& file, const RunContext& run) {
+  file.Write(texts::kHeaderTool);
+  file.Write(texts::kHeaderVersion);
+  file.Write(run.echo_line);
+  if (!run.options.inline_delete) file.Write(texts::kHeaderInlineDelOff);
+  if (run.options.merge_duplicates) file.Write(texts::kHeaderViewMergeOn);
+}
+
+void WriteSymbolFileHeader(OutputFile& file, const RunContext& run) {
+  file.Write(texts::kHeaderTool);
+  file.Write(texts::kHeaderVersion);
+  file.Write(run.echo_line);
+  file.Write(texts::kHeaderMemberAdd);
+}
+
+void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> image,
+                   RunContext& run, SymbolMemberArea* members,
+                   ConversionState& state) {
+  MessageChannel& channel = run.channel;
+
+  OutputFile lxx;
+  if (!lxx.Create(names.lxx)) return;
+  WriteLineFileHeader(lxx, run);
+  OutputFile sym;
+  if (!sym.Create(names.sym)) return;
+  WriteSymbolFileHeader(sym, run);
+  OutputFile mot;
+  if (!names.mot.empty()) mot.Create(names.mot);
+
+  channel.EmitMessage(texts::kGetSection);
+  GetSection(image, state.elf, state.dwarf, channel, &sym);
+
+  // The phases below are announced in their fixed order; their work is
+  // added phase by phase.
+  if (!run.options.no_locals) channel.EmitMessage(texts::kGetDebugLocAll);
+  channel.EmitMessage(texts::kGetDebugSymTabAll);
+  channel.EmitMessage(texts::kGetDebugInfoAll);
+  channel.EmitMessage(texts::kGetDebugLineAll);
+
+  if (members != nullptr && members->exists()) {
+    OutputFile meb;
+    if (meb.Create(names.meb)) WriteSymbolFileHeader(meb, run);
+    channel.EmitMessage(texts::kGetDebugMemberAll);
+  }
+}
+
+}  // namespace dwarfsift

@@ -1,0 +1,37 @@
+// The conversion driver: creates the output files, writes their headers and
+// runs the phases in their fixed order, announcing each one.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "app/input_files.h"
+#include "app/output_file.h"
+#include "app/run_context.h"
+#include "dwarf/readers.h"
+#include "elf/elf_image.h"
+#include "symbols/member_area.h"
+#include "symbols/symbol_record.h"
+
+namespace dwarfsift {
+
+using SymbolMemberArea = MemberArea<SymbolRecord>;
+
+// What the phases of one conversion share besides the run context.
+struct ConversionState {
+  ElfImage elf;
+  DwarfParameters dwarf;
+};
+
+// The header of the LXX and LIN files.
+void WriteLineFileHeader(OutputFile& file, const RunContext& run);
+// The header of the SYM and MEB files.
+void WriteSymbolFileHeader(OutputFile& file, const RunContext& run);
+
+// Runs the phases over `image`. `members` is the member area, or null when it
+// could not be had (the member phase is then skipped).
+void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> image,
+                   RunContext& run, SymbolMemberArea* members,
+                   ConversionState& state);
+
+}  // namespace dwarfsift

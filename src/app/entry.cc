@@ -1,0 +1,79 @@
+#include "app/entry.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "app/driver.h"
+#include "app/input_files.h"
+#include "app/messages.h"
+#include "app/run_context.h"
+#include "app/text_match.h"
+
+namespace dwarfsift {
+
+int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
+  RunContext run;
+  MessageChannel& channel = run.channel;
+  channel.CaptureConsole(console_capture);
+
+  ParseCommandLine(argc, argv, run.options, run.echo_line, channel);
+  if (run.options.host_mailbox) {
+    run.options.host_mailbox = channel.OpenHostMailbox();
+  }
+  run.echo_line += '\n';
+  channel.EmitMessage(run.echo_line);
+  channel.EmitMessage(texts::kBanner);
+  if (run.options.input_name.empty()) {
+    channel.EmitMessage(texts::kUsage);
+    channel.CloseHostMailbox();
+    return kStatusNoInput;
+  }
+
+  LoadedInput input = LoadInputFile(run.options);
+  if (input.image.empty()) {
+    if (input.too_large) {
+      channel.EmitMessage(run.options.input_name +
+                          std::string(texts::kInputTooLargeSuffix));
+    } else {
+      channel.EmitMessage(run.options.input_name +
+                          std::string(texts::kMissingFileSuffix));
+    }
+    channel.CloseHostMailbox();
+    return kStatusNoInput;
+  }
+  const std::string_view image_text(reinterpret_cast<const char*>(input.image.data()),
+                                    input.image.size());
+  if (!StartsWith(image_text, "\x7F" "ELF")) {
+    channel.EmitMessage(texts::kNotElf);
+    channel.CloseHostMailbox();
+    return kStatusNotElf;
+  }
+
+  // The member area is optional: without it the member phase is skipped.
+  auto members = std::make_unique<SymbolMemberArea>();
+  if (!members->Create()) members.reset();
+
+  {
+    ConversionState state;
+    RunConversion(input.outputs, input.image, run, members.get(), state);
+  }
+  if (members != nullptr) members->Release();
+
+  if (!run.options.debug_trace) std::remove(input.outputs.lxx.c_str());
+
+  char closing[96];
+  std::snprintf(closing, sizeof closing, texts::kCompleteFormat,
+                static_cast<unsigned long>(run.counters.symbol_count),
+                static_cast<unsigned long>(run.counters.line_count));
+  channel.EmitMessage(closing);
+  channel.CloseHostMailbox();
+
+  if (run.counters.symbol_count == 0) std::remove(input.outputs.sym.c_str());
+  if (run.counters.line_count == 0) std::remove(input.outputs.lin.c_str());
+
+  if (run.counters.symbol_count == 0) return kStatusNoSymbol;
+  if (run.counters.line_count == 0) return kStatusNoLine;
+  return kStatusDone;
+}
+
+}  // namespace dwarfsift

@@ -1,0 +1,66 @@
+#include "app/host_mailbox.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace dwarfsift {
+
+bool HostMailbox::Open() {
+  Close();
+  lock_ = platform::NamedLock::CreateOrOpen(kMailboxLockName);
+  if (lock_ == nullptr) return false;
+  for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
+    block_ = platform::SharedBlock::OpenExisting(kMailboxBlockName);
+    if (block_ != nullptr) break;
+    if (attempt < kOpenAttempts) platform::SleepMilliseconds(1);
+  }
+  // A block too small for the slot would be written past its end.
+  if (block_ == nullptr || block_->size() < kSlotTextSize) {
+    Close();
+    return false;
+  }
+  block_->data()[0] = 0;  // the slot starts empty
+  return true;
+}
+
+void HostMailbox::Close() {
+  block_.reset();
+  lock_.reset();
+}
+
+bool HostMailbox::Send(std::string_view text) {
+  if (!is_open()) return false;
+  if (text.empty()) return true;  // an empty slot already says "no message"
+  const std::size_t n = std::min(text.size(), kSlotTextSize);
+  int lock_failures = 0;
+  bool slot_was_full = false;
+  std::uint32_t full_since = 0;
+  for (;;) {
+    if (lock_->TryLockBriefly()) {
+      std::uint8_t* slot = block_->data();
+      const bool empty = slot[0] == 0;
+      if (empty) {
+        std::memcpy(slot, text.data(), n);
+        std::memset(slot + n, 0, kSlotTextSize - n);
+      }
+      lock_->Unlock();
+      if (empty) return true;
+      // The host has not taken the previous message yet. Give it time, but
+      // not forever: a host that died would otherwise hang the tool.
+      const std::uint32_t now = platform::TickCount();
+      if (!slot_was_full) {
+        slot_was_full = true;
+        full_since = now;
+      } else if (now - full_since >= kFullSlotLimitMs) {
+        Close();
+        return false;
+      }
+      platform::SleepMilliseconds(1);
+    } else if (++lock_failures >= kLockFailureLimit) {
+      Close();
+      return false;
+    }
+  }
+}
+
+}  // namespace dwarfsift

@@ -1,0 +1,87 @@
+#include "app/input_files.h"
+
+#include <cstdio>
+#include <limits>
+
+#include "app/text_match.h"
+
+namespace dwarfsift {
+namespace {
+
+// Reads the whole file. Returns false when it cannot be opened, or when it
+// grows beyond what 32-bit positions can address (`too_large` is then set).
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes,
+                   bool& too_large) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) file = std::fopen(path.c_str(), "rb");  // once more
+  if (file == nullptr) return false;
+  constexpr std::size_t kChunk = 1 << 20;
+  constexpr std::size_t kLimit = std::numeric_limits<std::uint32_t>::max();
+  std::size_t used = 0;
+  for (;;) {
+    bytes.resize(used + kChunk);
+    const std::size_t n = std::fread(bytes.data() + used, 1, kChunk, file);
+    used += n;
+    if (n < kChunk) break;
+    if (used > kLimit) {
+      too_large = true;
+      break;
+    }
+  }
+  std::fclose(file);
+  bytes.resize(too_large ? 0 : used);
+  bytes.shrink_to_fit();
+  return !too_large;
+}
+
+}  // namespace
+
+OutputFileSet DeriveOutputFileSet(RunOptions& options) {
+  if (options.output_name.empty()) options.output_name = options.input_name;
+  if (FindExtension(options.input_name) == options.input_name.size()) {
+    options.input_name += ".x";
+  }
+  const std::string& base = options.output_name;
+  const std::size_t dot = FindExtension(base);
+  // Up to and including the extension dot, or the whole name and a dot.
+  const std::string stem =
+      dot == base.size() ? base + "." : base.substr(0, dot + 1);
+  OutputFileSet names;
+  names.lxx = stem + "LXX";
+  names.lin = stem + "LIN";
+  names.sym = stem + "SYM";
+  names.meb = stem + "MEB";
+  if (options.write_srecords) names.mot = stem + "mot";
+  return names;
+}
+
+std::uint32_t ClassifyInputName(std::string_view input_name) {
+  const std::size_t dot = FindExtension(input_name);
+  if (dot == input_name.size()) return 0;
+  const std::string_view extension = input_name.substr(dot + 1);
+  struct Kind {
+    std::string_view word;
+    std::uint32_t bit;
+  };
+  static constexpr Kind kKinds[] = {{"x", kInputKindX},
+                                    {"elf", kInputKindElf},
+                                    {"abs", kInputKindAbs},
+                                    {"out", kInputKindOut}};
+  for (const Kind& kind : kKinds) {
+    if (MatchWordNoCase(extension, kind.word)) return kind.bit;
+  }
+  return 0;
+}
+
+LoadedInput LoadInputFile(RunOptions& options) {
+  LoadedInput input;
+  input.outputs = DeriveOutputFileSet(options);
+  if (!ReadWholeFile(options.input_name, input.image, input.too_large)) {
+    input.image.clear();
+    return input;
+  }
+  input.input_kind = ClassifyInputName(options.input_name);
+  return input;
+}
+
+}  // namespace dwarfsift

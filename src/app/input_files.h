@@ -1,0 +1,50 @@
+// The output names of a run and the loading of the input file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/run_options.h"
+
+namespace dwarfsift {
+
+// The five output names; `mot` is empty unless S-records were asked for.
+struct OutputFileSet {
+  std::string lxx;
+  std::string lin;
+  std::string sym;
+  std::string meb;
+  std::string mot;
+};
+
+// The extension class of the input name (at most one bit is set).
+enum InputKind : std::uint32_t {
+  kInputKindX = 1,
+  kInputKindElf = 2,
+  kInputKindAbs = 4,
+  kInputKindOut = 8,
+};
+
+struct LoadedInput {
+  OutputFileSet outputs;
+  std::uint32_t input_kind = 0;
+  // The whole file; empty when it could not be read or holds no byte.
+  std::vector<std::uint8_t> image;
+  // The file was readable but too large for 32-bit positions.
+  bool too_large = false;
+};
+
+// Completes `options.output_name` (from the input name) and
+// `options.input_name` (".x" when it has no extension) and derives the
+// output names from the output name.
+OutputFileSet DeriveOutputFileSet(RunOptions& options);
+
+std::uint32_t ClassifyInputName(std::string_view input_name);
+
+// Derives the output names, completes the input name, classifies it and
+// reads the whole input file.
+LoadedInput LoadInputFile(RunOptions& options);
+
+}  // namespace dwarfsift

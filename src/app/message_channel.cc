@@ -1,0 +1,71 @@
+#include "app/message_channel.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace dwarfsift {
+namespace {
+
+// Formats into `buffer` (kFormattedTextLimit + 1 bytes) and returns the text,
+// cut at the limit.
+std::string_view FormatText(char* buffer, const char* format, va_list args) {
+  const int n = std::vsnprintf(buffer, kFormattedTextLimit + 1, format, args);
+  if (n < 0) return {};
+  return {buffer, static_cast<std::size_t>(n) < kFormattedTextLimit
+                      ? static_cast<std::size_t>(n)
+                      : kFormattedTextLimit};
+}
+
+}  // namespace
+
+void MessageChannel::EmitMessage(std::string_view text) {
+  if (mailbox_.is_open()) {
+    if (mailbox_.Send(text)) return;
+    // The host stopped answering: this message is lost, the rest go to the
+    // console.
+    options_.host_mailbox = false;
+    return;
+  }
+  WriteConsole(text);
+}
+
+void MessageChannel::WriteConsole(std::string_view text) {
+  if (console_capture_ != nullptr) {
+    console_capture_->append(text);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+bool MessageChannel::OpenHostMailbox() { return mailbox_.Open(); }
+
+void MessageChannel::CloseHostMailbox() { mailbox_.Close(); }
+
+void MessageChannel::TraceLine(OutputFile* file, const char* format, ...) {
+  if (!options_.debug_trace) return;
+  char buffer[kFormattedTextLimit + 1];
+  va_list args;
+  va_start(args, format);
+  const std::string_view text = FormatText(buffer, format, args);
+  va_end(args);
+  TraceText(file, text);
+}
+
+void MessageChannel::TraceText(OutputFile* file, std::string_view text) {
+  if (!options_.debug_trace) return;
+  if (file != nullptr) file->Write(text);
+  if (options_.echo_trace) EmitMessage(text);
+}
+
+void MessageChannel::WriteRecordLine(OutputFile* file, const char* format,
+                                     ...) {
+  char buffer[kFormattedTextLimit + 1];
+  va_list args;
+  va_start(args, format);
+  const std::string_view text = FormatText(buffer, format, args);
+  va_end(args);
+  if (file != nullptr) file->Write(text);
+  if (options_.debug_trace) EmitMessage(text);
+}
+
+}  // namespace dwarfsift

@@ -1,0 +1,75 @@
+// Where the tool's texts go.
+//
+// Messages go to standard output, or to the host debugger's mailbox while it
+// is open. Trace texts (only with "-d") go into the output file that the
+// running phase produces and, unless "-p", to the channel too. Record lines
+// always go to their file, and to the channel while tracing.
+//
+// The run counters behind the closing line live beside the channel.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/host_mailbox.h"
+#include "app/output_file.h"
+#include "app/run_options.h"
+
+#if defined(__GNUC__)
+#define DWARFSIFT_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define DWARFSIFT_PRINTF(fmt, args)
+#endif
+
+namespace dwarfsift {
+
+// Formatted trace and record texts are cut to this many bytes.
+inline constexpr std::size_t kFormattedTextLimit = 1023;
+
+class MessageChannel {
+ public:
+  explicit MessageChannel(RunOptions& options) : options_(options) {}
+
+  // Sends one finished text.
+  void EmitMessage(std::string_view text);
+
+  // Opens the host's mailbox; messages go there from now on. Returns whether
+  // it could be opened.
+  bool OpenHostMailbox();
+  void CloseHostMailbox();
+  bool mailbox_open() const { return mailbox_.is_open(); }
+
+  bool tracing() const { return options_.debug_trace; }
+
+  // Trace output: nothing at all (not even formatting) unless "-d".
+  void TraceLine(OutputFile* file, const char* format, ...)
+      DWARFSIFT_PRINTF(3, 4);
+  void TraceText(OutputFile* file, std::string_view text);
+
+  // A record line: always written to `file`, also sent to the channel while
+  // tracing, whatever "-p" says.
+  void WriteRecordLine(OutputFile* file, const char* format, ...)
+      DWARFSIFT_PRINTF(3, 4);
+
+  // Tests collect console output here instead of standard output.
+  void CaptureConsole(std::string* sink) { console_capture_ = sink; }
+
+ private:
+  void WriteConsole(std::string_view text);
+
+  RunOptions& options_;
+  HostMailbox mailbox_;
+  std::string* console_capture_ = nullptr;
+};
+
+// The counts of the closing line; they only grow.
+struct RunCounters {
+  std::uint32_t symbol_count = 0;
+  std::uint32_t line_count = 0;
+
+  void CountSymbol() { ++symbol_count; }
+  void CountLine() { ++line_count; }
+};
+
+}  // namespace dwarfsift

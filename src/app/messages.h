@@ -1,0 +1,94 @@
+// The texts the tool shows, kept in one place as the bytes that go out.
+//
+// The Japanese texts are Shift-JIS (code page 932) byte strings; the readable
+// wording stands in the comment above each line. A "\x5C" byte inside a
+// double-byte character is part of that character, not a backslash.
+#pragma once
+
+#include <string_view>
+
+namespace dwarfsift::texts {
+
+using namespace std::string_view_literals;
+
+inline constexpr std::string_view kBanner =
+    "KPIT-Gnu or GCC for RenesasRX ELF/Dwarf2or3 Symbol Converter Tool Ver5.00D\n"sv;
+
+// Shown when no input file is named.
+inline constexpr std::string_view kUsage =
+    // ファイル名が入力されていません。
+    "\x83t\x83@\x83" "C\x83\x8B\x96\xBC\x82\xAA\x93\xFC\x97\xCD\x82\xB3\x82\xEA\x82\xC4\x82\xA2\x82\xDC\x82\xB9\x82\xF1\x81" "B\n"
+    // >Dwarfsift Dir\FileName [-sw][-o Dir\OutFileName]
+    ">Dwarfsift Dir\x5C" "FileName [-sw][-o Dir\x5COutFileName]\n"
+    //  [-r] ディレクトリ情報を作成しない。
+    " [-r] \x83" "f\x83" "B\x83\x8C\x83N\x83g\x83\x8A\x8F\xEE\x95\xF1\x82\xF0\x8D\xEC\x90\xAC\x82\xB5\x82\xC8\x82\xA2\x81" "B\n"
+    //  [-i] 重複モジュール情報(Inline関数等)を削除する。
+    " [-i] \x8F" "d\x95\xA1\x83\x82\x83W\x83\x85\x81[\x83\x8B\x8F\xEE\x95\xF1(Inline\x8A\xD6\x90\x94\x93\x99)\x82\xF0\x8D\xED\x8F\x9C\x82\xB7\x82\xE9\x81" "B\n"
+    //  [-g] スタティック変数をグローバル化する。
+    " [-g] \x83X\x83^\x83" "e\x83" "B\x83" "b\x83N\x95\xCF\x90\x94\x82\xF0\x83O\x83\x8D\x81[\x83o\x83\x8B\x89\xBB\x82\xB7\x82\xE9\x81" "B\n"
+    //  [-f] 使用しているインクルードファイルを全てTovixに登録する。
+    " [-f] \x8Eg\x97p\x82\xB5\x82\xC4\x82\xA2\x82\xE9\x83" "C\x83\x93\x83N\x83\x8B\x81[\x83h\x83t\x83@\x83" "C\x83\x8B\x82\xF0\x91S\x82\xC4Tovix\x82\xC9\x93o\x98^\x82\xB7\x82\xE9\x81" "B\n"
+    //  [-m] 重複情報をTovixにマージする。[-i]時は無効になる。
+    " [-m] \x8F" "d\x95\xA1\x8F\xEE\x95\xF1\x82\xF0Tovix\x82\xC9\x83}\x81[\x83W\x82\xB7\x82\xE9\x81" "B[-i]\x8E\x9E\x82\xCD\x96\xB3\x8C\xF8\x82\xC9\x82\xC8\x82\xE9\x81" "B\n"
+    //  [-s] ラインシンボル情報をソートしない。
+    " [-s] \x83\x89\x83" "C\x83\x93\x83V\x83\x93\x83{\x83\x8B\x8F\xEE\x95\xF1\x82\xF0\x83\x5C\x81[\x83g\x82\xB5\x82\xC8\x82\xA2\x81" "B\n"
+    //  [-l] ローカルの全シンボル情報を作成しない。
+    " [-l] \x83\x8D\x81[\x83J\x83\x8B\x82\xCC\x91S\x83V\x83\x93\x83{\x83\x8B\x8F\xEE\x95\xF1\x82\xF0\x8D\xEC\x90\xAC\x82\xB5\x82\xC8\x82\xA2\x81" "B\n"
+    //  [-x] ローカルの構造体シンボル情報を作成しない。
+    " [-x] \x83\x8D\x81[\x83J\x83\x8B\x82\xCC\x8D\x5C\x91\xA2\x91\xCC\x83V\x83\x93\x83{\x83\x8B\x8F\xEE\x95\xF1\x82\xF0\x8D\xEC\x90\xAC\x82\xB5\x82\xC8\x82\xA2\x81" "B\n"
+    //  [-z] 構造体メンバ-のシンボル情報は作成しない。
+    " [-z] \x8D\x5C\x91\xA2\x91\xCC\x83\x81\x83\x93\x83o-\x82\xCC\x83V\x83\x93\x83{\x83\x8B\x8F\xEE\x95\xF1\x82\xCD\x8D\xEC\x90\xAC\x82\xB5\x82\xC8\x82\xA2\x81" "B\n"
+    ""sv;
+
+// Shown when the echoed command line reaches 255 characters.
+inline constexpr std::string_view kTooLong =
+    // ディレクトリ名およびファイル名が深く長すぎます。！！
+    "\x83" "f\x83" "B\x83\x8C\x83N\x83g\x83\x8A\x96\xBC\x82\xA8\x82\xE6\x82\xD1\x83t\x83@\x83" "C\x83\x8B\x96\xBC\x82\xAA\x90[\x82\xAD\x92\xB7\x82\xB7\x82\xAC\x82\xDC\x82\xB7\x81" "B\x81I\x81I\n"
+    ""sv;
+
+// Follows the input name when the input cannot be read or is empty.
+inline constexpr std::string_view kMissingFileSuffix =
+    //  ファイルが有りません！！
+    " \x83t\x83@\x83" "C\x83\x8B\x82\xAA\x97L\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81I\x81I\n"
+    ""sv;
+
+// Shown when the input does not start with the ELF signature.
+inline constexpr std::string_view kNotElf =
+    // 指定ファイルはELF/Dwarf2フォーマットでありません。
+    "\x8Ew\x92\xE8\x83t\x83@\x83" "C\x83\x8B\x82\xCD" "ELF/Dwarf2\x83t\x83H\x81[\x83}\x83" "b\x83g\x82\xC5\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81" "B\n"
+    ""sv;
+
+// Phase announcements, in the order the driver runs the phases.
+inline constexpr std::string_view kGetSection = "GetSection()\n"sv;
+inline constexpr std::string_view kGetDebugLocAll = "GetDebugLocAll()\n"sv;
+inline constexpr std::string_view kGetDebugSymTabAll = "GetDebugSymTabAll()\n"sv;
+inline constexpr std::string_view kGetDebugInfoAll = "GetDebugInfoAll()\n"sv;
+inline constexpr std::string_view kGetDebugLineAll = "GetDebugLineAll()\n"sv;
+inline constexpr std::string_view kGetDebugMemberAll = "GetDebugMemberAll()\n"sv;
+
+// printf format of the closing line: symbol count, line count.
+inline constexpr const char* kCompleteFormat = "complete symbols=%lu lines=%lu\n";
+
+// Our own reports on damaged ELF files (printf formats).
+inline constexpr const char* kElfHeaderIncomplete =
+    "ELF header incomplete: the file holds %u bytes!!\n";
+inline constexpr const char* kProgramHeadersOutside =
+    "Program header table [0x%X] lies outside the file!!\n";
+inline constexpr const char* kSectionHeadersOutside =
+    "Section header table [0x%X] lies outside the file!!\n";
+inline constexpr const char* kSectionNamesUnusable =
+    "Section name table [%u] unusable, no section located!!\n";
+inline constexpr const char* kSectionOutside =
+    "Section [%u] %s lies outside the file, skipped!!\n";
+// The input is readable but larger than 32-bit positions reach.
+inline constexpr std::string_view kInputTooLargeSuffix =
+    " is larger than 4 GB!!\n"sv;
+
+// File headers.
+inline constexpr std::string_view kHeaderTool = "/Orvik(KPIT-GNU-ELF)-Symbol-Converter\n"sv;
+inline constexpr std::string_view kHeaderVersion = "/Ver5.00D\n"sv;
+inline constexpr std::string_view kHeaderInlineDelOff = "/InlineDel=OFF\n"sv;
+inline constexpr std::string_view kHeaderViewMergeOn = "/ViewMerg=ON\n"sv;
+inline constexpr std::string_view kHeaderMemberAdd = "/MemberAdd\n"sv;
+
+}  // namespace dwarfsift::texts

@@ -1,0 +1,58 @@
+// The few operating-system services the tool needs, behind one interface:
+// a named lock and a named shared block (both shared with the host debugger),
+// a millisecond tick count and a short sleep. platform_posix.cc implements it
+// with POSIX named semaphores and shared memory ("/" + name), and
+// platform_win32.cc, compiled only on Windows, with named kernel objects.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace dwarfsift::platform {
+
+// Milliseconds from an arbitrary start; wraps around like a 32-bit counter.
+std::uint32_t TickCount();
+void SleepMilliseconds(unsigned milliseconds);
+
+// A system-wide lock known by name, created when it does not exist yet.
+class NamedLock {
+ public:
+  // Nullptr when the lock can be neither created nor opened.
+  static std::unique_ptr<NamedLock> CreateOrOpen(const char* name);
+  ~NamedLock();
+  NamedLock(const NamedLock&) = delete;
+  NamedLock& operator=(const NamedLock&) = delete;
+
+  // Waits at most one millisecond; true only when the lock was obtained.
+  bool TryLockBriefly();
+  void Unlock();
+
+  struct Impl;
+
+ private:
+  explicit NamedLock(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// A shared memory block that another process created under `name`, mapped
+// for reading and writing.
+class SharedBlock {
+ public:
+  // Nullptr when no such block exists or it cannot be mapped.
+  static std::unique_ptr<SharedBlock> OpenExisting(const char* name);
+  ~SharedBlock();
+  SharedBlock(const SharedBlock&) = delete;
+  SharedBlock& operator=(const SharedBlock&) = delete;
+
+  std::uint8_t* data() const;
+  std::size_t size() const;
+
+  struct Impl;
+
+ private:
+  explicit SharedBlock(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace dwarfsift::platform

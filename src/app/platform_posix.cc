@@ -1,0 +1,107 @@
+#include <fcntl.h>
+#include <semaphore.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <string>
+#include <thread>
+
+#include "app/platform.h"
+
+namespace dwarfsift::platform {
+namespace {
+
+std::string PosixName(const char* name) { return std::string("/") + name; }
+
+}  // namespace
+
+std::uint32_t TickCount() {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<std::uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+void SleepMilliseconds(unsigned milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+struct NamedLock::Impl {
+  sem_t* semaphore = SEM_FAILED;
+  std::string name;
+  bool created = false;  // this process made it, so it removes it again
+};
+
+NamedLock::NamedLock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+NamedLock::~NamedLock() {
+  if (impl_->semaphore != SEM_FAILED) sem_close(impl_->semaphore);
+  if (impl_->created) sem_unlink(impl_->name.c_str());
+}
+
+std::unique_ptr<NamedLock> NamedLock::CreateOrOpen(const char* name) {
+  auto impl = std::make_unique<Impl>();
+  impl->name = PosixName(name);
+  // A semaphore with count 1 serves as the mutex; the host may have made it.
+  impl->semaphore = sem_open(impl->name.c_str(), O_CREAT | O_EXCL, 0666, 1);
+  if (impl->semaphore != SEM_FAILED) {
+    impl->created = true;
+  } else if (errno == EEXIST) {
+    impl->semaphore = sem_open(impl->name.c_str(), 0);
+  }
+  if (impl->semaphore == SEM_FAILED) return nullptr;
+  return std::unique_ptr<NamedLock>(new NamedLock(std::move(impl)));
+}
+
+bool NamedLock::TryLockBriefly() {
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_nsec += 1000000;
+  if (deadline.tv_nsec >= 1000000000) {
+    deadline.tv_nsec -= 1000000000;
+    ++deadline.tv_sec;
+  }
+  while (sem_timedwait(impl_->semaphore, &deadline) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+void NamedLock::Unlock() { sem_post(impl_->semaphore); }
+
+struct SharedBlock::Impl {
+  std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+};
+
+SharedBlock::SharedBlock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+SharedBlock::~SharedBlock() {
+  if (impl_->data != nullptr) munmap(impl_->data, impl_->size);
+}
+
+std::unique_ptr<SharedBlock> SharedBlock::OpenExisting(const char* name) {
+  const int fd = shm_open(PosixName(name).c_str(), O_RDWR, 0);
+  if (fd < 0) return nullptr;
+  struct stat info {};
+  auto impl = std::make_unique<Impl>();
+  if (fstat(fd, &info) == 0 && info.st_size > 0) {
+    void* view = mmap(nullptr, static_cast<std::size_t>(info.st_size),
+                      PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (view != MAP_FAILED) {
+      impl->data = static_cast<std::uint8_t*>(view);
+      impl->size = static_cast<std::size_t>(info.st_size);
+    }
+  }
+  close(fd);  // the mapping stays valid without the descriptor
+  if (impl->data == nullptr) return nullptr;
+  return std::unique_ptr<SharedBlock>(new SharedBlock(std::move(impl)));
+}
+
+std::uint8_t* SharedBlock::data() const { return impl_->data; }
+std::size_t SharedBlock::size() const { return impl_->size; }
+
+}  // namespace dwarfsift::platform

@@ -1,0 +1,68 @@
+// Compiled only on Windows.
+#include <windows.h>
+
+#include "app/platform.h"
+
+namespace dwarfsift::platform {
+
+std::uint32_t TickCount() { return GetTickCount(); }
+
+void SleepMilliseconds(unsigned milliseconds) { SleepEx(milliseconds, FALSE); }
+
+struct NamedLock::Impl {
+  HANDLE mutex = nullptr;
+};
+
+NamedLock::NamedLock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+NamedLock::~NamedLock() {
+  if (impl_->mutex != nullptr) CloseHandle(impl_->mutex);
+}
+
+std::unique_ptr<NamedLock> NamedLock::CreateOrOpen(const char* name) {
+  auto impl = std::make_unique<Impl>();
+  // Not owned on creation; opens the host's mutex when it already exists.
+  impl->mutex = CreateMutexA(nullptr, FALSE, name);
+  if (impl->mutex == nullptr) return nullptr;
+  return std::unique_ptr<NamedLock>(new NamedLock(std::move(impl)));
+}
+
+bool NamedLock::TryLockBriefly() {
+  return WaitForSingleObject(impl_->mutex, 1) == WAIT_OBJECT_0;
+}
+
+void NamedLock::Unlock() { ReleaseMutex(impl_->mutex); }
+
+struct SharedBlock::Impl {
+  HANDLE mapping = nullptr;
+  std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+};
+
+SharedBlock::SharedBlock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+SharedBlock::~SharedBlock() {
+  if (impl_->data != nullptr) UnmapViewOfFile(impl_->data);
+  if (impl_->mapping != nullptr) CloseHandle(impl_->mapping);
+}
+
+std::unique_ptr<SharedBlock> SharedBlock::OpenExisting(const char* name) {
+  auto impl = std::make_unique<Impl>();
+  impl->mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
+  if (impl->mapping == nullptr) return nullptr;
+  void* view = MapViewOfFile(impl->mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  if (view == nullptr) {
+    CloseHandle(impl->mapping);
+    return nullptr;
+  }
+  MEMORY_BASIC_INFORMATION info{};
+  VirtualQuery(view, &info, sizeof info);
+  impl->data = static_cast<std::uint8_t*>(view);
+  impl->size = info.RegionSize;
+  return std::unique_ptr<SharedBlock>(new SharedBlock(std::move(impl)));
+}
+
+std::uint8_t* SharedBlock::data() const { return impl_->data; }
+std::size_t SharedBlock::size() const { return impl_->size; }
+
+}  // namespace dwarfsift::platform

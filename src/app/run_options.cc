@@ -1,0 +1,107 @@
+#include "app/run_options.h"
+
+#include <cctype>
+
+#include "app/message_channel.h"
+#include "app/messages.h"
+
+namespace dwarfsift {
+namespace {
+
+// Applies an option that is matched as a whole word. Returns false when `arg`
+// is none of them.
+bool ApplyFlag(std::string_view arg, RunOptions& o) {
+  struct Flag {
+    std::string_view text;
+    void (*apply)(RunOptions&);
+  };
+  static constexpr Flag kFlags[] = {
+      {"-d", [](RunOptions& r) { r.debug_trace = true; }},
+      {"-p", [](RunOptions& r) { r.echo_trace = false; }},
+      {"-a", [](RunOptions& r) { r.write_srecords = true; }},
+      {"-adef", [](RunOptions& r) { r.host_mailbox = true; }},
+      {"-2", [](RunOptions& r) { r.pointer_size = 2; }},
+      {"-r", [](RunOptions& r) { r.directory_info = false; }},
+      {"-s", [](RunOptions& r) { r.sort_lines = false; }},
+      {"-g", [](RunOptions& r) { r.global_statics = true; }},
+      {"-i", [](RunOptions& r) { r.inline_delete = true; }},
+      {"-f", [](RunOptions& r) { r.all_includes = true; }},
+      {"-m", [](RunOptions& r) { r.merge_duplicates = true; }},
+      {"-l", [](RunOptions& r) { r.no_locals = true; }},
+      {"-x", [](RunOptions& r) { r.no_local_structs = true; }},
+      {"-z", [](RunOptions& r) { r.no_members = true; }},
+      {"-e", [](RunOptions& r) { r.entry_positions = true; }},
+  };
+  for (const Flag& flag : kFlags) {
+    if (arg == flag.text) {
+      flag.apply(o);
+      return true;
+    }
+  }
+  return false;
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+HexParse ParseHexValue(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == '0') ++i;
+  if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) {
+    ++i;
+    while (i < text.size() && text[i] == '0') ++i;
+  }
+  std::uint32_t value = 0;
+  int digits = 0;
+  for (; i < text.size(); ++i) {
+    const int digit = HexDigitValue(text[i]);
+    if (digit < 0) break;
+    if (++digits > 8) return {0xFFFFFFFFu, i + 1};
+    value = (value << 4) | static_cast<std::uint32_t>(digit);
+  }
+  return {value, i};
+}
+
+void ParseCommandLine(int argc, const char* const* argv, RunOptions& options,
+                      std::string& echo_line, MessageChannel& channel) {
+  options.input_name.clear();
+  options.output_name.clear();
+  echo_line = "/usage: ";
+  if (argc > 0 && argv[0] != nullptr) echo_line += argv[0];
+
+  bool expect_output_name = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i] != nullptr ? argv[i] : "";
+    echo_line += ' ';
+    echo_line += arg;
+    if (echo_line.size() >= kEchoLineLimit) {
+      channel.EmitMessage(texts::kTooLong);
+      return;  // later arguments are ignored, and -i keeps -m as it is
+    }
+    if (ApplyFlag(arg, options)) continue;
+    if (arg.starts_with("-?")) {
+      options.trace_trigger = true;
+      options.trace_trigger_pos = ParseHexValue(arg.substr(2)).value;
+      continue;
+    }
+    if (arg == "-o") {
+      expect_output_name = true;
+      continue;
+    }
+    if (expect_output_name) {
+      options.output_name = arg;
+      expect_output_name = false;
+    } else {
+      options.input_name = arg;
+    }
+  }
+  if (options.inline_delete) options.merge_duplicates = false;
+}
+
+}  // namespace dwarfsift

@@ -1,0 +1,57 @@
+// The switches and names of one run, parsed from the command line.
+//
+// RunOptions is filled once by ParseCommandLine and then read by every phase.
+// A few flags are changed later on purpose: `debug_trace` by the trace
+// trigger of the unit walk, `no_local_structs` and `no_members` by its member
+// limit.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace dwarfsift {
+
+class MessageChannel;
+
+struct RunOptions {
+  bool debug_trace = false;      // -d
+  bool echo_trace = true;        // -p switches off
+  bool write_srecords = false;   // -a
+  bool host_mailbox = false;     // -adef
+  std::int32_t pointer_size = 4; // -2 sets 2
+  bool directory_info = true;    // -r switches off
+  bool sort_lines = true;        // -s switches off; no phase consults it
+  bool global_statics = false;   // -g
+  bool inline_delete = false;    // -i
+  bool all_includes = false;     // -f
+  bool merge_duplicates = false; // -m; never together with -i
+  bool no_locals = false;        // -l
+  bool trace_trigger = false;    // -?<hex>
+  std::uint32_t trace_trigger_pos = 0;
+  bool no_local_structs = false; // -x
+  bool no_members = false;       // -z
+  bool entry_positions = false;  // -e
+  std::string input_name;
+  std::string output_name;
+};
+
+// The echoed command line stays below this many characters.
+inline constexpr std::size_t kEchoLineLimit = 255;
+
+// Fills `options` and `echo_line` ("/usage: ", the program path and each
+// argument after a blank, without the final newline) from argv. When the echo
+// line reaches kEchoLineLimit characters, the too-long message goes to
+// `channel` and the remaining arguments are ignored.
+void ParseCommandLine(int argc, const char* const* argv, RunOptions& options,
+                      std::string& echo_line, MessageChannel& channel);
+
+struct HexParse {
+  std::uint32_t value;
+  std::size_t stop;  // index in the text where reading stopped
+};
+// Hexadecimal with an optional "0x" prefix and leading zeros; more than eight
+// significant digits saturate to 0xFFFFFFFF.
+HexParse ParseHexValue(std::string_view text);
+
+}  // namespace dwarfsift

@@ -1,0 +1,40 @@
+#include "app/text_match.h"
+
+namespace dwarfsift {
+namespace {
+
+char UpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+}  // namespace
+
+std::optional<std::size_t> StartsWith(std::string_view text,
+                                      std::string_view prefix) {
+  if (!text.starts_with(prefix)) return std::nullopt;
+  return prefix.size();
+}
+
+std::optional<std::size_t> MatchWordNoCase(std::string_view text,
+                                           std::string_view word) {
+  if (text.size() < word.size()) return std::nullopt;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (UpperAscii(text[i]) != UpperAscii(word[i])) return std::nullopt;
+  }
+  if (text.size() > word.size()) {
+    const auto next = static_cast<unsigned char>(text[word.size()]);
+    if (next > 32 && next < 128) return std::nullopt;
+  }
+  return word.size();
+}
+
+std::size_t FindExtension(std::string_view path) {
+  for (std::size_t i = path.size(); i-- > 0;) {
+    const char c = path[i];
+    if (c == '.') return i;
+    if (c == '\\' || c == '/') return path.size();
+  }
+  return path.size();
+}
+
+}  // namespace dwarfsift

@@ -1,0 +1,27 @@
+// The small text tests shared by the whole tool.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+namespace dwarfsift {
+
+// When `text` begins with `prefix` (byte for byte), the position just after
+// the prefix. An empty prefix matches at the start.
+std::optional<std::size_t> StartsWith(std::string_view text,
+                                      std::string_view prefix);
+
+// When `text` begins with `word`, ASCII letters compared without regard to
+// case, and the byte after the word is a control or blank (code 32 or less),
+// a byte of 128 or more, or the end of the text: the position after the word.
+std::optional<std::size_t> MatchWordNoCase(std::string_view text,
+                                           std::string_view word);
+
+// The position of the extension dot of `path`, or path.size() when it has
+// none. Both "\" and "/" separate directories, so a dot inside a directory
+// name is never an extension dot. The scan is bytewise: a 0x5C byte always
+// counts as "\".
+std::size_t FindExtension(std::string_view path);
+
+}  // namespace dwarfsift

@@ -1,0 +1,110 @@
+// The ELF container: header, program and section headers, and the sections
+// the later phases read.
+//
+// GetSection is the first phase of a conversion. It fixes the byte order and
+// the DWARF parameters, copies both header tables, names the sections and
+// locates .debug_info, .debug_abbrev, .debug_line, .debug_loc, .debug_str,
+// .symtab and .strtab by their exact names. Every header field, table offset,
+// stride and section extent is checked against the image before it is used:
+// a table or section outside the file is reported and left out, never read.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "dwarf/readers.h"
+
+namespace dwarfsift {
+
+class MessageChannel;
+class OutputFile;
+
+struct ElfHeader {
+  std::uint32_t e_type = 0;
+  std::uint32_t e_machine = 0;  // normalised, see NormaliseMachine
+  std::uint32_t e_version = 0;
+  std::uint32_t e_entry = 0;
+  std::uint32_t e_phoff = 0;
+  std::uint32_t e_shoff = 0;
+  std::uint32_t e_flags = 0;
+  std::uint32_t e_ehsize = 0;
+  std::uint32_t e_phentsize = 0;
+  std::uint32_t e_phnum = 0;
+  std::uint32_t e_shentsize = 0;
+  std::uint32_t e_shnum = 0;
+  std::uint32_t e_shstrndx = 0;
+};
+
+struct ProgramHeader {
+  std::uint32_t p_type, p_offset, p_vaddr, p_paddr, p_filesz, p_memsz, p_flags,
+      p_align;
+};
+
+struct SectionHeader {
+  std::uint32_t sh_name, sh_type, sh_flags, sh_addr, sh_offset, sh_size,
+      sh_link, sh_info, sh_addralign, sh_entsize;
+};
+
+// A located section. Index 0 means "not found". A section is only located
+// when its bytes lie inside the image.
+struct SectionView {
+  std::uint32_t index = 0;
+  std::uint32_t offset = 0;
+  std::uint32_t size = 0;
+  std::uint32_t start = 0;  // image position of the first byte
+  std::uint32_t end = 0;    // start + size
+
+  bool found() const { return index != 0; }
+  // Most readers also treat a section at file offset 0 as absent.
+  bool present() const { return index != 0 && offset != 0; }
+};
+
+// Machine codes after normalisation.
+inline constexpr std::uint32_t kMachineSh = 42;
+inline constexpr std::uint32_t kMachineH8300 = 46;
+inline constexpr std::uint32_t kMachineH8300H = 47;
+inline constexpr std::uint32_t kMachineH8S = 48;
+inline constexpr std::uint32_t kMachineArm = 80;
+inline constexpr std::uint32_t kMachineRx = 173;
+
+// Only the ELF tables may hold more entries than this; beyond it the file is
+// rejected.
+inline constexpr std::uint32_t kMaxElfTableEntries = 1024;
+
+struct ElfImage {
+  std::span<const std::uint8_t> bytes;
+  ByteOrder byte_order = ByteOrder::kLittle;
+  bool header_read = false;
+  ElfHeader header;
+  std::vector<ProgramHeader> program_headers;
+  std::vector<SectionHeader> section_headers;
+  std::vector<std::string_view> section_names;
+
+  SectionView debug_info;
+  SectionView debug_abbrev;
+  SectionView debug_line;
+  SectionView debug_loc;
+  SectionView debug_str;
+  SectionView symtab;
+  SectionView strtab;
+
+  // A cursor over the located section (empty when it was not located).
+  ByteCursor Cursor(const SectionView& section) const {
+    return ByteCursor(bytes, byte_order).View(section.start, section.end);
+  }
+};
+
+// The machine code that selects the register names: RX keeps its code, every
+// other file is classified by its flags alone.
+std::uint32_t NormaliseMachine(std::uint32_t e_machine, std::uint32_t e_flags);
+
+// The section phase. Writes the trace (with "-d") and the DWARF version line
+// to `sym_file`. Returns false when the header is rejected; the sections
+// located so far (none, then) are what later phases see.
+bool GetSection(std::span<const std::uint8_t> image, ElfImage& elf,
+                DwarfParameters& dwarf, MessageChannel& channel,
+                OutputFile* sym_file);
+
+}  // namespace dwarfsift

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite twice: in the normal build and in the
+# AddressSanitizer + UndefinedBehaviorSanitizer build.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+tools/install_build_deps.sh
+for preset in default asan; do
+    echo "=== $preset build ==="
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset" -j "$(nproc)"
+done
