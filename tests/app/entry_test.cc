@@ -1,0 +1,159 @@
+// The whole run, from the command line to the files left behind and the
+// exit status.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/driver.h"
+#include "app/entry.h"
+#include "app/messages.h"
+#include "test_support.h"
+
+namespace dwarfsift {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScratchDir;
+
+struct ToolRun {
+  int status;
+  std::string console;
+};
+
+ToolRun RunTool(std::vector<std::string> args) {
+  std::vector<const char*> argv{"dwarfsift"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  ToolRun run;
+  run.status = RunEntry(static_cast<int>(argv.size()), argv.data(), &run.console);
+  return run;
+}
+
+std::string Banner() { return std::string(texts::kBanner); }
+
+const std::string kElf = testing::TestDataPath("arm_le_dw3_o0.elf");
+
+TEST(Entry, NoInputShowsUsage) {
+  const ToolRun run = RunTool({});
+  EXPECT_EQ(run.status, kStatusNoInput);
+  EXPECT_EQ(run.console, "/usage: dwarfsift\n" + Banner() + std::string(texts::kUsage));
+
+  // The real binary: status -1 is 255, and standard output carries the
+  // same bytes untranslated.
+  int status = 0;
+  const std::string out = testing::RunCommand(std::string(DWARFSIFT_BINARY), &status);
+  EXPECT_EQ(status, 255);
+  EXPECT_EQ(out, "/usage: " + std::string(DWARFSIFT_BINARY) + "\n" + Banner() +
+                     std::string(texts::kUsage));
+}
+
+TEST(Entry, UnreadableInputs) {
+  ScratchDir dir;
+  // An unlisted option is a name; ".x" is added to it.
+  int status = 0;
+  std::string out = testing::RunCommand(
+      "cd " + dir.path() + " && " + DWARFSIFT_BINARY + " -q", &status);
+  EXPECT_EQ(status, 255);
+  EXPECT_EQ(out, "/usage: " + std::string(DWARFSIFT_BINARY) + " -q\n" + Banner() +
+                     "-q.x" + std::string(texts::kMissingFileSuffix));
+
+  testing::WriteFileBytes(dir.File("empty.elf"), "");
+  ToolRun run = RunTool({dir.File("empty.elf")});
+  EXPECT_EQ(run.status, kStatusNoInput);
+  EXPECT_TRUE(run.console.ends_with(dir.File("empty.elf") +
+                                    std::string(texts::kMissingFileSuffix)));
+
+  for (const char* content : {"\x7F" "EL", "plain text\n"}) {
+    testing::WriteFileBytes(dir.File("bad.elf"), content);
+    run = RunTool({dir.File("bad.elf")});
+    EXPECT_EQ(run.status, kStatusNotElf) << content;
+    EXPECT_TRUE(run.console.ends_with(std::string(texts::kNotElf))) << content;
+    EXPECT_FALSE(fs::exists(dir.File("bad.SYM")));
+  }
+}
+
+TEST(Entry, RealElfRunsEveryPhaseAndCleansUp) {
+  ScratchDir dir;
+  const std::string out = dir.File("out");
+  const ToolRun run = RunTool({kElf, "-o", out});
+  EXPECT_EQ(run.status, kStatusNoSymbol);
+  EXPECT_EQ(run.console, "/usage: dwarfsift " + kElf + " -o " + out + "\n" + Banner() +
+                             "GetSection()\nGetDebugLocAll()\nGetDebugSymTabAll()\n"
+                             "GetDebugInfoAll()\nGetDebugLineAll()\nGetDebugMemberAll()\n"
+                             "complete symbols=0 lines=0\n");
+  // No symbol and no line: SYM and LIN go, the LXX goes without -d; the MEB
+  // file stays with its header.
+  EXPECT_FALSE(fs::exists(out + ".SYM"));
+  EXPECT_FALSE(fs::exists(out + ".LIN"));
+  EXPECT_FALSE(fs::exists(out + ".LXX"));
+  EXPECT_EQ(testing::ReadFileText(out + ".MEB"),
+            "/Orvik(KPIT-GNU-ELF)-Symbol-Converter\r\n/Ver5.00D\r\n/usage: dwarfsift " + kElf +
+                " -o " + out + "\r\n/MemberAdd\r\n");
+}
+
+TEST(Entry, TraceKeepsTheLineFileAndOptionsShapeItsHeader) {
+  struct Case {
+    std::vector<std::string> options;
+    std::string header_tail;
+    bool loc_phase;
+  } cases[] = {
+      {{"-d"}, "/InlineDel=OFF\r\n", true},
+      {{"-d", "-i"}, "", true},
+      {{"-d", "-m"}, "/InlineDel=OFF\r\n/ViewMerg=ON\r\n", true},
+      {{"-d", "-m", "-i"}, "", true},
+      {{"-d", "-l"}, "/InlineDel=OFF\r\n", false},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {kElf, "-o", dir.File("t")});
+    std::string echo = "/usage: dwarfsift";
+    for (const std::string& arg : args) echo += " " + arg;
+    const ToolRun run = RunTool(args);
+    EXPECT_EQ(run.status, kStatusNoSymbol);
+    EXPECT_EQ(testing::ReadFileText(dir.File("t.LXX")),
+              "/Orvik(KPIT-GNU-ELF)-Symbol-Converter\r\n/Ver5.00D\r\n" + echo + "\r\n" +
+                  c.header_tail)
+        << echo;
+    EXPECT_EQ(run.console.find("GetDebugLocAll()\n") != std::string::npos, c.loc_phase) << echo;
+    // The trace is echoed to the console.
+    EXPECT_NE(run.console.find("/<<<<<<<<<< ELF Header >>>>>>>>>>\n"), std::string::npos);
+  }
+}
+
+TEST(Entry, UncreatableOutputsEndWithNoSymbol) {
+  ScratchDir dir;
+  const ToolRun run = RunTool({kElf, "-o", dir.File("missing/dir/out")});
+  EXPECT_EQ(run.status, kStatusNoSymbol);
+  EXPECT_EQ(run.console.find("GetSection()"), std::string::npos);
+  EXPECT_TRUE(run.console.ends_with("complete symbols=0 lines=0\n"));
+}
+
+TEST(Driver, WritesHeadersAndVersionLine) {
+  ScratchDir dir;
+  RunContext run;
+  std::string console;
+  run.channel.CaptureConsole(&console);
+  run.echo_line = "/usage: x\n";
+  run.options.write_srecords = true;
+  RunOptions& options = run.options;
+  options.input_name = kElf;
+  options.output_name = dir.File("d");
+  const OutputFileSet names = DeriveOutputFileSet(options);
+  const std::vector<std::uint8_t> image = testing::ReadFileBytes(kElf);
+  ConversionState state;
+  RunConversion(names, image, run, nullptr, state);
+
+  EXPECT_EQ(testing::ReadFileText(names.sym),
+            "/Orvik(KPIT-GNU-ELF)-Symbol-Converter\r\n/Ver5.00D\r\n/usage: x\r\n"
+            "/MemberAdd\r\n/Dwarf-Version[3]\r\n");
+  EXPECT_TRUE(fs::exists(names.mot));
+  // Without a member area there is no member phase and no MEB file.
+  EXPECT_EQ(console.find("GetDebugMemberAll()"), std::string::npos);
+  EXPECT_FALSE(fs::exists(names.meb));
+  EXPECT_TRUE(state.elf.debug_info.found());
+}
+
+}  // namespace
+}  // namespace dwarfsift
