@@ -10,7 +10,7 @@ cmake --build --preset default --target dwarfsift
 mkdir -p out/example
 rm -f out/example/blinky.*
 status=0
-build/dwarfsift -a examples/blinky.elf -o out/example/blinky || status=$?
+build/dwarfsift examples/blinky.elf -o out/example/blinky || status=$?
 echo
 echo "exit status: $status"
 echo "files written:"
