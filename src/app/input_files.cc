@@ -1,6 +1,7 @@
 #include "app/input_files.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 
 #include "app/text_match.h"
@@ -15,22 +16,26 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes,
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) file = std::fopen(path.c_str(), "rb");  // once more
   if (file == nullptr) return false;
-  constexpr std::size_t kChunk = 1 << 20;
-  constexpr std::size_t kLimit = std::numeric_limits<std::uint32_t>::max();
+  constexpr std::uint64_t kLimit = std::numeric_limits<std::uint32_t>::max();
+  // The size is only a hint (the file may change while it is read); one
+  // byte more tells whether the end was reached.
+  std::error_code error;
+  const std::uint64_t hint = std::filesystem::file_size(path, error);
+  std::size_t chunk = error || hint > kLimit ? (1u << 20) : static_cast<std::size_t>(hint) + 1;
   std::size_t used = 0;
   for (;;) {
-    bytes.resize(used + kChunk);
-    const std::size_t n = std::fread(bytes.data() + used, 1, kChunk, file);
+    bytes.resize(used + chunk);
+    const std::size_t n = std::fread(bytes.data() + used, 1, chunk, file);
     used += n;
-    if (n < kChunk) break;
+    if (n < chunk) break;
     if (used > kLimit) {
       too_large = true;
       break;
     }
+    chunk = 1u << 20;
   }
   std::fclose(file);
   bytes.resize(too_large ? 0 : used);
-  bytes.shrink_to_fit();
   return !too_large;
 }
 
