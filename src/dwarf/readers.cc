@@ -12,7 +12,7 @@ std::uint32_t ReadUleb128(ByteCursor& cursor) {
     if ((byte & 0x80) == 0) return result;
   }
   cursor.Skip(1);  // ran off the view: mark the cursor exhausted
-  return result;
+  return 0;        // an incomplete number reads as zero, like every read
 }
 
 std::int32_t ReadSleb128(ByteCursor& cursor) {
@@ -21,8 +21,8 @@ std::int32_t ReadSleb128(ByteCursor& cursor) {
   std::uint8_t byte = 0;
   for (;;) {
     if (cursor.AtEnd()) {
-      cursor.Skip(1);
-      return static_cast<std::int32_t>(result);
+      cursor.Skip(1);  // ran off the view: exhausted, and the value is zero
+      return 0;
     }
     byte = cursor.ReadByte();
     if (shift < 32) result |= static_cast<std::uint32_t>(byte & 0x7F) << shift;

@@ -3,7 +3,8 @@
 // ReadUleb128, ReadSleb128 and ReadFixed are the lowest layer of all
 // decoding; the ELF header and symbol-table readers use ReadFixed as well.
 // They consume from a ByteCursor and never read outside its view (see
-// byte_cursor.h for what an out-of-range read yields).
+// byte_cursor.h for what an out-of-range read yields; a LEB128 number whose
+// continuation runs off the view reads as zero as well).
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,320 @@
+#include "mailbox_host.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <semaphore.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+extern char** environ;
+
+namespace dwarfsift::mailbox_testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+std::string ErrnoText(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
+
+// Holds an exclusive lock on a file shared by every process that uses this
+// host, so that their runs never overlap.
+class RunSerializer {
+ public:
+  RunSerializer() {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "dwarfsift-mailbox-host.lock")
+            .string();
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ >= 0) {
+      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~RunSerializer() {
+    if (fd_ >= 0) close(fd_);  // releases the lock
+  }
+  RunSerializer(const RunSerializer&) = delete;
+  RunSerializer& operator=(const RunSerializer&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+void RemoveNames() {
+  sem_unlink(kHostLockName);
+  shm_unlink(kHostBlockName);
+}
+
+// The host's side of the block and the lock; both names are removed when it
+// goes.
+struct HostObjects {
+  std::uint8_t* block = nullptr;
+  std::size_t size = 0;
+  sem_t* lock = SEM_FAILED;
+  bool lock_held = false;
+
+  ~HostObjects() {
+    if (lock_held) sem_post(lock);
+    if (lock != SEM_FAILED) sem_close(lock);
+    if (block != nullptr) munmap(block, size);
+    RemoveNames();
+  }
+
+  std::string Create(const HostOptions& options) {
+    const int fd = shm_open(kHostBlockName, O_RDWR | O_CREAT | O_EXCL, 0600);
+    if (fd < 0) return ErrnoText("shm_open");
+    if (ftruncate(fd, static_cast<off_t>(options.block_size)) != 0) {
+      const std::string error = ErrnoText("ftruncate");
+      close(fd);
+      return error;
+    }
+    void* view = mmap(nullptr, options.block_size, PROT_READ | PROT_WRITE,
+                      MAP_SHARED, fd, 0);
+    close(fd);
+    if (view == MAP_FAILED) return ErrnoText("mmap");
+    block = static_cast<std::uint8_t*>(view);
+    size = options.block_size;
+    // Everything but an empty slot marker is filled with a visible byte: the
+    // tool must zero-fill behind each text and never touch byte 255. A host
+    // that reads nothing leaves byte 0 full too, so that the tool has to
+    // empty the slot when it opens it.
+    std::memset(block, kFillByte, size);
+    if (options.mode == HostMode::kNormal) block[0] = 0;
+
+    lock = sem_open(kHostLockName, O_CREAT | O_EXCL, 0600, 1);
+    if (lock == SEM_FAILED) return ErrnoText("sem_open");
+    if (options.mode == HostMode::kHoldLock) {
+      while (sem_wait(lock) != 0) {
+        if (errno != EINTR) return ErrnoText("sem_wait");
+      }
+      lock_held = true;
+    }
+    return {};
+  }
+
+  // One poll of a host that empties the slot: under the lock, takes the
+  // message if there is one.
+  void Collect(HostRun& run) {
+    // The tool holds the lock only for a moment; give up after 200 ms and
+    // try again at the next poll.
+    const Clock::time_point start = Clock::now();
+    while (sem_trywait(lock) != 0) {
+      if ((errno != EAGAIN && errno != EINTR) || MillisecondsSince(start) > 200) {
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    if (block[0] != 0) {
+      const char* text = reinterpret_cast<const char*>(block);
+      const std::size_t length = strnlen(text, kSlotText);
+      run.messages.emplace_back(text, length);
+      for (std::size_t i = length; i < kSlotText; ++i) {
+        if (block[i] != 0) {
+          ++run.dirty_tails;
+          break;
+        }
+      }
+      block[0] = 0;
+    }
+    sem_post(lock);
+  }
+};
+
+struct ChildPipe {
+  int read_end = -1;
+  int write_end = -1;
+  std::string* sink = nullptr;
+
+  ~ChildPipe() {
+    if (read_end >= 0) close(read_end);
+    if (write_end >= 0) close(write_end);
+  }
+  bool Open(std::string* to) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    read_end = fds[0];
+    write_end = fds[1];
+    sink = to;
+    return true;
+  }
+  // Reads what is there; closes the read end at end of file.
+  void Drain() {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = read(read_end, buffer, sizeof buffer);
+      if (n > 0) {
+        sink->append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0) {
+        close(read_end);
+        read_end = -1;
+        return;
+      } else if (errno != EINTR) {
+        return;  // EAGAIN: nothing more for now
+      }
+    }
+  }
+};
+
+// Waits up to `timeout_ms` for output and takes what arrived. Returns false
+// when both pipes are closed.
+bool PumpOutput(ChildPipe* pipes, int timeout_ms) {
+  pollfd fds[2];
+  ChildPipe* owners[2];
+  nfds_t n = 0;
+  for (int i = 0; i < 2; ++i) {
+    if (pipes[i].read_end < 0) continue;
+    fds[n] = {pipes[i].read_end, POLLIN, 0};
+    owners[n] = &pipes[i];
+    ++n;
+  }
+  if (n == 0) return false;
+  if (poll(fds, n, timeout_ms) > 0) {
+    for (nfds_t i = 0; i < n; ++i) {
+      if (fds[i].revents != 0) owners[i]->Drain();
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+HostRun RunWithHost(const HostOptions& options, const std::string& binary,
+                    const std::vector<std::string>& args) {
+  HostRun run;
+  RunSerializer serializer;
+  RemoveNames();  // left over from a run that was killed
+
+  HostObjects host;
+  if (options.mode != HostMode::kNoHost) {
+    run.error = host.Create(options);
+    if (!run.error.empty()) return run;
+  }
+
+  ChildPipe pipes[2];
+  if (!pipes[0].Open(&run.out) || !pipes[1].Open(&run.err)) {
+    run.error = ErrnoText("pipe2");
+    return run;
+  }
+
+  std::vector<std::string> words;
+  words.push_back(options.argv0.empty() ? binary : options.argv0);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, pipes[0].write_end, 1);
+  posix_spawn_file_actions_adddup2(&actions, pipes[1].write_end, 2);
+
+  const Clock::time_point start = Clock::now();
+  pid_t pid = -1;
+  const int spawn_error = posix_spawn(&pid, binary.c_str(), &actions, nullptr,
+                                      argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawn_error != 0) {
+    run.error = std::string("posix_spawn: ") + std::strerror(spawn_error);
+    return run;
+  }
+  for (ChildPipe& p : pipes) {
+    close(p.write_end);
+    p.write_end = -1;
+    fcntl(p.read_end, F_SETFL, fcntl(p.read_end, F_GETFL) | O_NONBLOCK);
+  }
+
+  int wait_status = 0;
+  for (;;) {
+    // The poll doubles as the host's pause of about a millisecond.
+    if (!PumpOutput(pipes, 1)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (options.mode == HostMode::kNormal) host.Collect(run);
+    const pid_t done = waitpid(pid, &wait_status, WNOHANG);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) {
+      run.error = ErrnoText("waitpid");
+      break;
+    }
+    if (MillisecondsSince(start) > options.timeout_ms) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &wait_status, 0);
+      run.timed_out = true;
+      break;
+    }
+  }
+  run.elapsed_ms = MillisecondsSince(start);
+  if (WIFEXITED(wait_status)) run.exit_status = WEXITSTATUS(wait_status);
+  if (WIFSIGNALED(wait_status)) run.term_signal = WTERMSIG(wait_status);
+
+  // The child has gone, but the last message may still sit in the slot and
+  // output may still sit in the pipes.
+  const Clock::time_point drain_start = Clock::now();
+  while (PumpOutput(pipes, 100) && MillisecondsSince(drain_start) < 5000) {
+  }
+  if (options.mode == HostMode::kNormal) host.Collect(run);
+
+  if (host.block != nullptr) run.block_after.assign(host.block, host.block + host.size);
+  sem_t* probe = sem_open(kHostLockName, 0);
+  run.lock_name_left = probe != SEM_FAILED;
+  if (probe != SEM_FAILED) sem_close(probe);
+  return run;  // `host` removes both names
+}
+
+std::string EscapeBytes(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '\\') {
+      text += "\\\\";
+    } else if (byte == '\n') {
+      text += "\\n";
+    } else if (byte >= 0x20 && byte < 0x7F) {
+      text += c;
+    } else {
+      text += "\\x";
+      text += kHex[byte >> 4];
+      text += kHex[byte & 0xF];
+    }
+  }
+  return text;
+}
+
+const char* ModeName(HostMode mode) {
+  switch (mode) {
+    case HostMode::kNormal: return "normal";
+    case HostMode::kHoldLock: return "hold-lock";
+    case HostMode::kNeverEmpty: return "never-empty";
+    case HostMode::kNoHost: return "no-host";
+  }
+  return "?";
+}
+
+bool ParseMode(std::string_view name, HostMode* mode) {
+  for (HostMode m : {HostMode::kNormal, HostMode::kHoldLock, HostMode::kNeverEmpty,
+                     HostMode::kNoHost}) {
+    if (name == ModeName(m)) {
+      *mode = m;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace dwarfsift::mailbox_testing
