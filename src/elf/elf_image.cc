@@ -73,6 +73,25 @@ constexpr MachineByFlags kMachineByFlags[] = {
     {0x05000002, kMachineArm},
 };
 
+// The first unit header of .debug_info gives the version line and the
+// address size of the whole run: length (4), version (2), abbreviation
+// offset (4), address size (1). A section too short to hold it gives
+// neither.
+void ReadFirstUnitHeader(const ElfImage& elf, DwarfParameters& dwarf,
+                         OutputFile* sym_file) {
+  ByteCursor unit = elf.Cursor(elf.debug_info);
+  ReadFixed32(unit);
+  const std::uint16_t version = ReadFixed16(unit);
+  ReadFixed32(unit);
+  const std::uint8_t address_size = unit.ReadByte();
+  if (!unit.ok()) return;
+  dwarf.version = version;
+  dwarf.address_size = address_size;
+  char text[64];
+  std::snprintf(text, sizeof text, "/Dwarf-Version[%d]\n", version);
+  if (sym_file != nullptr) sym_file->Write(text);
+}
+
 }  // namespace
 
 std::uint32_t NormaliseMachine(std::uint32_t e_machine, std::uint32_t e_flags) {
@@ -88,6 +107,7 @@ bool GetSection(std::span<const std::uint8_t> image, ElfImage& elf,
                 OutputFile* sym_file) {
   elf = ElfImage{};
   elf.bytes = image;
+  dwarf = DwarfParameters{};
   const std::uint64_t image_size = image.size();
 
   // The byte order governs every later multi-byte read, so it comes first.
@@ -212,7 +232,9 @@ bool GetSection(std::span<const std::uint8_t> image, ElfImage& elf,
       {".debug_str", &ElfImage::debug_str},
       {".strtab", &ElfImage::strtab},
   };
-  for (std::uint32_t i = 0; i < header.e_shnum; ++i) {
+  // Entry 0 is the null section; index 0 means "not found", so nothing is
+  // located there.
+  for (std::uint32_t i = 1; i < header.e_shnum; ++i) {
     const std::string_view name = elf.section_names[i];
     for (const Wanted& wanted : kWanted) {
       if (name != wanted.name) continue;
@@ -228,23 +250,7 @@ bool GetSection(std::span<const std::uint8_t> image, ElfImage& elf,
       SectionView& view = elf.*wanted.view;
       view = {i, sh.sh_offset, sh.sh_size, sh.sh_offset,
               static_cast<std::uint32_t>(end)};
-      if (wanted.view == &ElfImage::debug_info) {
-        // The first unit header gives the version line and the address
-        // size of the whole run: length (4), version (2), abbreviation
-        // offset (4), address size (1).
-        ByteCursor unit = elf.Cursor(view);
-        ReadFixed32(unit);
-        const std::uint16_t version = ReadFixed16(unit);
-        ReadFixed32(unit);
-        const std::uint8_t address_size = unit.ReadByte();
-        if (unit.ok()) {
-          dwarf.version = version;
-          dwarf.address_size = address_size;
-          char text[64];
-          std::snprintf(text, sizeof text, "/Dwarf-Version[%d]\n", version);
-          if (sym_file != nullptr) sym_file->Write(text);
-        }
-      }
+      if (wanted.view == &ElfImage::debug_info) ReadFirstUnitHeader(elf, dwarf, sym_file);
       break;
     }
   }

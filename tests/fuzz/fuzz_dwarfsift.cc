@@ -1,0 +1,239 @@
+// libFuzzer target over everything that reads the input image: the section
+// phase (trace on, then trace off) and the primitive readers walked over every
+// section it locates and over a view chosen by the input itself.
+//
+// Besides the sanitizers, the target checks what must hold for any input and
+// traps when it does not:
+// - a located section lies inside the image, is named exactly as wanted and
+//   has a non-zero index; a rejected header locates nothing;
+// - the trace changes nothing: both runs locate the same sections, read the
+//   same tables and take the same DWARF parameters;
+// - the SYM file gets one version line per located .debug_info long enough
+//   for a unit header, in table order, and the last one located is kept;
+// - every cursor read stays inside its view, an exhausted cursor sits at the
+//   end of its view, and every walk bounded by AtEnd() ends.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "app/message_channel.h"
+#include "app/output_file.h"
+#include "app/run_options.h"
+#include "dwarf/byte_cursor.h"
+#include "dwarf/readers.h"
+#include "dwarf/value_text.h"
+#include "elf/elf_image.h"
+
+namespace dwarfsift {
+namespace {
+
+void Require(bool condition) {
+  if (!condition) __builtin_trap();
+}
+
+struct WantedView {
+  std::string_view name;
+  SectionView ElfImage::*view;
+};
+constexpr WantedView kWantedViews[] = {
+    {".debug_info", &ElfImage::debug_info},   {".debug_abbrev", &ElfImage::debug_abbrev},
+    {".debug_line", &ElfImage::debug_line},   {".debug_loc", &ElfImage::debug_loc},
+    {".debug_str", &ElfImage::debug_str},     {".symtab", &ElfImage::symtab},
+    {".strtab", &ElfImage::strtab},
+};
+
+bool InsideImage(std::string_view text, std::span<const std::uint8_t> image) {
+  if (text.empty()) return true;
+  const auto* first = reinterpret_cast<const std::uint8_t*>(text.data());
+  return first >= image.data() && first + text.size() <= image.data() + image.size();
+}
+
+void CheckCursor(const ByteCursor& cursor, std::uint32_t begin, std::uint32_t end) {
+  Require(cursor.begin() == begin && cursor.end() == end);
+  Require(cursor.position() >= begin && cursor.position() <= end);
+  if (!cursor.ok()) Require(cursor.AtEnd());
+}
+
+// Walks `view` with each reader until AtEnd(); each read must make progress
+// or exhaust the cursor.
+void WalkView(const ByteCursor& view, std::span<const std::uint8_t> image) {
+  const std::uint32_t begin = view.begin();
+  const std::uint32_t end = view.end();
+  Require(begin <= end && end <= image.size());
+  const std::uint32_t length = end - begin;
+  auto walk = [&](auto read) {
+    ByteCursor cursor = view;
+    std::uint32_t steps = 0;
+    while (!cursor.AtEnd()) {
+      const std::uint32_t before = cursor.position();
+      read(cursor);
+      CheckCursor(cursor, begin, end);
+      Require(cursor.position() > before);
+      Require(++steps <= length);
+    }
+  };
+  walk([](ByteCursor& c) { ReadUleb128(c); });
+  walk([](ByteCursor& c) { ReadSleb128(c); });
+  walk([&](ByteCursor& c) { Require(InsideImage(c.ReadCString(), image)); });
+  int width_index = 0;
+  walk([&](ByteCursor& c) {
+    static constexpr int kWidths[] = {1, 2, 4, 8};
+    ReadFixed(c, kWidths[width_index++ % 4]);
+  });
+  {
+    ByteCursor cursor = view;
+    std::string text;
+    FormatUnits(text, cursor, 5, 4);
+    CheckCursor(cursor, begin, end);
+    HexDigits(text, cursor, 7);
+    CheckCursor(cursor, begin, end);
+    Require(cursor.ok() == (length >= 27));
+  }
+}
+
+struct PhaseResult {
+  bool accepted = false;
+  ElfImage elf;
+  DwarfParameters dwarf;
+  std::string console;
+  std::string sym;
+};
+
+void RunPhase(std::span<const std::uint8_t> image, bool trace, PhaseResult& result) {
+  RunOptions options;
+  options.debug_trace = trace;
+  MessageChannel channel(options);
+  channel.CaptureConsole(&result.console);
+  OutputFile sym;
+  sym.CreateInMemory();
+  result.accepted = GetSection(image, result.elf, result.dwarf, channel, &sym);
+  result.sym = sym.memory();
+}
+
+void CheckPhase(const PhaseResult& run, std::span<const std::uint8_t> image) {
+  const ElfImage& elf = run.elf;
+  Require(elf.bytes.data() == image.data() && elf.bytes.size() == image.size());
+  Require(elf.byte_order == (image.size() > 5 && image[5] == 2 ? ByteOrder::kBig
+                                                              : ByteOrder::kLittle));
+  if (elf.header_read) Require(image.size() >= 52);
+  Require(elf.section_names.size() == elf.section_headers.size());
+  Require(elf.section_headers.size() <= kMaxElfTableEntries);
+  Require(elf.program_headers.size() <= kMaxElfTableEntries);
+  if (!elf.header_read) Require(elf.section_headers.empty() && elf.program_headers.empty());
+  if (elf.header_read) {
+    Require(elf.program_headers.empty() ||
+            elf.program_headers.size() == elf.header.e_phnum);
+    Require(elf.section_headers.empty() ||
+            elf.section_headers.size() == elf.header.e_shnum);
+  }
+  for (const std::string_view name : elf.section_names) Require(InsideImage(name, image));
+  for (const WantedView& wanted : kWantedViews) {
+    const SectionView& view = elf.*wanted.view;
+    if (!run.accepted) Require(!view.found());
+    if (!view.found()) {
+      // Nothing half-located.
+      Require(view.offset == 0 && view.size == 0 && view.start == 0 && view.end == 0);
+      continue;
+    }
+    Require(view.index < elf.section_names.size());
+    Require(elf.section_names[view.index] == wanted.name);
+    Require(view.start == view.offset);
+    Require(static_cast<std::uint64_t>(view.offset) + view.size == view.end);
+    Require(view.end <= image.size());
+    const SectionHeader& header = elf.section_headers[view.index];
+    Require(header.sh_offset == view.offset && header.sh_size == view.size);
+  }
+}
+
+// Without the trace the SYM file gets the version lines alone: one for each
+// section named exactly .debug_info (index 1 on, inside the image) that
+// holds a whole first unit header, in table order, each giving the version
+// its own bytes hold. The last one sets the DWARF parameters; with none they
+// keep their defaults. With the trace the same lines close the traced text.
+void CheckVersionLines(const PhaseResult& quiet, const PhaseResult& traced,
+                       std::span<const std::uint8_t> image) {
+  const ElfImage& elf = quiet.elf;
+  const bool big = elf.byte_order == ByteOrder::kBig;
+  std::string lines;
+  int version = 0;
+  int address_size = 4;
+  std::uint32_t last = 0;  // the last of them inside the image, whatever its size
+  for (std::uint32_t i = 1; i < elf.section_headers.size(); ++i) {
+    const SectionHeader& sh = elf.section_headers[i];
+    if (elf.section_names[i] != ".debug_info" ||
+        static_cast<std::uint64_t>(sh.sh_offset) + sh.sh_size > image.size()) {
+      continue;
+    }
+    last = i;
+    if (sh.sh_size < 11) continue;
+    const std::uint8_t* unit = image.data() + sh.sh_offset;
+    version = big ? unit[4] << 8 | unit[5] : unit[5] << 8 | unit[4];
+    address_size = unit[10];
+    lines += "/Dwarf-Version[" + std::to_string(version) + "]\r\n";
+  }
+  Require(quiet.sym == lines);
+  Require(traced.sym.size() >= lines.size() &&
+          traced.sym.compare(traced.sym.size() - lines.size(), lines.size(), lines) == 0);
+  Require(quiet.dwarf.version == version && quiet.dwarf.address_size == address_size);
+  // Later phases read the last one.
+  Require(elf.debug_info.index == last);
+}
+
+void Compare(const PhaseResult& a, const PhaseResult& b) {
+  Require(a.accepted == b.accepted);
+  Require(a.elf.header_read == b.elf.header_read);
+  Require(a.elf.section_headers.size() == b.elf.section_headers.size());
+  Require(a.elf.program_headers.size() == b.elf.program_headers.size());
+  Require(a.elf.section_names == b.elf.section_names);
+  for (const WantedView& wanted : kWantedViews) {
+    const SectionView& x = a.elf.*wanted.view;
+    const SectionView& y = b.elf.*wanted.view;
+    Require(x.index == y.index && x.offset == y.offset && x.size == y.size &&
+            x.start == y.start && x.end == y.end);
+  }
+  Require(a.dwarf.version == b.dwarf.version);
+  Require(a.dwarf.address_size == b.dwarf.address_size);
+  Require(a.dwarf.byte_order == b.dwarf.byte_order);
+}
+
+}  // namespace
+}  // namespace dwarfsift
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace dwarfsift;
+  const std::span<const std::uint8_t> image(data, size);
+
+  PhaseResult traced;
+  RunPhase(image, true, traced);
+  CheckPhase(traced, image);
+  PhaseResult quiet;
+  RunPhase(image, false, quiet);
+  CheckPhase(quiet, image);
+  Compare(traced, quiet);
+  // Without the trace only the reports reach the console, and only the
+  // version lines reach the SYM file.
+  Require(quiet.console.size() <= traced.console.size());
+  CheckVersionLines(quiet, traced, image);
+
+  for (const WantedView& wanted : kWantedViews) {
+    const SectionView& view = traced.elf.*wanted.view;
+    if (view.found()) WalkView(traced.elf.Cursor(view), image);
+  }
+
+  // A view chosen by the input: its last 8 bytes give begin and end.
+  if (size >= 8) {
+    ByteCursor whole(image, ByteOrder::kLittle);
+    ByteCursor tail = whole.View(size - 8, size);
+    const std::uint32_t begin = ReadFixed32(tail);
+    const std::uint32_t end = ReadFixed32(tail);
+    const ByteCursor view = whole.View(begin, end);
+    Require(view.begin() <= view.end() && view.end() <= size);
+    if (begin <= end && end <= size) Require(view.begin() == begin && view.end() == end);
+    ByteCursor moved = view.At(begin);
+    CheckCursor(moved, view.begin(), view.end());
+    WalkView(view, image);
+  }
+  return 0;
+}
