@@ -61,11 +61,9 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
 
   if (!run.options.debug_trace) std::remove(input.outputs.lxx.c_str());
 
-  char closing[96];
-  std::snprintf(closing, sizeof closing, texts::kCompleteFormat,
-                static_cast<unsigned long>(run.counters.symbol_count),
-                static_cast<unsigned long>(run.counters.line_count));
-  channel.EmitMessage(closing);
+  channel.EmitFormatted(texts::kCompleteFormat,
+                        static_cast<unsigned long>(run.counters.symbol_count),
+                        static_cast<unsigned long>(run.counters.line_count));
   channel.CloseHostMailbox();
 
   if (run.counters.symbol_count == 0) std::remove(input.outputs.sym.c_str());

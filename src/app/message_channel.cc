@@ -29,6 +29,15 @@ void MessageChannel::EmitMessage(std::string_view text) {
   WriteConsole(text);
 }
 
+void MessageChannel::EmitFormatted(const char* format, ...) {
+  char buffer[kFormattedTextLimit + 1];
+  va_list args;
+  va_start(args, format);
+  const std::string_view text = FormatText(buffer, format, args);
+  va_end(args);
+  EmitMessage(text);
+}
+
 void MessageChannel::WriteConsole(std::string_view text) {
   if (console_capture_ != nullptr) {
     console_capture_->append(text);

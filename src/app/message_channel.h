@@ -33,6 +33,8 @@ class MessageChannel {
 
   // Sends one finished text.
   void EmitMessage(std::string_view text);
+  // Formats a message (cut to kFormattedTextLimit bytes) and sends it.
+  void EmitFormatted(const char* format, ...) DWARFSIFT_PRINTF(2, 3);
 
   // Opens the host's mailbox; messages go there from now on. Returns whether
   // it could be opened.

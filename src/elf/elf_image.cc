@@ -130,10 +130,7 @@ bool GetSection(std::span<const std::uint8_t> image, ElfImage& elf,
 
   if (class_byte != kElfClass32 || order_byte == 0) return false;
   if (image_size < kElfHeaderSize) {
-    char text[128];
-    std::snprintf(text, sizeof text, texts::kElfHeaderIncomplete,
-                  static_cast<unsigned>(image_size));
-    channel.EmitMessage(text);
+    channel.EmitFormatted(texts::kElfHeaderIncomplete, static_cast<unsigned>(image_size));
     return false;
   }
 
@@ -150,9 +147,7 @@ bool GetSection(std::span<const std::uint8_t> image, ElfImage& elf,
   if (!TableFits(header.e_phoff, header.e_phentsize, header.e_phnum,
                  kProgramHeaderSize, image_size)) {
     // Only the S-record writer needs them; the sections can still be read.
-    char text[128];
-    std::snprintf(text, sizeof text, texts::kProgramHeadersOutside, header.e_phoff);
-    channel.EmitMessage(text);
+    channel.EmitFormatted(texts::kProgramHeadersOutside, header.e_phoff);
   } else {
     for (std::uint32_t i = 0; i < header.e_phnum; ++i) {
       const std::uint32_t pos = header.e_phoff + header.e_phentsize * i;
@@ -172,9 +167,7 @@ bool GetSection(std::span<const std::uint8_t> image, ElfImage& elf,
   if (header.e_shnum > kMaxElfTableEntries) return false;
   if (!TableFits(header.e_shoff, header.e_shentsize, header.e_shnum,
                  kSectionHeaderSize, image_size)) {
-    char text[128];
-    std::snprintf(text, sizeof text, texts::kSectionHeadersOutside, header.e_shoff);
-    channel.EmitMessage(text);
+    channel.EmitFormatted(texts::kSectionHeadersOutside, header.e_shoff);
     return false;
   }
   for (std::uint32_t i = 0; i < header.e_shnum; ++i) {
@@ -201,9 +194,7 @@ bool GetSection(std::span<const std::uint8_t> image, ElfImage& elf,
     names = file.View(table.sh_offset, static_cast<std::uint64_t>(table.sh_offset) + table.sh_size);
   }
   if (!names_usable && header.e_shnum > 0) {
-    char text[128];
-    std::snprintf(text, sizeof text, texts::kSectionNamesUnusable, header.e_shstrndx);
-    channel.EmitMessage(text);
+    channel.EmitFormatted(texts::kSectionNamesUnusable, header.e_shstrndx);
   }
   for (std::uint32_t i = 0; i < header.e_shnum; ++i) {
     if (names_usable) {
@@ -241,10 +232,7 @@ bool GetSection(std::span<const std::uint8_t> image, ElfImage& elf,
       const SectionHeader& sh = elf.section_headers[i];
       const std::uint64_t end = static_cast<std::uint64_t>(sh.sh_offset) + sh.sh_size;
       if (end > image_size) {
-        char text[256];
-        std::snprintf(text, sizeof text, texts::kSectionOutside, i,
-                      std::string(name).c_str());
-        channel.EmitMessage(text);
+        channel.EmitFormatted(texts::kSectionOutside, i, std::string(name).c_str());
         break;
       }
       SectionView& view = elf.*wanted.view;
