@@ -102,147 +102,207 @@ std::uint32_t NormaliseMachine(std::uint32_t e_machine, std::uint32_t e_flags) {
   return kMachineSh;
 }
 
-bool GetSection(std::span<const std::uint8_t> image, ElfImage& elf,
-                DwarfParameters& dwarf, MessageChannel& channel,
-                OutputFile* sym_file) {
-  elf = ElfImage{};
-  elf.bytes = image;
-  dwarf = DwarfParameters{};
-  const std::uint64_t image_size = image.size();
+namespace {
 
-  // The byte order governs every later multi-byte read, so it comes first.
-  const std::uint8_t class_byte = image_size > 4 ? image[4] : 0;
-  const std::uint8_t order_byte = image_size > 5 ? image[5] : 0;
-  elf.byte_order = order_byte == kElfDataBig ? ByteOrder::kBig : ByteOrder::kLittle;
-  dwarf.byte_order = elf.byte_order;
-  const ByteCursor file(image, elf.byte_order);
+// One run of the section phase: the image, the tables it fills and where
+// its trace and reports go.
+class SectionPhase {
+ public:
+  SectionPhase(std::span<const std::uint8_t> image, ElfImage& elf,
+               DwarfParameters& dwarf, MessageChannel& channel,
+               OutputFile* sym_file)
+      : image_size_(image.size()),
+        elf_(elf),
+        dwarf_(dwarf),
+        channel_(channel),
+        sym_file_(sym_file) {
+    elf_ = ElfImage{};
+    elf_.bytes = image;
+    dwarf_ = DwarfParameters{};
+    // The byte order governs every later multi-byte read, so it comes first.
+    order_byte_ = image_size_ > 5 ? image[5] : 0;
+    class_byte_ = image_size_ > 4 ? image[4] : 0;
+    elf_.byte_order = order_byte_ == kElfDataBig ? ByteOrder::kBig : ByteOrder::kLittle;
+    dwarf_.byte_order = elf_.byte_order;
+    file_ = ByteCursor(image, elf_.byte_order);
+  }
 
+  bool Run() {
+    TraceHeader();
+    if (!ReadHeader()) return false;
+    if (elf_.header.e_phnum > kMaxElfTableEntries) return false;
+    ReadProgramHeaders();
+    if (elf_.header.e_shnum > kMaxElfTableEntries) return false;
+    if (!ReadSectionHeaders()) return false;
+    NameSections();
+    LocateSections();
+    return true;
+  }
+
+ private:
   // The dump comes before any test, so a rejected header is still shown; it
   // stops at the first field the file does not hold.
-  channel.TraceLine(sym_file, "/<<<<<<<<<< ELF Header >>>>>>>>>>\n");
-  for (const HeaderField& field : kHeaderFields) {
-    const std::uint64_t field_end =
-        field.offset + static_cast<std::uint64_t>(field.count) * field.width;
-    if (field_end > image_size) break;
-    TraceLabelledValue(channel, sym_file, field.label, file.At(field.offset),
-                       field.count, field.width);
+  void TraceHeader() {
+    channel_.TraceLine(sym_file_, "/<<<<<<<<<< ELF Header >>>>>>>>>>\n");
+    for (const HeaderField& field : kHeaderFields) {
+      const std::uint64_t field_end =
+          field.offset + static_cast<std::uint64_t>(field.count) * field.width;
+      if (field_end > image_size_) break;
+      TraceLabelledValue(channel_, sym_file_, field.label, file_.At(field.offset),
+                         field.count, field.width);
+    }
   }
 
-  if (class_byte != kElfClass32 || order_byte == 0) return false;
-  if (image_size < kElfHeaderSize) {
-    channel.EmitFormatted(texts::kElfHeaderIncomplete, static_cast<unsigned>(image_size));
-    return false;
+  bool ReadHeader() {
+    if (class_byte_ != kElfClass32 || order_byte_ == 0) return false;
+    if (image_size_ < kElfHeaderSize) {
+      channel_.EmitFormatted(texts::kElfHeaderIncomplete,
+                             static_cast<unsigned>(image_size_));
+      return false;
+    }
+    ElfHeader& header = elf_.header;
+    for (const HeaderField& field : kHeaderFields) {
+      if (field.field == nullptr) continue;
+      ByteCursor at = file_.At(field.offset);
+      header.*field.field = static_cast<std::uint32_t>(ReadFixed(at, field.width));
+    }
+    header.e_machine = NormaliseMachine(header.e_machine, header.e_flags);
+    elf_.header_read = true;
+    return true;
   }
 
-  ElfHeader& header = elf.header;
-  for (const HeaderField& field : kHeaderFields) {
-    if (field.field == nullptr) continue;
-    ByteCursor at = file.At(field.offset);
-    header.*field.field = static_cast<std::uint32_t>(ReadFixed(at, field.width));
-  }
-  header.e_machine = NormaliseMachine(header.e_machine, header.e_flags);
-  elf.header_read = true;
-
-  if (header.e_phnum > kMaxElfTableEntries) return false;
-  if (!TableFits(header.e_phoff, header.e_phentsize, header.e_phnum,
-                 kProgramHeaderSize, image_size)) {
-    // Only the S-record writer needs them; the sections can still be read.
-    channel.EmitFormatted(texts::kProgramHeadersOutside, header.e_phoff);
-  } else {
+  // Only the S-record writer needs the program headers: a table outside the
+  // file is reported and skipped, and the sections are still read.
+  void ReadProgramHeaders() {
+    const ElfHeader& header = elf_.header;
+    if (!TableFits(header.e_phoff, header.e_phentsize, header.e_phnum,
+                   kProgramHeaderSize, image_size_)) {
+      channel_.EmitFormatted(texts::kProgramHeadersOutside, header.e_phoff);
+      return;
+    }
     for (std::uint32_t i = 0; i < header.e_phnum; ++i) {
       const std::uint32_t pos = header.e_phoff + header.e_phentsize * i;
-      channel.TraceLine(sym_file,
-                        "/********** Program Header [% 3d] **********\n",
-                        static_cast<int>(i));
-      for (int f = 0; f < 8; ++f) {
-        TraceLabelledValue(channel, sym_file, kProgramHeaderLabels[f],
-                           file.At(pos + 4u * f), 1, 4);
-      }
+      channel_.TraceLine(sym_file_, "/********** Program Header [% 3d] **********\n",
+                         static_cast<int>(i));
+      TraceFields(pos, kProgramHeaderLabels);
       ProgramHeader ph{};
-      ReadFields(file.At(pos), &ph.p_type, 8);
-      elf.program_headers.push_back(ph);
+      ReadFields(file_.At(pos), &ph.p_type, 8);
+      elf_.program_headers.push_back(ph);
     }
   }
 
-  if (header.e_shnum > kMaxElfTableEntries) return false;
-  if (!TableFits(header.e_shoff, header.e_shentsize, header.e_shnum,
-                 kSectionHeaderSize, image_size)) {
-    channel.EmitFormatted(texts::kSectionHeadersOutside, header.e_shoff);
-    return false;
-  }
-  for (std::uint32_t i = 0; i < header.e_shnum; ++i) {
-    const std::uint32_t pos = header.e_shoff + header.e_shentsize * i;
-    channel.TraceLine(sym_file, "/---------- Section Header [% 3d] ----------\n",
-                      static_cast<int>(i));
-    for (int f = 0; f < 10; ++f) {
-      TraceLabelledValue(channel, sym_file, kSectionLabels[f],
-                         file.At(pos + 4u * f), 1, 4);
+  bool ReadSectionHeaders() {
+    const ElfHeader& header = elf_.header;
+    if (!TableFits(header.e_shoff, header.e_shentsize, header.e_shnum,
+                   kSectionHeaderSize, image_size_)) {
+      channel_.EmitFormatted(texts::kSectionHeadersOutside, header.e_shoff);
+      return false;
     }
-    SectionHeader sh{};
-    ReadFields(file.At(pos), &sh.sh_name, 10);
-    elf.section_headers.push_back(sh);
+    for (std::uint32_t i = 0; i < header.e_shnum; ++i) {
+      const std::uint32_t pos = header.e_shoff + header.e_shentsize * i;
+      channel_.TraceLine(sym_file_, "/---------- Section Header [% 3d] ----------\n",
+                         static_cast<int>(i));
+      TraceFields(pos, kSectionLabels);
+      SectionHeader sh{};
+      ReadFields(file_.At(pos), &sh.sh_name, 10);
+      elf_.section_headers.push_back(sh);
+    }
+    return true;
+  }
+
+  template <std::size_t N>
+  void TraceFields(std::uint32_t pos, const char* const (&labels)[N]) {
+    for (std::size_t f = 0; f < N; ++f) {
+      TraceLabelledValue(channel_, sym_file_, labels[f],
+                         file_.At(pos + 4u * static_cast<std::uint32_t>(f)), 1, 4);
+    }
   }
 
   // Names come from the section-name string table; a name that does not lie
   // inside it stays empty.
-  elf.section_names.assign(header.e_shnum, std::string_view());
-  ByteCursor names;
-  bool names_usable = header.e_shstrndx < header.e_shnum;
-  if (names_usable) {
-    const SectionHeader& table = elf.section_headers[header.e_shstrndx];
-    names_usable = static_cast<std::uint64_t>(table.sh_offset) + table.sh_size <= image_size;
-    names = file.View(table.sh_offset, static_cast<std::uint64_t>(table.sh_offset) + table.sh_size);
-  }
-  if (!names_usable && header.e_shnum > 0) {
-    channel.EmitFormatted(texts::kSectionNamesUnusable, header.e_shstrndx);
-  }
-  for (std::uint32_t i = 0; i < header.e_shnum; ++i) {
+  void NameSections() {
+    const ElfHeader& header = elf_.header;
+    elf_.section_names.assign(header.e_shnum, std::string_view());
+    ByteCursor names;
+    bool names_usable = header.e_shstrndx < header.e_shnum;
     if (names_usable) {
-      const std::uint64_t name_pos =
-          static_cast<std::uint64_t>(names.begin()) + elf.section_headers[i].sh_name;
-      if (name_pos < names.end()) {
-        ByteCursor at = names.At(name_pos);
-        elf.section_names[i] = at.ReadCString();
-      }
+      const SectionHeader& table = elf_.section_headers[header.e_shstrndx];
+      const std::uint64_t end = static_cast<std::uint64_t>(table.sh_offset) + table.sh_size;
+      names_usable = end <= image_size_;
+      names = file_.View(table.sh_offset, end);
     }
-    const std::string name(elf.section_names[i]);
-    channel.TraceLine(sym_file, "/Section Name [% 3d]%s\n", static_cast<int>(i),
-                      name.c_str());
+    if (!names_usable && header.e_shnum > 0) {
+      channel_.EmitFormatted(texts::kSectionNamesUnusable, header.e_shstrndx);
+    }
+    for (std::uint32_t i = 0; i < header.e_shnum; ++i) {
+      if (names_usable) {
+        const std::uint64_t name_pos =
+            static_cast<std::uint64_t>(names.begin()) + elf_.section_headers[i].sh_name;
+        if (name_pos < names.end()) {
+          ByteCursor at = names.At(name_pos);
+          elf_.section_names[i] = at.ReadCString();
+        }
+      }
+      const std::string name(elf_.section_names[i]);
+      channel_.TraceLine(sym_file_, "/Section Name [% 3d]%s\n", static_cast<int>(i),
+                         name.c_str());
+    }
   }
 
-  struct Wanted {
-    std::string_view name;
-    SectionView ElfImage::*view;
-  };
-  static constexpr Wanted kWanted[] = {
-      {".debug_info", &ElfImage::debug_info},
-      {".debug_abbrev", &ElfImage::debug_abbrev},
-      {".debug_line", &ElfImage::debug_line},
-      {".debug_loc", &ElfImage::debug_loc},
-      {".symtab", &ElfImage::symtab},
-      {".debug_str", &ElfImage::debug_str},
-      {".strtab", &ElfImage::strtab},
-  };
-  // Entry 0 is the null section; index 0 means "not found", so nothing is
-  // located there.
-  for (std::uint32_t i = 1; i < header.e_shnum; ++i) {
-    const std::string_view name = elf.section_names[i];
-    for (const Wanted& wanted : kWanted) {
-      if (name != wanted.name) continue;
-      const SectionHeader& sh = elf.section_headers[i];
-      const std::uint64_t end = static_cast<std::uint64_t>(sh.sh_offset) + sh.sh_size;
-      if (end > image_size) {
-        channel.EmitFormatted(texts::kSectionOutside, i, std::string(name).c_str());
+  // Sections are located by their exact names; when several carry one name,
+  // the last wins. A section whose bytes lie outside the file is reported and
+  // not located.
+  void LocateSections() {
+    struct Wanted {
+      std::string_view name;
+      SectionView ElfImage::*view;
+    };
+    static constexpr Wanted kWanted[] = {
+        {".debug_info", &ElfImage::debug_info},
+        {".debug_abbrev", &ElfImage::debug_abbrev},
+        {".debug_line", &ElfImage::debug_line},
+        {".debug_loc", &ElfImage::debug_loc},
+        {".symtab", &ElfImage::symtab},
+        {".debug_str", &ElfImage::debug_str},
+        {".strtab", &ElfImage::strtab},
+    };
+    // Entry 0 is the null section; index 0 means "not found", so nothing is
+    // located there.
+    for (std::uint32_t i = 1; i < elf_.header.e_shnum; ++i) {
+      const std::string_view name = elf_.section_names[i];
+      for (const Wanted& wanted : kWanted) {
+        if (name != wanted.name) continue;
+        const SectionHeader& sh = elf_.section_headers[i];
+        const std::uint64_t end = static_cast<std::uint64_t>(sh.sh_offset) + sh.sh_size;
+        if (end > image_size_) {
+          channel_.EmitFormatted(texts::kSectionOutside, i, std::string(name).c_str());
+          break;
+        }
+        SectionView& view = elf_.*wanted.view;
+        view = {i, sh.sh_offset, sh.sh_size, sh.sh_offset,
+                static_cast<std::uint32_t>(end)};
+        if (wanted.view == &ElfImage::debug_info) ReadFirstUnitHeader(elf_, dwarf_, sym_file_);
         break;
       }
-      SectionView& view = elf.*wanted.view;
-      view = {i, sh.sh_offset, sh.sh_size, sh.sh_offset,
-              static_cast<std::uint32_t>(end)};
-      if (wanted.view == &ElfImage::debug_info) ReadFirstUnitHeader(elf, dwarf, sym_file);
-      break;
     }
   }
-  return true;
+
+  std::uint64_t image_size_;
+  ElfImage& elf_;
+  DwarfParameters& dwarf_;
+  MessageChannel& channel_;
+  OutputFile* sym_file_;
+  ByteCursor file_;
+  std::uint8_t class_byte_ = 0;
+  std::uint8_t order_byte_ = 0;
+};
+
+}  // namespace
+
+bool GetSection(std::span<const std::uint8_t> image, ElfImage& elf,
+                DwarfParameters& dwarf, MessageChannel& channel,
+                OutputFile* sym_file) {
+  return SectionPhase(image, elf, dwarf, channel, sym_file).Run();
 }
 
 }  // namespace dwarfsift
