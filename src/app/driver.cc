@@ -20,7 +20,7 @@ void WriteSymbolFileHeader(OutputFile& file, const RunContext& run) {
 }
 
 void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> image,
-                   RunContext& run, SymbolMemberArea* members,
+                   RunContext& run, SymbolMemberArea& members,
                    ConversionState& state) {
   MessageChannel& channel = run.channel;
 
@@ -43,7 +43,7 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
   channel.EmitMessage(texts::kGetDebugInfoAll);
   channel.EmitMessage(texts::kGetDebugLineAll);
 
-  if (members != nullptr && members->exists()) {
+  if (members.exists()) {
     OutputFile meb;
     if (meb.Create(names.meb)) WriteSymbolFileHeader(meb, run);
     channel.EmitMessage(texts::kGetDebugMemberAll);

@@ -28,10 +28,10 @@ void WriteLineFileHeader(OutputFile& file, const RunContext& run);
 // The header of the SYM and MEB files.
 void WriteSymbolFileHeader(OutputFile& file, const RunContext& run);
 
-// Runs the phases over `image`. `members` is the member area, or null when it
-// could not be had (the member phase is then skipped).
+// Runs the phases over `image`. The member phase runs only when `members`
+// exists.
 void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> image,
-                   RunContext& run, SymbolMemberArea* members,
+                   RunContext& run, SymbolMemberArea& members,
                    ConversionState& state);
 
 }  // namespace dwarfsift

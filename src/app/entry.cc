@@ -1,7 +1,6 @@
 #include "app/entry.h"
 
 #include <cstdio>
-#include <memory>
 
 #include "app/driver.h"
 #include "app/input_files.h"
@@ -50,14 +49,13 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
   }
 
   // The member area is optional: without it the member phase is skipped.
-  auto members = std::make_unique<SymbolMemberArea>();
-  if (!members->Create()) members.reset();
-
+  SymbolMemberArea members;
+  members.Create();
   {
     ConversionState state;
-    RunConversion(input.outputs, input.image, run, members.get(), state);
+    RunConversion(input.outputs, input.image, run, members, state);
   }
-  if (members != nullptr) members->Release();
+  members.Release();
 
   if (!run.options.debug_trace) std::remove(input.outputs.lxx.c_str());
 

@@ -143,7 +143,8 @@ TEST(Driver, WritesHeadersAndVersionLine) {
   const OutputFileSet names = DeriveOutputFileSet(options);
   const std::vector<std::uint8_t> image = testing::ReadFileBytes(kElf);
   ConversionState state;
-  RunConversion(names, image, run, nullptr, state);
+  SymbolMemberArea absent;  // never created
+  RunConversion(names, image, run, absent, state);
 
   EXPECT_EQ(testing::ReadFileText(names.sym),
             "/Orvik(KPIT-GNU-ELF)-Symbol-Converter\r\n/Ver5.00D\r\n/usage: x\r\n"
