@@ -19,6 +19,16 @@ void WriteSymbolFileHeader(OutputFile& file, const RunContext& run) {
   file.Write(texts::kHeaderMemberAdd);
 }
 
+namespace {
+
+// A file the debugger would trust must not end short without a word.
+void CloseAndCheck(OutputFile& file, const std::string& name,
+                   MessageChannel& channel) {
+  if (!file.Close()) channel.EmitFormatted(texts::kWriteFailed, name.c_str());
+}
+
+}  // namespace
+
 void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> image,
                    RunContext& run, SymbolMemberArea& members,
                    ConversionState& state) {
@@ -47,7 +57,11 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
     OutputFile meb;
     if (meb.Create(names.meb)) WriteSymbolFileHeader(meb, run);
     channel.EmitMessage(texts::kGetDebugMemberAll);
+    CloseAndCheck(meb, names.meb, channel);
   }
+  CloseAndCheck(mot, names.mot, channel);
+  CloseAndCheck(sym, names.sym, channel);
+  CloseAndCheck(lxx, names.lxx, channel);
 }
 
 }  // namespace dwarfsift

@@ -80,6 +80,8 @@ inline constexpr const char* kSectionNamesUnusable =
     "Section name table [%u] unusable, no section located!!\n";
 inline constexpr const char* kSectionOutside =
     "Section [%u] %s lies outside the file, skipped!!\n";
+// An output file that could not be written completely.
+inline constexpr const char* kWriteFailed = "%s could not be written completely!!\n";
 // The input is readable but larger than 32-bit positions reach.
 inline constexpr std::string_view kInputTooLargeSuffix =
     " is larger than 4 GB!!\n"sv;

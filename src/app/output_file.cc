@@ -8,6 +8,7 @@ bool OutputFile::Create(const std::string& path) {
   Close();
   file_ = std::fopen(path.c_str(), "wb");
   if (file_ == nullptr) return false;
+  write_failed_ = false;
   // Line files of large images run to many megabytes; write in big blocks.
   std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
   return true;
@@ -36,18 +37,22 @@ void OutputFile::Write(std::string_view text) {
 void OutputFile::WriteRaw(std::string_view bytes) {
   if (bytes.empty()) return;
   if (file_ != nullptr) {
-    std::fwrite(bytes.data(), 1, bytes.size(), file_);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+      write_failed_ = true;
+    }
   } else if (in_memory_) {
     memory_.append(bytes);
   }
 }
 
-void OutputFile::Close() {
+bool OutputFile::Close() {
+  bool complete = true;
   if (file_ != nullptr) {
-    std::fclose(file_);
+    complete = std::fclose(file_) == 0 && !write_failed_;
     file_ = nullptr;
   }
   in_memory_ = false;
+  return complete;
 }
 
 }  // namespace dwarfsift

@@ -26,7 +26,8 @@ class OutputFile {
 
   bool is_open() const { return file_ != nullptr || in_memory_; }
   void Write(std::string_view text);
-  void Close();
+  // Returns false when any byte could not be written (a full disk, say).
+  bool Close();
 
   // The bytes written so far to an in-memory file (line ends already CR LF).
   const std::string& memory() const { return memory_; }
@@ -36,6 +37,7 @@ class OutputFile {
 
   std::FILE* file_ = nullptr;
   bool in_memory_ = false;
+  bool write_failed_ = false;
   std::string memory_;
 };
 

@@ -156,5 +156,45 @@ TEST(Driver, WritesHeadersAndVersionLine) {
   EXPECT_TRUE(state.elf.debug_info.found());
 }
 
+TEST(OutputFile, LineEndsAndWriteFailures) {
+  OutputFile memory;
+  memory.CreateInMemory();
+  memory.Write("a\nb%d\n\n");
+  EXPECT_EQ(memory.memory(), "a\r\nb%d\r\n\r\n");
+
+  // A device that is always full: the loss is noticed when the file closes.
+  OutputFile full;
+  ASSERT_TRUE(full.Create("/dev/full"));
+  full.Write(std::string(1 << 17, 'x'));
+  EXPECT_FALSE(full.Close());
+
+  ScratchDir dir;
+  OutputFile fine;
+  ASSERT_TRUE(fine.Create(dir.File("f")));
+  fine.Write("x\n");
+  EXPECT_TRUE(fine.Close());
+  EXPECT_EQ(testing::ReadFileText(dir.File("f")), "x\r\n");
+}
+
+TEST(Driver, ReportsAnOutputFileThatCouldNotBeWritten) {
+  RunContext run;
+  std::string console;
+  run.channel.CaptureConsole(&console);
+  run.echo_line = "/usage: x\n";
+  OutputFileSet names;
+  ScratchDir dir;
+  names.lxx = dir.File("t.LXX");
+  names.sym = "/dev/full";
+  names.meb = dir.File("t.MEB");
+  const std::vector<std::uint8_t> image = testing::ReadFileBytes(kElf);
+  ConversionState state;
+  SymbolMemberArea members;
+  ASSERT_TRUE(members.Create());
+  RunConversion(names, image, run, members, state);
+  EXPECT_NE(console.find("/dev/full could not be written completely!!\n"), std::string::npos);
+  EXPECT_EQ(console.find("t.LXX could not"), std::string::npos);
+  EXPECT_TRUE(fs::exists(names.meb));
+}
+
 }  // namespace
 }  // namespace dwarfsift
