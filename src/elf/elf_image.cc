@@ -11,8 +11,6 @@ namespace dwarfsift {
 namespace {
 
 constexpr std::uint32_t kElfHeaderSize = 52;
-constexpr std::uint32_t kProgramHeaderSize = 32;
-constexpr std::uint32_t kSectionHeaderSize = 40;
 constexpr std::uint8_t kElfClass32 = 1;
 constexpr std::uint8_t kElfDataBig = 2;
 
@@ -41,12 +39,30 @@ constexpr HeaderField kHeaderFields[] = {
     {"/e_shstrndx", 50, 1, 2, &ElfHeader::e_shstrndx},
 };
 
-constexpr const char* kProgramHeaderLabels[] = {
-    "/p_type", "/p_offset", "/p_vaddr", "/p_paddr",
-    "/p_filesz", "/p_memsz", "/p_flags", "/p_align"};
-constexpr const char* kSectionLabels[] = {
-    "/sh_name", "/sh_type", "/sh_flags", "/sh_addr", "/sh_offset",
-    "/sh_size", "/sh_link", "/sh_info", "/sh_addralign", "/sh_entsize"};
+// The 4-byte fields of a table entry in file order, with their trace labels.
+template <typename Entry>
+struct EntryField {
+  const char* label;
+  std::uint32_t Entry::*field;
+};
+constexpr EntryField<ProgramHeader> kProgramHeaderFields[] = {
+    {"/p_type", &ProgramHeader::p_type},     {"/p_offset", &ProgramHeader::p_offset},
+    {"/p_vaddr", &ProgramHeader::p_vaddr},   {"/p_paddr", &ProgramHeader::p_paddr},
+    {"/p_filesz", &ProgramHeader::p_filesz}, {"/p_memsz", &ProgramHeader::p_memsz},
+    {"/p_flags", &ProgramHeader::p_flags},   {"/p_align", &ProgramHeader::p_align},
+};
+constexpr EntryField<SectionHeader> kSectionHeaderFields[] = {
+    {"/sh_name", &SectionHeader::sh_name},
+    {"/sh_type", &SectionHeader::sh_type},
+    {"/sh_flags", &SectionHeader::sh_flags},
+    {"/sh_addr", &SectionHeader::sh_addr},
+    {"/sh_offset", &SectionHeader::sh_offset},
+    {"/sh_size", &SectionHeader::sh_size},
+    {"/sh_link", &SectionHeader::sh_link},
+    {"/sh_info", &SectionHeader::sh_info},
+    {"/sh_addralign", &SectionHeader::sh_addralign},
+    {"/sh_entsize", &SectionHeader::sh_entsize},
+};
 
 // Whether a table of `count` entries of `entry_size` bytes, `stride` apart
 // from `offset`, lies inside an image of `image_size` bytes.
@@ -55,10 +71,6 @@ bool TableFits(std::uint64_t offset, std::uint64_t stride, std::uint64_t count,
   if (count == 0) return true;
   if (stride < entry_size) return false;
   return offset + stride * (count - 1) + entry_size <= image_size;
-}
-
-void ReadFields(ByteCursor cursor, std::uint32_t* fields, int count) {
-  for (int i = 0; i < count; ++i) fields[i] = ReadFixed32(cursor);
 }
 
 struct MachineByFlags {
@@ -175,47 +187,47 @@ class SectionPhase {
   // file is reported and skipped, and the sections are still read.
   void ReadProgramHeaders() {
     const ElfHeader& header = elf_.header;
-    if (!TableFits(header.e_phoff, header.e_phentsize, header.e_phnum,
-                   kProgramHeaderSize, image_size_)) {
-      channel_.EmitFormatted(texts::kProgramHeadersOutside, header.e_phoff);
-      return;
-    }
-    for (std::uint32_t i = 0; i < header.e_phnum; ++i) {
-      const std::uint32_t pos = header.e_phoff + header.e_phentsize * i;
-      channel_.TraceLine(sym_file_, "/********** Program Header [% 3d] **********\n",
-                         static_cast<int>(i));
-      TraceFields(pos, kProgramHeaderLabels);
-      ProgramHeader ph{};
-      ReadFields(file_.At(pos), &ph.p_type, 8);
-      elf_.program_headers.push_back(ph);
-    }
+    const bool read = ReadTable(
+        header.e_phoff, header.e_phentsize, header.e_phnum, kProgramHeaderFields,
+        elf_.program_headers, [&](std::uint32_t i) {
+          channel_.TraceLine(sym_file_, "/********** Program Header [% 3d] **********\n",
+                             static_cast<int>(i));
+        });
+    if (!read) channel_.EmitFormatted(texts::kProgramHeadersOutside, header.e_phoff);
   }
 
   bool ReadSectionHeaders() {
     const ElfHeader& header = elf_.header;
-    if (!TableFits(header.e_shoff, header.e_shentsize, header.e_shnum,
-                   kSectionHeaderSize, image_size_)) {
-      channel_.EmitFormatted(texts::kSectionHeadersOutside, header.e_shoff);
-      return false;
-    }
-    for (std::uint32_t i = 0; i < header.e_shnum; ++i) {
-      const std::uint32_t pos = header.e_shoff + header.e_shentsize * i;
-      channel_.TraceLine(sym_file_, "/---------- Section Header [% 3d] ----------\n",
-                         static_cast<int>(i));
-      TraceFields(pos, kSectionLabels);
-      SectionHeader sh{};
-      ReadFields(file_.At(pos), &sh.sh_name, 10);
-      elf_.section_headers.push_back(sh);
-    }
-    return true;
+    const bool read = ReadTable(
+        header.e_shoff, header.e_shentsize, header.e_shnum, kSectionHeaderFields,
+        elf_.section_headers, [&](std::uint32_t i) {
+          channel_.TraceLine(sym_file_, "/---------- Section Header [% 3d] ----------\n",
+                             static_cast<int>(i));
+        });
+    if (!read) channel_.EmitFormatted(texts::kSectionHeadersOutside, header.e_shoff);
+    return read;
   }
 
-  template <std::size_t N>
-  void TraceFields(std::uint32_t pos, const char* const (&labels)[N]) {
-    for (std::size_t f = 0; f < N; ++f) {
-      TraceLabelledValue(channel_, sym_file_, labels[f],
-                         file_.At(pos + 4u * static_cast<std::uint32_t>(f)), 1, 4);
+  // Traces and copies `count` entries `stride` apart from `offset`, each
+  // read as its fixed 32-bit layout. A table that does not lie inside the
+  // file is not read at all (false).
+  template <typename Entry, std::size_t N, typename TraceBanner>
+  bool ReadTable(std::uint32_t offset, std::uint32_t stride, std::uint32_t count,
+                 const EntryField<Entry> (&fields)[N], std::vector<Entry>& out,
+                 TraceBanner trace_banner) {
+    if (!TableFits(offset, stride, count, 4 * N, image_size_)) return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint32_t pos = offset + stride * i;
+      trace_banner(i);
+      ByteCursor at = file_.At(pos);
+      Entry entry{};
+      for (const EntryField<Entry>& field : fields) {
+        TraceLabelledValue(channel_, sym_file_, field.label, at, 1, 4);
+        entry.*field.field = ReadFixed32(at);
+      }
+      out.push_back(entry);
     }
+    return true;
   }
 
   // Names come from the section-name string table; a name that does not lie
