@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds dwarfsift and converts the bundled example, examples/blinky.elf,
-# into out/example/blinky.*; then lists the files it wrote.
+# into out/example/blinky.* (with -a, so the S-record file blinky.mot is
+# written too); then lists the files it wrote.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -10,7 +11,7 @@ cmake --build --preset default --target dwarfsift
 mkdir -p out/example
 rm -f out/example/blinky.*
 status=0
-build/dwarfsift examples/blinky.elf -o out/example/blinky || status=$?
+build/dwarfsift examples/blinky.elf -o out/example/blinky -a || status=$?
 echo
 echo "exit status: $status"
 echo "files written:"

@@ -1,6 +1,7 @@
 #include "app/driver.h"
 
 #include "app/messages.h"
+#include "elf/srecord_writer.h"
 
 namespace dwarfsift {
 
@@ -50,6 +51,7 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
   // added phase by phase.
   if (!run.options.no_locals) channel.EmitMessage(texts::kGetDebugLocAll);
   channel.EmitMessage(texts::kGetDebugSymTabAll);
+  GetDebugSymTabAll(state.elf, state.elf_symbols, channel, &sym);
   channel.EmitMessage(texts::kGetDebugInfoAll);
   channel.EmitMessage(texts::kGetDebugLineAll);
 
@@ -59,6 +61,7 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
     channel.EmitMessage(texts::kGetDebugMemberAll);
     CloseAndCheck(meb, names.meb, channel);
   }
+  if (mot.is_open()) WriteSrecordImage(mot, names.mot, state.elf);
   CloseAndCheck(mot, names.mot, channel);
   CloseAndCheck(sym, names.sym, channel);
   CloseAndCheck(lxx, names.lxx, channel);

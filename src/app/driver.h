@@ -10,6 +10,7 @@
 #include "app/run_context.h"
 #include "dwarf/readers.h"
 #include "elf/elf_image.h"
+#include "elf/symbol_table.h"
 #include "symbols/member_area.h"
 #include "symbols/symbol_record.h"
 
@@ -21,6 +22,7 @@ using SymbolMemberArea = MemberArea<SymbolRecord>;
 struct ConversionState {
   ElfImage elf;
   DwarfParameters dwarf;
+  ElfSymbolTable elf_symbols;  // the unit walk looks declarations up here
 };
 
 // The header of the LXX and LIN files.

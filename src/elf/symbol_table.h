@@ -1,0 +1,69 @@
+// The ELF symbol table as a name-to-address table.
+//
+// GetDebugSymTabAll walks .symtab once, before the compilation units are
+// read, tracing every entry with "-d" and storing each symbol's name and
+// value. The symbol-record writer later asks FindElfSymbol for the address of
+// a declaration that carries none of its own.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dwarfsift {
+
+class MessageChannel;
+class OutputFile;
+struct ElfImage;
+
+class ElfSymbolTable {
+ public:
+  static constexpr std::size_t kCapacity = 10000;
+  // Longer names are stored cut to this many bytes.
+  static constexpr std::size_t kNameLimit = 256;
+
+  void Clear();
+  // Appends one symbol; returns false (and stores nothing) when full.
+  bool Add(std::string_view name, std::uint32_t value);
+
+  std::size_t size() const { return entries_.size(); }
+  std::string_view name(std::size_t i) const {
+    return std::string_view(names_).substr(entries_[i].name_at, entries_[i].name_size);
+  }
+  std::uint32_t value(std::size_t i) const { return entries_[i].value; }
+
+  // The value of the symbol named `name`: an exact name wins (the first in
+  // table order); otherwise the first symbol whose name continues `name`
+  // with a character that cannot belong to a C identifier, as in the
+  // "counter.1" that the compiler makes of a static local "counter". A name
+  // that merely continues the identifier ("mainloop" for "main") is another
+  // symbol and does not match. The empty name gives the first entry.
+  std::optional<std::uint32_t> FindElfSymbol(std::string_view name) const;
+
+ private:
+  struct Entry {
+    std::uint32_t name_at;
+    std::uint32_t name_size;
+    std::uint32_t value;
+  };
+  void BuildIndex() const;
+  bool NameLess(std::uint32_t a, std::uint32_t b) const;
+
+  std::string names_;  // every name, back to back
+  std::vector<Entry> entries_;
+  // Entry numbers sorted by (name, table order), built on the first lookup
+  // after a change: the unit walk asks for many names, so a lookup must not
+  // scan the whole table.
+  mutable std::vector<std::uint32_t> by_name_;
+  mutable bool index_current_ = false;
+};
+
+// The symbol-table phase: fills `table` from the .symtab section of `elf`
+// (the table is emptied first) and traces every entry into `sym_file` with
+// "-d". Does nothing more when .symtab was not located or lies at offset 0.
+void GetDebugSymTabAll(const ElfImage& elf, ElfSymbolTable& table,
+                       MessageChannel& channel, OutputFile* sym_file);
+
+}  // namespace dwarfsift
