@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Times a whole conversion of a large firmware image against peers on the
-# same file (median of N runs, files cached). Usage:
+# same file (median of N runs, files cached). The line figures set the line
+# phase and the LIN finishing, which the whole run includes, against a
+# decoder of the same line programs. Usage:
 #   bench/run.sh [elf] [runs]
 # The default image is the shared benchmark firmware beside the checkout.
 set -euo pipefail
@@ -33,4 +35,10 @@ echo "dwarfsift: ${tool} ms"
 echo "cat:       ${cat_ms} ms"
 if command -v readelf >/dev/null; then
     echo "readelf --debug-dump=info: $(median_ms readelf --debug-dump=info "$elf") ms"
+fi
+if command -v llvm-dwarfdump >/dev/null; then
+    echo "llvm-dwarfdump --debug-line: $(median_ms llvm-dwarfdump --debug-line "$elf") ms"
+fi
+if [[ -f $out/bench.LIN ]]; then
+    echo "LIN file: $(stat -c %s "$out/bench.LIN") bytes, $(grep -c '^[+>]0x' "$out/bench.LIN") rows"
 fi

@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/run_context.h"
 #include "app/text_match.h"
+#include "lines/line_file.h"
 
 namespace dwarfsift {
 
@@ -51,12 +52,13 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
   // The member area is optional: without it the member phase is skipped.
   SymbolMemberArea members;
   members.Create();
-  {
-    ConversionState state;
-    RunConversion(input.outputs, input.image, run, members, state);
-  }
+  // The state outlives the driver: the LIN header names the DWARF version
+  // of the last unit read.
+  ConversionState state;
+  RunConversion(input.outputs, input.image, run, members, state);
   members.Release();
 
+  FinishLineFile(input.outputs.lin, input.outputs.lxx, run, state.dwarf.version);
   if (!run.options.debug_trace) std::remove(input.outputs.lxx.c_str());
 
   channel.EmitFormatted(texts::kCompleteFormat,
