@@ -3,14 +3,17 @@
 #include <cstring>
 
 namespace dwarfsift {
+namespace {
+constexpr std::size_t kFlushSize = 1 << 16;
+}  // namespace
 
 bool OutputFile::Create(const std::string& path) {
   Close();
   file_ = std::fopen(path.c_str(), "wb");
   if (file_ == nullptr) return false;
   write_failed_ = false;
-  // Line files of large images run to many megabytes; write in big blocks.
-  std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
+  pending_.clear();
+  pending_.reserve(kFlushSize + 256);
   return true;
 }
 
@@ -37,17 +40,25 @@ void OutputFile::Write(std::string_view text) {
 void OutputFile::WriteRaw(std::string_view bytes) {
   if (bytes.empty()) return;
   if (file_ != nullptr) {
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-      write_failed_ = true;
-    }
+    pending_.append(bytes);
+    if (pending_.size() >= kFlushSize) Flush();
   } else if (in_memory_) {
     memory_.append(bytes);
   }
 }
 
+void OutputFile::Flush() {
+  if (pending_.empty()) return;
+  if (std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size()) {
+    write_failed_ = true;
+  }
+  pending_.clear();
+}
+
 bool OutputFile::Close() {
   bool complete = true;
   if (file_ != nullptr) {
+    Flush();
     complete = std::fclose(file_) == 0 && !write_failed_;
     file_ = nullptr;
   }

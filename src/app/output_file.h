@@ -34,8 +34,12 @@ class OutputFile {
 
  private:
   void WriteRaw(std::string_view bytes);
+  void Flush();
 
   std::FILE* file_ = nullptr;
+  // Texts arrive a line at a time; they are gathered here and handed to the
+  // file in large blocks, which keeps the per-line cost to a copy.
+  std::string pending_;
   bool in_memory_ = false;
   bool write_failed_ = false;
   std::string memory_;
