@@ -1,0 +1,241 @@
+#include "dwarf/attribute_value.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "elf/elf_image.h"
+
+namespace dwarfsift {
+
+FormContext MakeFormContext(const ElfImage& elf, const DwarfParameters& dwarf) {
+  return FormContext{dwarf.address_size, elf.Cursor(elf.debug_str)};
+}
+
+void AttributeValue::Clear() {
+  std::memset(value_, 0, value_used_);
+  value_used_ = 0;
+  length_ = 0;
+  text_size_ = 0;
+  text_[0] = '\0';
+}
+
+// The decoding of one value; it writes the AttributeValue's storage directly.
+class FormDecoder {
+ public:
+  FormDecoder(ByteCursor& cursor, const FormContext& context,
+              AttributeValue& value)
+      : cursor_(cursor), context_(context), v_(value) {}
+
+  void Decode(std::uint32_t form);
+  void Append(std::string_view text);
+
+ private:
+  void FixedNumber(std::uint32_t width);
+  void Leb128(bool is_signed);
+  void Block(std::uint32_t length_field_width);
+  void InlineString();
+  void StringOffset();
+  void Skip(std::uint32_t width) { cursor_.Skip(width); }
+  void SkipUleb128() { ReadUleb128(cursor_); }
+
+  void Store(const std::uint8_t* bytes, std::uint32_t count, bool reversed);
+  void AppendDump(const std::uint8_t* bytes, std::uint32_t count);
+  void AppendCut(std::string_view text);
+  // A value cut off by the end of the view yields nothing, not a part.
+  void Truncated();
+
+  ByteCursor& cursor_;
+  const FormContext& context_;
+  AttributeValue& v_;
+  std::uint32_t text_mark_ = 0;
+};
+
+void FormDecoder::Decode(std::uint32_t form) {
+  text_mark_ = v_.text_size_;
+  switch (form) {
+    case kFormAddr:
+      return FixedNumber(context_.address_size);
+    case kFormData1:
+    case kFormFlag:
+    case kFormRef1:
+      return FixedNumber(1);
+    case kFormData2:
+    case kFormRef2:
+      return FixedNumber(2);
+    case kFormData4:
+    case kFormRef4:
+    case kFormRefAddr:  // 4 bytes in every version: only 32-bit DWARF is read
+    case kFormSecOffset:
+      return FixedNumber(4);
+    case kFormData8:
+    case kFormRef8:
+      return FixedNumber(8);
+    case kFormSdata:
+      return Leb128(true);
+    case kFormUdata:
+    case kFormRefUdata:
+      return Leb128(false);
+    case kFormBlock1:
+      return Block(1);
+    case kFormBlock2:
+      return Block(2);
+    case kFormBlock4:
+      return Block(4);
+    case kFormBlock:
+    case kFormExprloc:
+      return Block(0);
+    case kFormString:
+      return InlineString();
+    case kFormStrp:
+      return StringOffset();
+    case kFormFlagPresent:
+      v_.value_[0] = 1;
+      v_.value_used_ = 1;
+      return;
+    // Not decoded, but their size is known: stepping over them keeps the
+    // rest of the entry aligned.
+    case kFormRefSig8:
+      return Skip(8);
+    case kFormGnuRefAlt:
+    case kFormGnuStrpAlt:
+      return Skip(4);
+    case kFormGnuAddrIndex:
+    case kFormGnuStrIndex:
+      return SkipUleb128();
+    default:
+      return;  // unknown size: nothing is consumed
+  }
+}
+
+void FormDecoder::FixedNumber(std::uint32_t width) {
+  const std::uint8_t* bytes = cursor_.Take(width);
+  if (bytes == nullptr) return Truncated();
+  Store(bytes, width, cursor_.byte_order() == ByteOrder::kBig);
+  v_.length_ = width;
+  AppendDump(bytes, width);
+}
+
+void FormDecoder::Leb128(bool is_signed) {
+  const std::uint32_t start = cursor_.position();
+  const std::uint32_t number =
+      is_signed ? static_cast<std::uint32_t>(ReadSleb128(cursor_))
+                : ReadUleb128(cursor_);
+  if (!cursor_.ok()) return Truncated();
+  const std::uint8_t bytes[4] = {
+      static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
+      static_cast<std::uint8_t>(number >> 16),
+      static_cast<std::uint8_t>(number >> 24)};
+  Store(bytes, 4, false);
+  v_.length_ = cursor_.position() - start;
+  int digits = 1;
+  while (digits < 8 && (number >> (digits * 4)) != 0) ++digits;
+  char text[10] = {'0', 'x'};
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  for (int i = 0; i < digits; ++i) {
+    text[2 + i] = kDigits[(number >> ((digits - 1 - i) * 4)) & 0xF];
+  }
+  Append({text, static_cast<std::size_t>(2 + digits)});
+}
+
+void FormDecoder::Block(std::uint32_t length_field_width) {
+  const std::uint32_t length =
+      length_field_width == 0
+          ? ReadUleb128(cursor_)
+          : static_cast<std::uint32_t>(ReadFixed(
+                cursor_, static_cast<int>(length_field_width)));
+  const std::uint8_t* bytes = cursor_.ok() ? cursor_.Take(length) : nullptr;
+  if (bytes == nullptr) return Truncated();
+  // The block is consumed whole; the value area keeps its first bytes.
+  const auto kept = std::min<std::uint32_t>(length, AttributeValue::kValueSize);
+  Store(bytes, kept, false);
+  v_.length_ = length;
+  AppendDump(bytes, kept);
+}
+
+void FormDecoder::InlineString() {
+  const std::string_view text = cursor_.ReadCString();
+  if (!cursor_.ok()) return Truncated();
+  v_.length_ = static_cast<std::uint32_t>(text.size()) + 1;
+  AppendCut(text);
+}
+
+void FormDecoder::StringOffset() {
+  FixedNumber(4);
+  if (v_.length_ == 0) return;  // the offset itself was cut off
+  const ByteCursor& strings = context_.strings;
+  ByteCursor at = strings.View(
+      static_cast<std::uint64_t>(strings.begin()) + v_.number(), strings.end());
+  const std::string_view text = at.ReadCString();
+  v_.text_size_ = text_mark_;  // the offset's dump is not the text
+  // An offset outside .debug_str, or a string that runs off its end, shows
+  // as an empty text; the offset stays in the value.
+  if (at.ok()) AppendCut(text);
+  v_.text_[v_.text_size_] = '\0';
+}
+
+void FormDecoder::Store(const std::uint8_t* bytes, std::uint32_t count,
+                        bool reversed) {
+  if (reversed) {
+    std::reverse_copy(bytes, bytes + count, v_.value_);
+  } else {
+    std::memcpy(v_.value_, bytes, count);
+  }
+  v_.value_used_ = std::max(v_.value_used_, count);
+}
+
+void FormDecoder::AppendDump(const std::uint8_t* bytes, std::uint32_t count) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char* out = v_.text_ + v_.text_size_;
+  // The value area bounds `count`, and the capacity covers a full area.
+  for (std::uint32_t i = 0; i < count; ++i) {
+    *out++ = '0';
+    *out++ = 'x';
+    *out++ = kDigits[bytes[i] >> 4];
+    *out++ = kDigits[bytes[i] & 0xF];
+    *out++ = ' ';
+  }
+  v_.text_size_ = static_cast<std::uint32_t>(out - v_.text_);
+  *out = '\0';
+}
+
+void FormDecoder::Append(std::string_view text) {
+  const std::size_t room = AttributeValue::kTextCapacity - 1 - v_.text_size_;
+  const std::size_t n = std::min(text.size(), room);
+  std::memcpy(v_.text_ + v_.text_size_, text.data(), n);
+  v_.text_size_ += static_cast<std::uint32_t>(n);
+  v_.text_[v_.text_size_] = '\0';
+}
+
+void FormDecoder::AppendCut(std::string_view text) {
+  Append(text.substr(0, AttributeValue::kStringTextLimit));
+}
+
+void FormDecoder::Truncated() {
+  std::memset(v_.value_, 0, v_.value_used_);
+  v_.value_used_ = 0;
+  v_.length_ = 0;
+  v_.text_size_ = text_mark_;
+  v_.text_[v_.text_size_] = '\0';
+}
+
+std::uint32_t ReadAttributeValue(std::uint32_t& form, ByteCursor& cursor,
+                                 const FormContext& context,
+                                 AttributeValue& value) {
+  value.Clear();
+  // An indirect form names the real form in the data, which may itself be
+  // indirect; the chain is followed in a loop, with a bound, not recursively.
+  int depth = 0;
+  while (form == kFormIndirect && depth < AttributeValue::kIndirectLimit) {
+    form = ReadUleb128(cursor);
+    ++depth;
+  }
+  value.form_ = form;
+  FormDecoder decoder(cursor, context, value);
+  for (int i = 0; i < depth; ++i) decoder.Append("<");
+  // A chain that is still indirect at the bound reads as unrecognised.
+  if (form != kFormIndirect) decoder.Decode(form);
+  for (int i = 0; i < depth; ++i) decoder.Append(">");
+  return cursor.position();
+}
+
+}  // namespace dwarfsift

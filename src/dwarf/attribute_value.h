@@ -1,0 +1,134 @@
+// Decoding one attribute value of a .debug_info entry.
+//
+// ReadAttributeValue consumes exactly the bytes its form occupies and fills
+// an AttributeValue: the value area (numbers least significant byte first,
+// block bytes as stored), the 32-bit number view, the length and a short
+// text that the entry traces print and that names take their strings from.
+// The entry walkers call it for every attribute of every entry, so the
+// AttributeValue is a fixed-size object that the caller keeps and reuses;
+// nothing is allocated per call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "dwarf/byte_cursor.h"
+#include "dwarf/readers.h"
+
+namespace dwarfsift {
+
+struct ElfImage;
+
+// DW_FORM codes of DWARF 2 to 4, and the extension forms whose size is known.
+inline constexpr std::uint32_t kFormAddr = 0x01;
+inline constexpr std::uint32_t kFormBlock2 = 0x03;
+inline constexpr std::uint32_t kFormBlock4 = 0x04;
+inline constexpr std::uint32_t kFormData2 = 0x05;
+inline constexpr std::uint32_t kFormData4 = 0x06;
+inline constexpr std::uint32_t kFormData8 = 0x07;
+inline constexpr std::uint32_t kFormString = 0x08;
+inline constexpr std::uint32_t kFormBlock = 0x09;
+inline constexpr std::uint32_t kFormBlock1 = 0x0A;
+inline constexpr std::uint32_t kFormData1 = 0x0B;
+inline constexpr std::uint32_t kFormFlag = 0x0C;
+inline constexpr std::uint32_t kFormSdata = 0x0D;
+inline constexpr std::uint32_t kFormStrp = 0x0E;
+inline constexpr std::uint32_t kFormUdata = 0x0F;
+inline constexpr std::uint32_t kFormRefAddr = 0x10;
+inline constexpr std::uint32_t kFormRef1 = 0x11;
+inline constexpr std::uint32_t kFormRef2 = 0x12;
+inline constexpr std::uint32_t kFormRef4 = 0x13;
+inline constexpr std::uint32_t kFormRef8 = 0x14;
+inline constexpr std::uint32_t kFormRefUdata = 0x15;
+inline constexpr std::uint32_t kFormIndirect = 0x16;
+inline constexpr std::uint32_t kFormSecOffset = 0x17;
+inline constexpr std::uint32_t kFormExprloc = 0x18;
+inline constexpr std::uint32_t kFormFlagPresent = 0x19;
+inline constexpr std::uint32_t kFormRefSig8 = 0x20;
+inline constexpr std::uint32_t kFormGnuAddrIndex = 0x1F01;
+inline constexpr std::uint32_t kFormGnuStrIndex = 0x1F02;
+inline constexpr std::uint32_t kFormGnuRefAlt = 0x1F20;
+inline constexpr std::uint32_t kFormGnuStrpAlt = 0x1F21;
+
+// What a value decodes against besides its own bytes.
+struct FormContext {
+  std::uint8_t address_size = 4;  // the run's, from the first unit header
+  ByteCursor strings;             // .debug_str; an empty view when absent
+};
+FormContext MakeFormContext(const ElfImage& elf, const DwarfParameters& dwarf);
+
+class AttributeValue {
+ public:
+  static constexpr std::size_t kValueSize = 256;
+  // Strings are shown (and used as names) up to this many bytes.
+  static constexpr std::size_t kStringTextLimit = 255;
+  // Damaged input could chain DW_FORM_indirect without end; a chain longer
+  // than this is read as an unrecognised form.
+  static constexpr int kIndirectLimit = 8;
+  // The longest text: the dump of a full value area inside the indirect
+  // marks, and the terminator.
+  static constexpr std::size_t kTextCapacity =
+      kValueSize * 5 + 2 * kIndirectLimit + 1;
+
+  AttributeValue() { Clear(); }
+
+  // Empties the value area (only the bytes the last value used), the length
+  // and the text. ReadAttributeValue does this first.
+  void Clear();
+
+  // The form that was read; for DW_FORM_indirect the form found in the data.
+  std::uint32_t form() const { return form_; }
+  // Bytes the value occupies in the file: the width of a fixed-size form, the
+  // bytes of a LEB128 number, the block length without its length field, the
+  // string length plus 1 for DW_FORM_string, 4 for DW_FORM_strp.
+  std::uint32_t length() const { return length_; }
+  // The first four value bytes, least significant first.
+  std::uint32_t number() const {
+    return static_cast<std::uint32_t>(value_[0]) |
+           static_cast<std::uint32_t>(value_[1]) << 8 |
+           static_cast<std::uint32_t>(value_[2]) << 16 |
+           static_cast<std::uint32_t>(value_[3]) << 24;
+  }
+  std::span<const std::uint8_t, kValueSize> value() const { return value_; }
+  // The stored bytes of a block form: the whole block, or its first
+  // kValueSize bytes when it is longer than the value area (its dump text
+  // then shows those bytes too).
+  std::span<const std::uint8_t> block() const {
+    return {value_, length_ < kValueSize ? length_ : kValueSize};
+  }
+  std::string_view text() const { return {text_, text_size_}; }
+  const char* c_str() const { return text_; }
+
+ private:
+  friend std::uint32_t ReadAttributeValue(std::uint32_t& form,
+                                          ByteCursor& cursor,
+                                          const FormContext& context,
+                                          AttributeValue& value);
+  friend class FormDecoder;
+
+  std::uint32_t form_ = 0;
+  std::uint32_t length_ = 0;
+  std::uint32_t value_used_ = kValueSize;  // bytes of value_ that may be set
+  std::uint32_t text_size_ = 0;
+  std::uint8_t value_[kValueSize];
+  char text_[kTextCapacity];
+};
+
+// Decodes the value of `form` at the cursor into `value` and returns the
+// position after it. DW_FORM_indirect replaces `form` by the form found.
+//
+// Unrecognised forms consume nothing and leave an empty value; the extension
+// forms of known size (DW_FORM_ref_sig8 and the GNU index and alternate-file
+// forms) consume their bytes but are otherwise treated the same, so the rest
+// of the entry stays aligned. A value that would run past the end of the
+// cursor's view reads as an empty value (zero, length 0, empty text) and
+// leaves the cursor exhausted (see byte_cursor.h), so the caller's walk
+// ends. A DW_FORM_strp offset outside .debug_str, or a string there without
+// its terminator, keeps the offset as the value but gives an empty text.
+std::uint32_t ReadAttributeValue(std::uint32_t& form, ByteCursor& cursor,
+                                 const FormContext& context,
+                                 AttributeValue& value);
+
+}  // namespace dwarfsift
