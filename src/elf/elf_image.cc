@@ -87,15 +87,27 @@ constexpr MachineByFlags kMachineByFlags[] = {
 
 // The first unit header of .debug_info gives the version line and the
 // address size of the whole run: length (4), version (2), abbreviation
-// offset (4), address size (1). A section too short to hold it gives
+// offset (4), address size (1); from version 5 on, the unit type (1) and the
+// address size (1) come before the offset. A section too short to hold it gives
 // neither.
 void ReadFirstUnitHeader(const ElfImage& elf, DwarfParameters& dwarf,
                          OutputFile* sym_file) {
   ByteCursor unit = elf.Cursor(elf.debug_info);
   ReadFixed32(unit);
   const std::uint16_t version = ReadFixed16(unit);
-  ReadFixed32(unit);
-  const std::uint8_t address_size = unit.ReadByte();
+  // Version 5 headers put the unit type and the address size before the
+  // abbreviation offset. Prebuilt C libraries bring such units into files
+  // whose own units are older, and the byte at offset 10 would then be part
+  // of an offset, not an address size.
+  std::uint8_t address_size = 0;
+  if (version >= 5) {
+    unit.ReadByte();
+    address_size = unit.ReadByte();
+    ReadFixed32(unit);
+  } else {
+    ReadFixed32(unit);
+    address_size = unit.ReadByte();
+  }
   if (!unit.ok()) return;
   dwarf.version = version;
   dwarf.address_size = address_size;

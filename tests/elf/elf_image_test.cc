@@ -278,6 +278,40 @@ INSTANTIATE_TEST_SUITE_P(Files, RealElfTest, ::testing::ValuesIn(kRealFiles), []
   return std::string(p.param).substr(0, std::string(p.param).find('.'));
 });
 
+// A first unit of version 5 (linked in from a prebuilt library) holds its
+// address size before the abbreviation offset; the byte at offset 10 then
+// belongs to that offset and must not become the run's address size.
+TEST(FirstUnitHeader, Version5TakesItsOwnAddressSizeByte) {
+  for (const char* file : {"arm_le_dw4_o2.elf", "ppc_be_dw4_o2.elf"}) {
+    SCOPED_TRACE(file);
+    std::vector<std::uint8_t> image = testing::ReadFileBytes(testing::TestDataPath(file));
+    RunOptions options;
+    MessageChannel channel(options);
+    ElfImage elf;
+    DwarfParameters dwarf;
+    ASSERT_TRUE(GetSection(image, elf, dwarf, channel, nullptr));
+    ASSERT_EQ(dwarf.version, 4);
+    // Rewrite the first unit header in the version 5 layout, with an
+    // abbreviation offset whose low byte is not an address size.
+    const bool big = image.at(5) == 2;
+    std::uint8_t* unit = image.data() + elf.debug_info.offset;
+    const std::uint8_t header[8] = {0, 5, 1, 4, 0, 0, 0, 0x30};  // version, type, size, offset
+    for (int i = 0; i < 8; ++i) unit[4 + i] = header[i];
+    if (!big) {
+      std::swap(unit[4], unit[5]);
+      std::reverse(unit + 8, unit + 12);
+    }
+    OutputFile sym;
+    sym.CreateInMemory();
+    elf = ElfImage();
+    dwarf = DwarfParameters();
+    ASSERT_TRUE(GetSection(image, elf, dwarf, channel, &sym));
+    EXPECT_EQ(dwarf.version, 5);
+    EXPECT_EQ(dwarf.address_size, 4);
+    EXPECT_EQ(sym.memory(), "/Dwarf-Version[5]\r\n");
+  }
+}
+
 // RX keeps its code; every other machine goes by the flags alone. The same
 // classification reaches the header of a real file whose fields are patched.
 TEST(NormaliseMachine, RxKeepsItsCodeOthersGoByFlags) {

@@ -170,7 +170,7 @@ void CheckVersionLines(const PhaseResult& quiet, const PhaseResult& traced,
     if (sh.sh_size < 11) continue;
     const std::uint8_t* unit = image.data() + sh.sh_offset;
     version = big ? unit[4] << 8 | unit[5] : unit[5] << 8 | unit[4];
-    address_size = unit[10];
+    address_size = version >= 5 ? unit[7] : unit[10];
     lines += "/Dwarf-Version[" + std::to_string(version) + "]\r\n";
   }
   Require(quiet.sym == lines);
