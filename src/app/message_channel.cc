@@ -7,7 +7,10 @@ namespace dwarfsift {
 namespace {
 
 // Formats into `buffer` (kFormattedTextLimit + 1 bytes) and returns the text,
-// cut at the limit.
+// cut at the limit. The callers' formats are checked where they are written.
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 0)))
+#endif
 std::string_view FormatText(char* buffer, const char* format, va_list args) {
   const int n = std::vsnprintf(buffer, kFormattedTextLimit + 1, format, args);
   if (n < 0) return {};

@@ -99,16 +99,11 @@ void ReadFirstUnitHeader(const ElfImage& elf, DwarfParameters& dwarf,
   // abbreviation offset. Prebuilt C libraries bring such units into files
   // whose own units are older, and the byte at offset 10 would then be part
   // of an offset, not an address size.
-  std::uint8_t address_size = 0;
-  if (version >= 5) {
-    unit.ReadByte();
-    address_size = unit.ReadByte();
-    ReadFixed32(unit);
-  } else {
-    ReadFixed32(unit);
-    address_size = unit.ReadByte();
-  }
+  // Either way the header's first 11 bytes must be there.
+  std::uint8_t rest[5];
+  for (std::uint8_t& byte : rest) byte = unit.ReadByte();
   if (!unit.ok()) return;
+  const std::uint8_t address_size = version >= 5 ? rest[1] : rest[4];
   dwarf.version = version;
   dwarf.address_size = address_size;
   char text[64];

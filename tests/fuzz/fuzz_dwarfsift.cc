@@ -11,7 +11,12 @@
 // - the SYM file gets one version line per located .debug_info long enough
 //   for a unit header, in table order, and the last one located is kept;
 // - every cursor read stays inside its view, an exhausted cursor sits at the
-//   end of its view, and every walk bounded by AtEnd() ends.
+//   end of its view, and every walk bounded by AtEnd() ends;
+// - the symbol-table phase stores at most its capacity, and the S-record
+//   file is made of well-formed records whatever the input;
+// - every unit's abbreviations load and every attribute of every entry
+//   decodes without leaving the unit, each entry moving the walk on.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -24,7 +29,11 @@
 #include "dwarf/byte_cursor.h"
 #include "dwarf/readers.h"
 #include "dwarf/value_text.h"
+#include "dwarf/abbrev_table.h"
+#include "dwarf/attribute_value.h"
 #include "elf/elf_image.h"
+#include "elf/srecord_writer.h"
+#include "elf/symbol_table.h"
 
 namespace dwarfsift {
 namespace {
@@ -198,6 +207,103 @@ void Compare(const PhaseResult& a, const PhaseResult& b) {
   Require(a.dwarf.byte_order == b.dwarf.byte_order);
 }
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  __builtin_trap();
+}
+
+// Every line: "S", a type digit, an even number of upper-case hex digits
+// whose first pair counts the rest, the last pair a checksum; CR LF.
+void CheckSrecords(const std::string& text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = text.find("\r\n", at);
+    Require(end != std::string::npos);
+    const std::string_view line(text.data() + at, end - at);
+    Require(line.size() >= 4 && line[0] == 'S' && line[1] >= '0' && line[1] <= '9');
+    Require(line.size() % 2 == 0);
+    unsigned sum = 0;
+    for (std::size_t i = 2; i < line.size(); i += 2) {
+      sum += HexValue(line[i]) * 16 + HexValue(line[i + 1]);
+    }
+    const unsigned count = HexValue(line[2]) * 16 + HexValue(line[3]);
+    Require(count == (line.size() - 4) / 2);
+    Require((sum & 0xFF) == 0xFF);
+    at = end + 2;
+  }
+}
+
+void RunElfPhases(const ElfImage& elf, bool trace) {
+  RunOptions options;
+  options.debug_trace = trace;
+  MessageChannel channel(options);
+  std::string console;
+  channel.CaptureConsole(&console);
+  OutputFile sym;
+  sym.CreateInMemory();
+  ElfSymbolTable symbols;
+  GetDebugSymTabAll(elf, symbols, channel, &sym);
+  Require(symbols.size() <= ElfSymbolTable::kCapacity);
+  for (std::size_t i = 0; i < symbols.size(); ++i) {
+    Require(symbols.name(i).size() <= ElfSymbolTable::kNameLimit);
+  }
+  if (symbols.size() > 0) {
+    Require(symbols.FindElfSymbol("") == symbols.value(0));
+    const std::string_view first = symbols.name(symbols.size() - 1);
+    if (!first.empty()) Require(symbols.FindElfSymbol(first).has_value());
+  }
+  OutputFile mot;
+  mot.CreateInMemory();
+  WriteSrecordImage(mot, "fuzz.mot", elf);
+  CheckSrecords(mot.memory());
+}
+
+// The unit headers of .debug_info, each unit's abbreviations and every
+// attribute of every entry, as the unit walk reads them.
+void WalkUnits(const ElfImage& elf, const DwarfParameters& dwarf, bool trace) {
+  if (!elf.debug_info.found()) return;
+  RunOptions options;
+  options.debug_trace = trace;
+  MessageChannel channel(options);
+  std::string console;
+  channel.CaptureConsole(&console);
+  OutputFile sym;
+  sym.CreateInMemory();
+  const FormContext context = MakeFormContext(elf, dwarf);
+  AbbrevTable table;
+  AttributeValue value;
+  const ByteCursor info = elf.Cursor(elf.debug_info);
+  std::uint64_t unit_start = info.begin();
+  while (unit_start + 11 <= info.end()) {
+    ByteCursor header = info.At(static_cast<std::uint32_t>(unit_start));
+    const std::uint32_t length = ReadFixed32(header);
+    ReadFixed16(header);
+    const std::uint32_t abbrev_offset = ReadFixed32(header);
+    header.ReadByte();
+    const std::uint64_t unit_end = std::min<std::uint64_t>(unit_start + 4 + length, info.end());
+    if (!LoadAbbrevTable(table, elf, abbrev_offset, channel, &sym)) break;
+    ByteCursor unit = info.View(header.position(), static_cast<std::uint32_t>(unit_end));
+    while (!unit.AtEnd()) {
+      const std::uint32_t before = unit.position();
+      const std::uint32_t code = ReadUleb128(unit);
+      AbbrevDecl decl = FindAbbrev(table, code);
+      AttributeSpec spec;
+      while (decl.NextSpec(spec)) {
+        std::uint32_t form = spec.form;
+        const std::uint32_t after = ReadAttributeValue(form, unit, context, value);
+        Require(after == unit.position());
+        CheckCursor(unit, unit.begin(), unit.end());
+        Require(value.text().size() < AttributeValue::kTextCapacity);
+        if (unit.AtEnd()) break;
+      }
+      Require(unit.position() > before || unit.AtEnd());
+    }
+    if (unit_start + 4 + length <= unit_start) break;
+    unit_start += 4 + static_cast<std::uint64_t>(length);
+  }
+}
+
 }  // namespace
 }  // namespace dwarfsift
 
@@ -221,6 +327,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const SectionView& view = traced.elf.*wanted.view;
     if (view.found()) WalkView(traced.elf.Cursor(view), image);
   }
+
+  RunElfPhases(traced.elf, true);
+  RunElfPhases(quiet.elf, false);
+  WalkUnits(traced.elf, traced.dwarf, true);
+  WalkUnits(quiet.elf, quiet.dwarf, false);
 
   // A view chosen by the input: its last 8 bytes give begin and end.
   if (size >= 8) {
