@@ -1,6 +1,7 @@
 #include "app/driver.h"
 
 #include "app/messages.h"
+#include "lines/line_program.h"
 
 namespace dwarfsift {
 
@@ -52,6 +53,7 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
   channel.EmitMessage(texts::kGetDebugSymTabAll);
   channel.EmitMessage(texts::kGetDebugInfoAll);
   channel.EmitMessage(texts::kGetDebugLineAll);
+  GetDebugLineAll(lxx, state.elf, state.dwarf, run);
 
   if (members.exists()) {
     OutputFile meb;
