@@ -2,6 +2,7 @@
 
 #include "app/messages.h"
 #include "elf/srecord_writer.h"
+#include "lines/line_program.h"
 
 namespace dwarfsift {
 
@@ -54,6 +55,7 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
   GetDebugSymTabAll(state.elf, state.elf_symbols, channel, &sym);
   channel.EmitMessage(texts::kGetDebugInfoAll);
   channel.EmitMessage(texts::kGetDebugLineAll);
+  GetDebugLineAll(lxx, state.elf, state.dwarf, run);
 
   if (members.exists()) {
     OutputFile meb;

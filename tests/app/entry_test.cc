@@ -78,14 +78,20 @@ TEST(Entry, RealElfRunsEveryPhaseAndCleansUp) {
   const std::string out = dir.File("out");
   const ToolRun run = RunTool({kElf, "-o", out});
   EXPECT_EQ(run.status, kStatusNoSymbol);
-  EXPECT_EQ(run.console, "/usage: dwarfsift " + kElf + " -o " + out + "\n" + Banner() +
-                             "GetSection()\nGetDebugLocAll()\nGetDebugSymTabAll()\n"
-                             "GetDebugInfoAll()\nGetDebugLineAll()\nGetDebugMemberAll()\n"
-                             "complete symbols=0 lines=0\n");
-  // No symbol and no line: SYM and LIN go, the LXX goes without -d; the MEB
-  // file stays with its header.
+  // The line phase writes rows; their count is checked against the LXX file
+  // in the trace test below.
+  const std::string::size_type counts = run.console.rfind("complete symbols=0 lines=");
+  ASSERT_NE(counts, std::string::npos);
+  EXPECT_EQ(run.console.substr(0, counts),
+            "/usage: dwarfsift " + kElf + " -o " + out + "\n" + Banner() +
+                "GetSection()\nGetDebugLocAll()\nGetDebugSymTabAll()\n"
+                "GetDebugInfoAll()\nGetDebugLineAll()\nGetDebugMemberAll()\n");
+  EXPECT_GT(std::stoul(run.console.substr(counts + 25)), 0u);
+  // No symbol: SYM goes; lines were produced, so the LIN file stays; the LXX
+  // goes without -d; the MEB file stays with its header.
   EXPECT_FALSE(fs::exists(out + ".SYM"));
-  EXPECT_FALSE(fs::exists(out + ".LIN"));
+  EXPECT_TRUE(testing::ReadFileText(out + ".LIN")
+                  .starts_with("/Orvik(KPIT-GNU-ELF)-Symbol-Converter\r\n/Ver5.00D\r\n"));
   EXPECT_FALSE(fs::exists(out + ".LXX"));
   EXPECT_EQ(testing::ReadFileText(out + ".MEB"),
             "/Orvik(KPIT-GNU-ELF)-Symbol-Converter\r\n/Ver5.00D\r\n/usage: dwarfsift " + kElf +
@@ -112,10 +118,18 @@ TEST(Entry, TraceKeepsTheLineFileAndOptionsShapeItsHeader) {
     for (const std::string& arg : args) echo += " " + arg;
     const ToolRun run = RunTool(args);
     EXPECT_EQ(run.status, kStatusNoSymbol);
-    EXPECT_EQ(testing::ReadFileText(dir.File("t.LXX")),
-              "/Orvik(KPIT-GNU-ELF)-Symbol-Converter\r\n/Ver5.00D\r\n" + echo + "\r\n" +
-                  c.header_tail)
-        << echo;
+    const std::string lxx = testing::ReadFileText(dir.File("t.LXX"));
+    const std::string header =
+        "/Orvik(KPIT-GNU-ELF)-Symbol-Converter\r\n/Ver5.00D\r\n" + echo + "\r\n" +
+        c.header_tail;
+    EXPECT_EQ(lxx.substr(0, header.size()), header) << echo;
+    // The line phase follows the header; the closing line counts its rows.
+    EXPECT_EQ(lxx.compare(header.size(), 3, "/<<"), 0) << echo;
+    std::size_t rows = 0;
+    for (auto at = lxx.find("\n+0x"); at != std::string::npos; at = lxx.find("\n+0x", at + 1)) {
+      ++rows;
+    }
+    EXPECT_TRUE(run.console.ends_with("lines=" + std::to_string(rows) + "\n")) << echo;
     EXPECT_EQ(run.console.find("GetDebugLocAll()\n") != std::string::npos, c.loc_phase) << echo;
     // The trace is echoed to the console.
     EXPECT_NE(run.console.find("/<<<<<<<<<< ELF Header >>>>>>>>>>\n"), std::string::npos);

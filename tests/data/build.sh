@@ -16,6 +16,10 @@ export LC_ALL=C
 
 SRCS=(src/main.c src/geometry.c)
 HEADERS=(src/common.h)
+# The smaller three-unit program of the line-table inputs; the ARM builds add
+# a C++ unit.
+LINE_SRCS=(src/start.c src/filter.c src/scale.c)
+CXX_SRCS=(src/ratio.cc)
 
 # Flags shared by every target.
 # shellcheck disable=SC2054 # the commas belong to -Wl, options
@@ -44,6 +48,7 @@ need() {
 }
 
 command -v readelf >/dev/null 2>&1 || die "readelf not found; install the Debian package binutils"
+command -v llvm-dwarfdump >/dev/null 2>&1 || die "llvm-dwarfdump not found; install the Debian package llvm"
 
 need arm-none-eabi-gcc gcc-arm-none-eabi
 need powerpc-linux-gnu-gcc gcc-powerpc-linux-gnu
@@ -51,7 +56,7 @@ need mips-linux-gnu-gcc gcc-mips-linux-gnu
 need sh4-linux-gnu-gcc gcc-sh4-linux-gnu
 need gcc gcc
 
-for f in "${SRCS[@]}" "${HEADERS[@]}"; do
+for f in "${SRCS[@]}" "${HEADERS[@]}" "${LINE_SRCS[@]}" "${CXX_SRCS[@]}"; do
     [[ -f $f ]] || die "missing source file tests/data/$f"
 done
 
@@ -80,6 +85,34 @@ check() {
     fi
 }
 
+# facts ELF: writes <stem>.lines beside it, the facts the line tests check
+# against, from tools other than ours:
+#   unit OFFSET VERSION        a line-number unit (llvm-dwarfdump)
+#   file INDEX NAME            its file table
+#   row ADDRESS LINE KIND      a decoded row; KIND is how the program made it:
+#                              copy, special, lower (a special opcode that
+#                              lowered the line) or end (DW_LNE_end_sequence)
+#   func VALUE NAME            a function symbol of nonzero size (readelf)
+facts() {
+    local elf=$1 lines=${1%.elf}.lines
+    {
+        echo "# Facts about $elf for the line tests, written by build.sh."
+        # (llvm-dwarfdump warns on stderr that it cannot disassemble SH; the
+        # line dump itself is complete.)
+        llvm-dwarfdump --debug-line --verbose "$elf" 2>/dev/null | awk '
+            /^debug_line\[/ { unit = substr($1, 12, 10); next }
+            /^ *version: / { print "unit", unit, $2; next }
+            /^file_names\[/ { sub(/\]:$/, "", $0); sub(/.*\[ */, "", $0); index_ = $0; next }
+            /^ *name: "/ { name = $0; sub(/^ *name: "/, "", name); sub(/"$/, "", name)
+                           print "file", index_, name; next }
+            /DW_LNS_copy$/ { kind = "copy"; next }
+            /DW_LNE_end_sequence$/ { kind = "end"; next }
+            /address \+= .*line \+= / { kind = ($NF < 0) ? "lower" : "special"; next }
+            /^ +0x[0-9a-f]+ +[0-9]+ / { print "row", "0x" substr($1, length($1) - 7), $2, kind; next }'
+        readelf -sW "$elf" | awk '$4 == "FUNC" && $3 != 0 { print "func", "0x" $2, $8 }'
+    } >"$lines"
+}
+
 # build OUTPUT DATA DWARF-VERSION COMPILER FLAGS...
 build() {
     local out=$1 data=$2 version=$3 cc=$4
@@ -87,7 +120,24 @@ build() {
     "$cc" "$@" "${COMMON[@]}" -o "$TMP/$out" "${SRCS[@]}"
     check "$TMP/$out" "$data" "$version"
     mv -f "$TMP/$out" "$out"
+    facts "$out"
     printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "$*"
+}
+
+# build_lines OUTPUT DATA DWARF-VERSION COMPILER FLAGS... -- SOURCES...
+# The line-table inputs: packed without page alignment (-N) to stay small.
+build_lines() {
+    local out=$1 data=$2 version=$3 cc=$4 flags=() sources=()
+    shift 4
+    while [[ $1 != -- ]]; do flags+=("$1"); shift; done
+    shift
+    sources=("$@")
+    "$cc" "${flags[@]}" "${COMMON[@]}" -Wl,-N -Wl,--no-warn-rwx-segments \
+        -o "$TMP/$out" "${sources[@]}"
+    check "$TMP/$out" "$data" "$version"
+    mv -f "$TMP/$out" "$out"
+    facts "$out"
+    printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "${flags[*]}"
 }
 
 ARM=(-mcpu=cortex-m4 -mthumb)
@@ -105,6 +155,31 @@ build sh4_le_dw2_o1.elf little 2 sh4-linux-gnu-gcc -ml -O1 -gdwarf-2
 # cannot produce 32-bit x86 code at all, e.g. on a non-x86 build machine.
 if echo 'int x;' | gcc -m32 -x c -c -o "$TMP/probe.o" - >/dev/null 2>&1; then
     build i386_le_dw4_o0.elf little 4 gcc -m32 -fno-pie -no-pie -O0 -gdwarf-4
+    HOST_M32=1
 else
     echo "skipped tests/data/i386_le_dw4_o0.elf: host gcc cannot compile with -m32" >&2
+    HOST_M32=0
+fi
+
+# The line-table inputs: three C units (and a C++ one on ARM) whose line
+# programs switch into the inline helpers of common.h. The cross assemblers
+# write version 3 line tables unless told otherwise; the DWARF 4 builds ask
+# for version 4 ones (-Wa,--gdwarf-4), whose header has one more field.
+NOEXC=(-fno-exceptions)
+build_lines arm_le_dw2_o2.elf little 2 arm-none-eabi-gcc "${ARM[@]}" "${NOEXC[@]}" -O2 -gdwarf-2 \
+    -- "${LINE_SRCS[@]}" "${CXX_SRCS[@]}"
+build_lines arm_le_dw4_o0.elf little 4 arm-none-eabi-gcc "${ARM[@]}" "${NOEXC[@]}" -O0 -gdwarf-4 \
+    -Wa,--gdwarf-4 -- "${LINE_SRCS[@]}" "${CXX_SRCS[@]}"
+build_lines sh4_le_dw3_o0.elf little 3 sh4-linux-gnu-gcc -ml -O0 -gdwarf-3 -- "${LINE_SRCS[@]}"
+build_lines sh4_le_dw4_o2.elf little 4 sh4-linux-gnu-gcc -ml -O2 -gdwarf-4 -Wa,--gdwarf-4 \
+    -- "${LINE_SRCS[@]}"
+build_lines mips_be_dw2_o0.elf big 2 mips-linux-gnu-gcc "${MIPS[@]}" -O0 -gdwarf-2 -- "${LINE_SRCS[@]}"
+build_lines mips_be_dw4_o2.elf big 4 mips-linux-gnu-gcc "${MIPS[@]}" -O2 -gdwarf-4 -Wa,--gdwarf-4 \
+    -- "${LINE_SRCS[@]}"
+build_lines ppc_be_dw3_o2.elf big 3 powerpc-linux-gnu-gcc -O2 -gdwarf-3 -- "${LINE_SRCS[@]}"
+if ((HOST_M32)); then
+    build_lines i386_le_dw2_o2.elf little 2 gcc -m32 -fno-pie -no-pie -O2 -gdwarf-2 \
+        -- "${LINE_SRCS[@]}"
+    build_lines i386_le_dw3_o0.elf little 3 gcc -m32 -fno-pie -no-pie -O0 -gdwarf-3 \
+        -- "${LINE_SRCS[@]}"
 fi
