@@ -4,7 +4,8 @@
 # Only missing packages are fetched; sudo is used when not running as root.
 set -euo pipefail
 
-PACKAGES=(g++ cmake ninja-build libgtest-dev binutils)
+# llvm brings llvm-dwarfdump, which some tests use to cross-check decoding.
+PACKAGES=(g++ cmake ninja-build libgtest-dev binutils llvm)
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do

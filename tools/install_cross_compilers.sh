@@ -8,6 +8,7 @@ set -euo pipefail
 PACKAGES=(
     gcc                    # host compiler, also builds the 32-bit x86 input
     binutils               # readelf, used by the build scripts' checks
+    llvm                   # llvm-dwarfdump, records the decoded line rows
     gcc-arm-none-eabi
     libnewlib-arm-none-eabi
     gcc-powerpc-linux-gnu
