@@ -7,16 +7,22 @@ namespace dwarfsift {
 namespace {
 
 // Formats into `buffer` (kFormattedTextLimit + 1 bytes) and returns the text,
-// cut at the limit. The callers' formats are checked where they are written.
+// cut at the limit. A cut line keeps its line end: otherwise the next line
+// written to the file would run on behind it, and a record line after an
+// over-long trace line would no longer start a line of its own. The callers'
+// formats are checked where they are written.
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 0)))
 #endif
 std::string_view FormatText(char* buffer, const char* format, va_list args) {
   const int n = std::vsnprintf(buffer, kFormattedTextLimit + 1, format, args);
   if (n < 0) return {};
-  return {buffer, static_cast<std::size_t>(n) < kFormattedTextLimit
-                      ? static_cast<std::size_t>(n)
-                      : kFormattedTextLimit};
+  if (static_cast<std::size_t>(n) <= kFormattedTextLimit) {
+    return {buffer, static_cast<std::size_t>(n)};
+  }
+  const std::string_view written(format);
+  if (written.ends_with('\n')) buffer[kFormattedTextLimit - 1] = '\n';
+  return {buffer, kFormattedTextLimit};
 }
 
 }  // namespace

@@ -15,7 +15,9 @@
 // - the symbol-table phase stores at most its capacity, and the S-record
 //   file is made of well-formed records whatever the input;
 // - every unit's abbreviations load and every attribute of every entry
-//   decodes without leaving the unit, each entry moving the walk on.
+//   decodes without leaving the unit, each entry moving the walk on;
+// - the line phase counts exactly the rows it writes, and the LIN file made
+//   from its listing carries every one of them.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +25,9 @@
 #include <string>
 #include <string_view>
 
+#include "app/driver.h"
 #include "app/message_channel.h"
+#include "app/run_context.h"
 #include "app/output_file.h"
 #include "app/run_options.h"
 #include "dwarf/byte_cursor.h"
@@ -34,6 +38,8 @@
 #include "elf/elf_image.h"
 #include "elf/srecord_writer.h"
 #include "elf/symbol_table.h"
+#include "lines/line_file.h"
+#include "lines/line_program.h"
 
 namespace dwarfsift {
 namespace {
@@ -304,6 +310,46 @@ void WalkUnits(const ElfImage& elf, const DwarfParameters& dwarf, bool trace) {
   }
 }
 
+// Row lines of a listing; with `after_file_line`, only those after its first
+// file line (the finishing has no file to give rows before one).
+std::size_t CountRows(const std::string& text, bool after_file_line = false) {
+  std::size_t rows = 0;
+  std::size_t begin = 0;
+  bool counting = !after_file_line;
+  for (std::size_t end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2) {
+    if (text.compare(begin, 2, "+*") == 0) counting = true;
+    if (counting && (text.compare(begin, 3, "+0x") == 0 || text.compare(begin, 3, ">0x") == 0)) {
+      ++rows;
+    }
+  }
+  return rows;
+}
+
+// The line phase and the LIN finishing with the options the input picks.
+void RunLinePhases(const ElfImage& elf, const DwarfParameters& dwarf, std::uint8_t choice) {
+  RunContext run;
+  std::string console;
+  run.channel.CaptureConsole(&console);
+  run.options.debug_trace = choice & 1;
+  run.options.inline_delete = choice & 2;
+  run.options.all_includes = choice & 4;
+  run.options.directory_info = !(choice & 8);
+  run.echo_line = "/usage: fuzz\n";
+  OutputFile lxx;
+  lxx.CreateInMemory();
+  WriteLineFileHeader(lxx, run);
+  GetDebugLineAll(lxx, elf, dwarf, run);
+  const std::string& listing = lxx.memory();
+  Require(listing.empty() || listing.ends_with("\r\n"));
+  Require(CountRows(listing) == run.counters.line_count);
+
+  OutputFile lin;
+  lin.CreateInMemory();
+  LinePieceReader reader{std::string_view(listing)};
+  FinishLineListing(reader, lin, run, dwarf.version);
+  Require(CountRows(lin.memory()) == CountRows(listing, true));
+}
+
 }  // namespace
 }  // namespace dwarfsift
 
@@ -332,6 +378,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RunElfPhases(quiet.elf, false);
   WalkUnits(traced.elf, traced.dwarf, true);
   WalkUnits(quiet.elf, quiet.dwarf, false);
+  RunLinePhases(quiet.elf, quiet.dwarf, size > 0 ? data[size / 2] : 0);
 
   // A view chosen by the input: its last 8 bytes give begin and end.
   if (size >= 8) {
