@@ -1,0 +1,340 @@
+// WriteSymbolRecord: the text form of one symbol record, shared by the SYM
+// and the MEB file. Each line is formatted straight into the channel's fixed
+// buffer, so writing a record allocates nothing.
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "app/message_channel.h"
+#include "app/run_options.h"
+#include "app/text_match.h"
+#include "dwarf/register_names.h"
+#include "symbols/symbol_table.h"
+
+namespace dwarfsift {
+namespace {
+
+constexpr std::int32_t kOpReg0 = 0x50;
+constexpr std::int32_t kOpReg31 = 0x6F;
+constexpr std::int32_t kOpPiece = 0x93;
+
+// floc columns
+constexpr int kFlocBegin = 1;
+constexpr int kFlocEnd = 2;
+constexpr int kFlocOp = 3;
+constexpr int kFlocOperand1 = 4;
+constexpr int kFlocOperand2 = 5;
+
+struct ClassWord {
+  std::int32_t ident;
+  const char* word;
+};
+constexpr ClassWord kClassWords[] = {
+    {kIdentLabel, "LABEL"},
+    {kIdentVariable, "VARIABLE"},
+    {kIdentMember, "MEMBER"},
+    {kIdentProgram, "PROGRAM"},
+    {kIdentStaticProgram, "S_PROGRAM"},
+    {kIdentLocalStatic, "LOCAL_S"},
+    {kIdentLocalRegister, "LOCAL_R"},
+    {kIdentLocalFrame, "LOCAL_F"},
+    {kIdentUnit, "UNIT"},
+    {kIdentNon, "NON"},
+};
+
+const char* ClassWordOf(std::int32_t ident) {
+  for (const ClassWord& row : kClassWords) {
+    if (row.ident == ident) return row.word;
+  }
+  return "";
+}
+
+struct BaseTypeRename {
+  std::string_view prefix;
+  const char* becomes;
+  bool wide;  // a 64-bit type: register pairs are merged
+};
+// Tried from the top; the first word match decides.
+constexpr BaseTypeRename kBaseTypeRenames[] = {
+    {"unsigned long long", "int64", true},
+    {"signed long long", "int64", true},
+    {"long long", "int64", true},
+    {"long long int", "int64", true},
+    {"long long signed int", "int64", true},
+    {"long long unsigned int", "int64", true},
+    {"int64_t", "int64", true},
+    {"uint64_t", "int64", true},
+    {"unsigned char", "Uchar", false},
+    {"signed char", "char", false},
+    {"unsigned short", "Ushort", false},
+    {"signed short", "short", false},
+    {"short unsigned int", "Ushort", false},
+    {"short int", "short", false},
+    {"unsigned int", "Uint", false},
+    {"signed int", "int", false},
+    {"unsigned long", "Ulong", false},
+    {"signed long", "long", false},
+    {"long unsigned int", "Ulong", false},
+    {"long int", "long", false},
+    {"", "void", false},
+};
+
+template <std::size_t N>
+std::string_view FieldText(const char (&field)[N]) {
+  return std::string_view(field, strnlen(field, N));
+}
+
+template <std::size_t N>
+void SetField(char (&field)[N], const char* text) {
+  std::strncpy(field, text, N - 1);
+  field[N - 1] = '\0';
+}
+
+// Rewrites `typen` by the base-type table; true for the 64-bit names.
+bool RenameBaseType(SymbolRecord& record) {
+  const std::string_view typen = FieldText(record.typen);
+  for (const BaseTypeRename& row : kBaseTypeRenames) {
+    // The empty row stands for an empty name only: a word test against ""
+    // would also take names that begin with a blank or a non-ASCII byte.
+    const bool match = row.prefix.empty()
+                           ? typen.empty()
+                           : MatchWordNoCase(typen, row.prefix).has_value();
+    if (match) {
+      SetField(record.typen, row.becomes);
+      return row.wide;
+    }
+  }
+  return false;
+}
+
+bool IsRegisterOp(std::int32_t code) { return code >= kOpReg0 && code <= kOpReg31; }
+
+// Joins the two halves of a 64-bit value held in a register pair into one
+// code. Returns whether any pair was merged.
+bool MergeRegisterPairs(SymbolRecord& record, ByteOrder byte_order) {
+  auto& floc = record.floc;
+  bool merged_any = false;
+  int row = 0;
+  while (row < kLocationRows && floc[row][kFlocOp] != 0) {
+    const std::int32_t first = floc[row][kFlocOp];
+    if (!IsRegisterOp(first) || row + 1 >= kLocationRows ||
+        floc[row + 1][kFlocOp] != kOpPiece) {
+      ++row;
+      continue;
+    }
+    int partner = -1;
+    for (int p = row + 2; p < kLocationRows; ++p) {
+      if (floc[p][kFlocBegin] == floc[row][kFlocBegin] &&
+          floc[p][kFlocEnd] == floc[row][kFlocEnd] && IsRegisterOp(floc[p][kFlocOp])) {
+        partner = p;
+        break;
+      }
+    }
+    if (partner < 0) {
+      ++row;
+      continue;
+    }
+    const std::int32_t second = floc[partner][kFlocOp];
+    const std::int32_t code = byte_order == ByteOrder::kLittle
+                                  ? (second << 8) | first
+                                  : (first << 8) | second;
+    floc[row][kFlocOp] = code;
+    floc[partner][kFlocOp] = code;
+    if (!merged_any && record.ident == kIdentLocalRegister) record.regcode = code;
+    merged_any = true;
+    row = partner + 2;
+  }
+  return merged_any;
+}
+
+// Moves the bit offsets of a run of bit fields so that each names its bits
+// from the right storage unit. `step` is the bit distance (16 or 32), `move`
+// the matching byte distance.
+void ShiftDownRun(std::span<SymbolRecord> run, SymbolRecord& record,
+                  std::int32_t step, std::int32_t move) {
+  record.bit_off -= step;
+  record.location += move;
+  record.bit_fixed = 255;
+  for (SymbolRecord& other : run) {
+    if (other.bit_off < step) continue;
+    other.bit_fixed = 255;
+    if (other.location < record.location) {
+      other.bit_off -= step;
+      other.location += move;
+    }
+  }
+}
+
+void AdjustBitField(std::span<SymbolRecord> table, std::size_t index) {
+  SymbolRecord& record = table[index];
+  // The run: following bit-field records up to the last member slot, and
+  // never past the end of the table.
+  std::size_t end = index + 1;
+  const std::size_t limit = std::min(table.size(), kLastMemberSlot + 1);
+  while (end < limit && (table[end].kind & kKindBit) != 0) ++end;
+  if (end <= index + 1) return;
+  const std::span<SymbolRecord> run = table.subspan(index + 1, end - index - 1);
+  const std::int32_t own_location = record.location;
+  auto any = [&](std::int32_t one_byte, auto bit_test) {
+    for (const SymbolRecord& other : run) {
+      if (other.one_byte == one_byte && bit_test(other.bit_off) &&
+          other.bit_fixed == 0 && other.location != own_location) {
+        return true;
+      }
+    }
+    return false;
+  };
+  if (any(4, [](std::int32_t off) { return off > 15; })) {
+    ShiftDownRun(run, record, 16, 2);
+  } else if (any(8, [](std::int32_t off) { return off > 31; })) {
+    ShiftDownRun(run, record, 32, 4);
+  } else if (any(8, [](std::int32_t off) { return off < 32; })) {
+    record.bit_off += 32;
+    record.bit_fixed = 255;
+    for (SymbolRecord& other : run) {
+      other.bit_fixed = 255;
+      if (other.bit_off >= 32) continue;
+      if (other.location > record.location) {
+        other.location -= 4;
+      } else {
+        other.bit_off += 32;
+      }
+    }
+  }
+}
+
+void ApplyPointerSize(SymbolRecord& record) {
+  record.one_byte = 2;
+  std::uint32_t total = 2;
+  if ((record.kind & kKindArray) != 0) {
+    const int dims = std::clamp(record.ele_count, 0, kMaxArrayDimensions);
+    for (int d = 0; d < dims; ++d) total *= static_cast<std::uint32_t>(record.ele[d]);
+  }
+  record.total_byte = static_cast<std::int32_t>(total);
+}
+
+// The printed begin and end of the valid range: the record's own, or those
+// of its location list when it has none.
+std::uint32_t PrintedStart(const SymbolRecord& record) {
+  if (record.fstart != 0) return record.fstart;
+  return static_cast<std::uint32_t>(record.floc[0][kFlocBegin]);
+}
+std::uint32_t PrintedEnd(const SymbolRecord& record) {
+  if (record.fend != 0) return record.fend;
+  std::uint32_t end = 0;
+  for (const auto& row : record.floc) {
+    if (row[kFlocEnd] != 0) end = static_cast<std::uint32_t>(row[kFlocEnd]);
+  }
+  return end;
+}
+
+std::uint32_t Hex(std::int32_t value) { return static_cast<std::uint32_t>(value); }
+
+}  // namespace
+
+bool WriteSymbolRecord(const SymbolWriteContext& context,
+                       std::span<SymbolRecord> table, std::size_t index,
+                       RecordTableKind table_kind) {
+  if (index >= table.size()) return false;
+  SymbolRecord& r = table[index];
+  if (r.name[0] == '\0') return false;
+  const RunOptions& options = *context.options;
+
+  char kind_words[48];
+  std::size_t kind_length = 0;
+  auto add_word = [&](const char* word) {
+    const std::size_t n = std::strlen(word);
+    std::memcpy(kind_words + kind_length, word, n);
+    kind_length += n;
+  };
+  if ((r.kind & kKindArray) != 0) add_word("ARRAY ");
+  if ((r.kind & kKindPointer) != 0) {
+    add_word("POINTER ");
+    if (options.pointer_size == 2 && r.one_byte != 2) ApplyPointerSize(r);
+  }
+  if ((r.kind & kKindStruct) != 0) add_word("STRUCT ");
+  if ((r.kind & kKindStruct2P) != 0) add_word("STRUCT2P ");
+  if ((r.kind & kKindBit) != 0) {
+    add_word("BIT ");
+    AdjustBitField(table, index);
+  }
+  if (kind_length == 0) add_word("SIMPLE ");
+  kind_words[kind_length] = '\0';
+
+  if (RenameBaseType(r) &&
+      (r.ident == kIdentLocalRegister || r.ident == kIdentLocalFrame) &&
+      MergeRegisterPairs(r, context.byte_order)) {
+    // A merged pair code has no register text, which leaves regn as it was.
+    RegisterOperandText(context.machine, Hex(r.regcode), r.regop1, r.regop2,
+                        std::span<char>(r.regn, sizeof r.regn));
+  }
+
+  std::size_t printed_index = index;
+  if (table_kind == RecordTableKind::kSymbolTable && index >= kFirstCopySlot) {
+    printed_index -= kFirstCopySlot;
+  }
+
+  MessageChannel& channel = *context.channel;
+  OutputFile* out = context.out;
+  const bool is_struct = (r.kind & kKindStruct) != 0;
+  const bool is_bit = (r.kind & kKindBit) != 0;
+  auto text = [](std::string_view field) {
+    return static_cast<int>(field.size());
+  };
+  const std::string_view struct_text = FieldText(r.struct_name);
+  const std::string_view name = FieldText(r.name);
+  const std::string_view typen = FieldText(r.typen);
+  const std::string_view regn = FieldText(r.regn);
+
+  channel.WriteRecordLine(out, ": index[%d]\n", static_cast<int>(printed_index));
+  if (options.entry_positions) {
+    channel.WriteRecordLine(out, "+ entry[0x%X]\n", r.entry);
+    channel.WriteRecordLine(out, "+ entry2[0x%X]\n", r.entry2);
+  }
+  channel.WriteRecordLine(out, "+ nest[%d]\n", r.nest);
+  if (!struct_text.empty()) {
+    channel.WriteRecordLine(out, "+ struct[%.*s]\n", text(struct_text),
+                            struct_text.data());
+  }
+  channel.WriteRecordLine(out, "+ name[%.*s]\n", text(name), name.data());
+  channel.WriteRecordLine(out, "+ location[0x%X]\n", Hex(r.location));
+  channel.WriteRecordLine(out, "+ typen[%.*s]\n", text(typen), typen.data());
+  channel.WriteRecordLine(out, "+ ident[%s]\n", ClassWordOf(r.ident));
+  channel.WriteRecordLine(out, "+ kind[%s]\n", kind_words);
+  if (is_struct) {
+    channel.WriteRecordLine(out, "+ mebtop[%d]\n", r.mebtop);
+    channel.WriteRecordLine(out, "+ mebend[%d]\n", r.mebend);
+  }
+  if ((r.kind & kKindArray) != 0) {
+    channel.WriteRecordLine(out, "+ ele[%d %d %d %d %d %d %d]\n", r.ele_count,
+                            r.ele[0], r.ele[1], r.ele[2], r.ele[3], r.ele[4],
+                            r.ele[5]);
+  }
+  channel.WriteRecordLine(out, "+ fstart[0x%X]\n", PrintedStart(r));
+  channel.WriteRecordLine(out, "+ fend[0x%X]\n", PrintedEnd(r));
+  if (is_bit) {
+    channel.WriteRecordLine(out, "+ bit_off[0x%X]\n", Hex(r.bit_off));
+    channel.WriteRecordLine(out, "+ bit_size[0x%X]\n", Hex(r.bit_size));
+  } else {
+    channel.WriteRecordLine(out, "+ one_byte[%d]\n", r.one_byte);
+    channel.WriteRecordLine(out, "+ total_byte[%d]\n", r.total_byte);
+  }
+  if (is_struct) channel.WriteRecordLine(out, "+ struct_len[%d]\n", r.struct_len);
+  if (!regn.empty()) {
+    channel.WriteRecordLine(out, "+ regn[%.*s]\n", text(regn), regn.data());
+    channel.WriteRecordLine(out, "+ regcode[0x%X]\n", Hex(r.regcode));
+    channel.WriteRecordLine(out, "+ regop1[%d]\n", r.regop1);
+    channel.WriteRecordLine(out, "+ regop2[%d]\n", r.regop2);
+    for (int row = 0; row < kLocationRows; ++row) {
+      const auto& f = r.floc[row];
+      if (f[kFlocBegin] == 0 && f[kFlocEnd] == 0) break;
+      channel.WriteRecordLine(out, "+ floc[%d 0x%X 0x%X 0x%X %d %d]\n", row,
+                              Hex(f[kFlocBegin]), Hex(f[kFlocEnd]), Hex(f[kFlocOp]),
+                              f[kFlocOperand1], f[kFlocOperand2]);
+    }
+  }
+  channel.WriteRecordLine(out, "=\n");
+  return true;
+}
+
+}  // namespace dwarfsift
