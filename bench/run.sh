@@ -37,7 +37,16 @@ if command -v readelf >/dev/null; then
     echo "readelf --debug-dump=info: $(median_ms readelf --debug-dump=info "$elf") ms"
 fi
 if command -v llvm-dwarfdump >/dev/null; then
+    echo "llvm-dwarfdump --debug-info: $(median_ms llvm-dwarfdump --debug-info "$elf") ms"
     echo "llvm-dwarfdump --debug-line: $(median_ms llvm-dwarfdump --debug-line "$elf") ms"
+fi
+if [[ -x /usr/bin/time ]]; then
+    peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+    echo "peak memory: dwarfsift $(peak_kb "$top/build/dwarfsift" "$elf" -o "$out/peak") KB," \
+         "llvm-dwarfdump --debug-info $(peak_kb llvm-dwarfdump --debug-info "$elf") KB"
+fi
+if [[ -f $out/bench.SYM ]]; then
+    echo "SYM file: $(stat -c %s "$out/bench.SYM") bytes, $(grep -c '^: index\[' "$out/bench.SYM") records"
 fi
 if [[ -f $out/bench.LIN ]]; then
     echo "LIN file: $(stat -c %s "$out/bench.LIN") bytes, $(grep -c '^[+>]0x' "$out/bench.LIN") rows"

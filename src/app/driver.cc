@@ -1,6 +1,7 @@
 #include "app/driver.h"
 
 #include "app/messages.h"
+#include "app/platform.h"
 #include "elf/srecord_writer.h"
 #include "lines/line_program.h"
 
@@ -29,6 +30,28 @@ void CloseAndCheck(OutputFile& file, const std::string& name,
   if (!file.Close()) channel.EmitFormatted(texts::kWriteFailed, name.c_str());
 }
 
+// The unit walk over .debug_info, writing the SYM records.
+void ConvertSymbols(RunContext& run, ConversionState& state,
+                    const SymbolMemberArea& members, OutputFile* sym) {
+  SymbolConversion& symbols = state.symbols;
+  symbols.global_structs.Clear();
+  SymbolWriteContext write;
+  write.out = sym;
+  write.channel = &run.channel;
+  write.options = &run.options;
+  write.elf_symbols = &state.elf_symbols;
+  write.byte_order = state.dwarf.byte_order;
+  write.machine = state.elf.header.e_machine;
+  write.global_structs = &symbols.global_structs;
+  SymFileSink sink(write);
+  WalkContext walk{run,          state.elf,      state.dwarf,     symbols.symbols,
+                   symbols.scope, symbols.units, symbols.index,   symbols.abbrevs,
+                   sink,          platform::TickCount};
+  walk.trace_file = sym;
+  walk.members = members.exists() ? &members : nullptr;
+  GetDebugInfoAll(walk);
+}
+
 }  // namespace
 
 void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> image,
@@ -54,6 +77,7 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
   channel.EmitMessage(texts::kGetDebugSymTabAll);
   GetDebugSymTabAll(state.elf, state.elf_symbols, channel, &sym);
   channel.EmitMessage(texts::kGetDebugInfoAll);
+  ConvertSymbols(run, state, members, &sym);
   channel.EmitMessage(texts::kGetDebugLineAll);
   GetDebugLineAll(lxx, state.elf, state.dwarf, run);
 

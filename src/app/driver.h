@@ -13,6 +13,7 @@
 #include "elf/symbol_table.h"
 #include "symbols/member_area.h"
 #include "symbols/symbol_record.h"
+#include "symbols/unit_walk.h"
 
 namespace dwarfsift {
 
@@ -23,6 +24,7 @@ struct ConversionState {
   ElfImage elf;
   DwarfParameters dwarf;
   ElfSymbolTable elf_symbols;  // the unit walk looks declarations up here
+  SymbolConversion symbols;
 };
 
 // The header of the LXX and LIN files.

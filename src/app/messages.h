@@ -86,6 +86,20 @@ inline constexpr const char* kWriteFailed = "%s could not be written completely!
 inline constexpr std::string_view kInputTooLargeSuffix =
     " is larger than 4 GB!!\n"sv;
 
+// The limits of the unit walk (printf formats).
+inline constexpr const char* kTagSizeLimit = "Tag Size[%d] limit over!!\n";
+inline constexpr const char* kSelfDestructEntry =
+    "/??Error!! self-destruct entry[0x%X] index[%d]\n";
+inline constexpr const char* kUnitTimeOver =
+    "unit[%s] Struct MemberSize[%d] time over[%dmsec]!!\n";
+inline constexpr const char* kMemberSizeLimit = "Struct MemberSize[%d] limit over!!\n";
+// A unit whose header layout is not read: its number, file position and
+// version.
+inline constexpr const char* kUnitVersionSkipped =
+    "Unit [%d] at [0x%08X] is DWARF version %d, skipped!!\n";
+inline constexpr const char* kUnit64BitSkipped =
+    "Unit [%d] at [0x%08X] is 64-bit DWARF version %d, skipped!!\n";
+
 // File headers.
 inline constexpr std::string_view kHeaderTool = "/Orvik(KPIT-GNU-ELF)-Symbol-Converter\n"sv;
 inline constexpr std::string_view kHeaderVersion = "/Ver5.00D\n"sv;

@@ -40,6 +40,7 @@
 #include "elf/symbol_table.h"
 #include "lines/line_file.h"
 #include "lines/line_program.h"
+#include "symbols/unit_walk.h"
 
 namespace dwarfsift {
 namespace {
@@ -350,6 +351,38 @@ void RunLinePhases(const ElfImage& elf, const DwarfParameters& dwarf, std::uint8
   Require(CountRows(lin.memory()) == CountRows(listing, true));
 }
 
+// The symbol conversion over the units, into an in-memory SYM file. Returns
+// the number of symbols written.
+std::uint32_t ConvertSymbols(const ElfImage& elf, const DwarfParameters& parameters,
+                             bool trace) {
+  // The record slots are large; one set serves every input.
+  static SymbolConversion* const conversion = new SymbolConversion;
+  RunContext run;
+  run.options.debug_trace = trace;
+  std::string console;
+  run.channel.CaptureConsole(&console);
+  OutputFile sym;
+  sym.CreateInMemory();
+  ElfSymbolTable elf_symbols;
+  GetDebugSymTabAll(elf, elf_symbols, run.channel, nullptr);
+  DwarfParameters dwarf = parameters;
+  SymbolWriteContext write;
+  write.out = &sym;
+  write.channel = &run.channel;
+  write.options = &run.options;
+  write.elf_symbols = &elf_symbols;
+  write.byte_order = dwarf.byte_order;
+  write.global_structs = &conversion->global_structs;
+  SymFileSink sink(write);
+  conversion->global_structs.Clear();
+  WalkContext walk{run,  elf, dwarf, conversion->symbols, conversion->scope, conversion->units,
+                   conversion->index, conversion->abbrevs, sink, [] { return 0u; }};
+  walk.trace_file = &sym;
+  GetDebugInfoAll(walk);
+  Require(walk.follow_depth == 0);
+  return run.counters.symbol_count;
+}
+
 }  // namespace
 }  // namespace dwarfsift
 
@@ -379,6 +412,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   WalkUnits(traced.elf, traced.dwarf, true);
   WalkUnits(quiet.elf, quiet.dwarf, false);
   RunLinePhases(quiet.elf, quiet.dwarf, size > 0 ? data[size / 2] : 0);
+  // The trace changes no record.
+  Require(ConvertSymbols(traced.elf, traced.dwarf, true) ==
+          ConvertSymbols(quiet.elf, quiet.dwarf, false));
 
   // A view chosen by the input: its last 8 bytes give begin and end.
   if (size >= 8) {

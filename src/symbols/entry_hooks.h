@@ -1,0 +1,70 @@
+// The points where the type, member and location rules join the entry
+// processing.
+//
+// ProcessEntry decides which attribute of which entry reaches which rule;
+// the rules themselves (folding type chains into a record, expanding
+// structure members, decoding location expressions and lists) live behind
+// these functions. Where a rule set is not part of the tool yet, its hook
+// leaves the record as it is.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "dwarf/abbrev_table.h"
+#include "dwarf/attribute_value.h"
+#include "dwarf/byte_cursor.h"
+
+namespace dwarfsift {
+
+struct WalkContext;
+
+// One attribute as the rules see it: a DW_FORM_ref2 type reference arrives
+// already turned into a section offset (form DW_FORM_ref_addr).
+struct AttributeInput {
+  std::uint32_t attribute;
+  std::uint32_t form;
+  std::uint32_t number;
+  const AttributeValue& value;
+};
+
+// Member admission for a DW_TAG_member entry. May advance `slot_index` to
+// the member's own slot. When it returns false the entry is not processed
+// further and ProcessEntry returns `skip_to`.
+bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
+                 int depth, int& slot_index, std::uint32_t& skip_to);
+
+// The type rules of the entry's tag for one attribute, written to
+// `type_slot`. Called only while slot 0 has a name.
+void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
+                    const AttributeInput& input, int depth, int& slot_index,
+                    int type_slot, std::uint32_t self_offset);
+
+// Array and structure/union types take their own children; returns the
+// position after them (or `cursor`'s position when nothing was taken).
+std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor,
+                               std::uint32_t tag, int depth, int& slot_index,
+                               std::uint32_t self_offset);
+
+// Completes `total_byte` and the other sizes of the finished entry.
+void FinishTypeSizes(WalkContext& walk);
+
+// Forgets the structures being expanded for the current entry.
+void ResetMemberExpansion(WalkContext& walk);
+
+// DW_AT_location of a variable or parameter as an expression block.
+void ApplyLocationRules(WalkContext& walk, const AttributeValue& value);
+
+// A location list at `offset` in .debug_loc, converted into slot 0 (a
+// variable's DW_AT_location or a function's DW_AT_frame_base).
+void ApplyLocationList(WalkContext& walk, std::uint32_t offset);
+
+// DW_AT_frame_base of a function as an expression block: saved in the
+// scope for the frame-based locals that follow.
+void SaveFrameBase(WalkContext& walk, const AttributeValue& value);
+
+// The trace text of a block's first location operation (appended to `out`).
+void FirstOperationText(WalkContext& walk, const AttributeValue& value,
+                        std::string& out);
+
+}  // namespace dwarfsift

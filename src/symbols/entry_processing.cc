@@ -1,0 +1,578 @@
+#include "symbols/entry_processing.h"
+
+#include <string>
+#include <utility>
+
+#include "dwarf/dwarf_names.h"
+#include "elf/elf_image.h"
+#include "elf/symbol_table.h"
+#include "symbols/entry_hooks.h"
+#include "symbols/unit_walk.h"
+
+namespace dwarfsift {
+
+bool SymFileSink::IsWanted(SymbolRecord& current) {
+  return SymbolIsWanted(current, *context_.options, *context_.elf_symbols);
+}
+
+bool SymFileSink::Emit(SymbolTable& table, std::uint32_t global_copy_count) {
+  return EmitCurrentSymbol(context_, table, global_copy_count);
+}
+
+namespace {
+
+inline constexpr std::size_t kNameLimit = 256;
+inline constexpr std::uint8_t kOpAddr = 0x03;
+
+bool IsStringForm(std::uint32_t form) {
+  return form == kFormString || form == kFormStrp;
+}
+bool IsBlockForm(std::uint32_t form) {
+  return form == kFormBlock1 || form == kFormBlock || form == kFormExprloc;
+}
+// DW_FORM_ref2 is already turned into DW_FORM_ref_addr when the rules see it.
+bool IsReferenceForm(std::uint32_t form) {
+  return form == kFormRefAddr || form == kFormRef4 || form == kFormRefUdata;
+}
+
+bool IsLocal(std::int32_t ident) {
+  return ident == kIdentLocalStatic || ident == kIdentLocalRegister ||
+         ident == kIdentLocalFrame;
+}
+
+// The "-l" test: locals are not written.
+bool DropsLocal(WalkContext& walk) {
+  return walk.options().no_locals &&
+         IsLocal(std::as_const(walk.symbols)[kCurrentSlot].ident);
+}
+
+void ClearName(SymbolRecord& record) { record.name[0] = '\0'; }
+
+// The value object of the current follow level.
+AttributeValue& LevelValue(WalkContext& walk) {
+  const auto level = static_cast<std::size_t>(walk.follow_depth);
+  while (walk.values.size() <= level) {
+    walk.values.push_back(std::make_unique<AttributeValue>());
+  }
+  return *walk.values[level];
+}
+
+// Keeps the follow depth for the time of a nested call.
+class FollowLevel {
+ public:
+  explicit FollowLevel(WalkContext& walk) : walk_(walk) { ++walk_.follow_depth; }
+  ~FollowLevel() { --walk_.follow_depth; }
+  FollowLevel(const FollowLevel&) = delete;
+  FollowLevel& operator=(const FollowLevel&) = delete;
+
+ private:
+  WalkContext& walk_;
+};
+
+// A unit name is known by its file name alone.
+std::string_view FileNamePart(std::string_view path) {
+  const std::size_t cut = path.find_last_of(":\\/");
+  return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+// "f(int)" is known as "f".
+std::string_view BeforeParameterList(std::string_view name) {
+  return name.substr(0, name.find('('));
+}
+
+void ClearMemberGroupNames(ScopeState& scope) {
+  scope.struct_tag_name[0] = '\0';
+  scope.pending_type_name[0] = '\0';
+}
+
+// Follows the type of a variable, parameter or function; the entry's own
+// later attributes start again from the slot it started from.
+void FollowOwnType(WalkContext& walk, const AttributeInput& input,
+                   int& slot_index) {
+  const int saved = slot_index;
+  const int depth = std::as_const(walk.symbols)[static_cast<std::size_t>(slot_index)].nest;
+  if (FollowType(walk, input.number, input.form == kFormRefAddr, depth,
+                 slot_index)) {
+    slot_index = saved;
+  }
+}
+
+// What an entry inherits from the entry it completes: an out-of-line
+// function from its abstract instance (DW_AT_abstract_origin), a variable's
+// definition from its declaration (DW_AT_specification). Without it these
+// entries have no name and their address would be lost.
+struct InheritedName {
+  char name[kNameLimit + 1] = {};
+  bool has_external = false;
+  std::uint32_t external = 0;
+};
+
+// How many declarations a chain of such references may pass through.
+constexpr int kMaxOriginHops = 4;
+
+bool ReadOrigin(WalkContext& walk, const AttributeInput& input, InheritedName& out) {
+  if (!IsReferenceForm(input.form) || walk.follow_depth >= kMaxFollowDepth) return false;
+  FollowLevel level(walk);
+  AttributeValue& value = LevelValue(walk);
+  std::uint32_t reference = input.number;
+  bool section_relative = input.form == kFormRefAddr;
+  for (int hop = 0; hop < kMaxOriginHops; ++hop) {
+    const ResolvedReference target = ResolveReference(walk, reference, section_relative);
+    if (!target.found) return false;
+    ByteCursor cursor = walk.unit_view.At(walk.section_start + target.section_offset);
+    AbbrevDecl decl = FindAbbrev(walk.abbrevs, ReadUleb128(cursor));
+    if (!decl.found()) return false;
+    bool next_hop = false;
+    AttributeSpec spec;
+    while (decl.NextSpec(spec)) {
+      std::uint32_t form = spec.form;
+      ReadAttributeValue(form, cursor, walk.forms, value);
+      if (spec.attribute == kAtName && IsStringForm(form) && out.name[0] == '\0') {
+        CopyName(out.name, value.text());
+      } else if (spec.attribute == kAtExternal && !out.has_external &&
+                 (form == kFormFlag || form == kFormFlagPresent)) {
+        out.has_external = true;
+        out.external = form == kFormFlag ? value.number() : 1;
+      } else if ((spec.attribute == kAtAbstractOrigin || spec.attribute == kAtSpecification) &&
+                 IsReferenceForm(form == kFormRef2 ? kFormRef4 : form)) {
+        next_hop = true;
+        reference = value.number();
+        if (form == kFormRef2) {
+          reference += walk.units.current_start();
+          form = kFormRefAddr;
+        }
+        section_relative = form == kFormRefAddr;
+      }
+    }
+    if (out.name[0] != '\0' || !next_hop) break;
+  }
+  return out.name[0] != '\0';
+}
+
+void VariableRules(WalkContext& walk, std::uint32_t tag,
+                   const AttributeInput& input, int depth, int& slot_index) {
+  SymbolRecord& current = walk.symbols[kCurrentSlot];
+  switch (input.attribute) {
+    case kAtName:
+      if (!IsStringForm(input.form)) return;
+      CopyName(current.name, input.value.text(), kNameLimit);
+      if (depth > 1) ClearMemberGroupNames(walk.scope);
+      current.ident = kIdentNon;
+      if (tag == kTagFormalParameter && walk.options().no_locals) ClearName(current);
+      return;
+    case kAtExternal:
+      if (input.form == kFormFlag) {
+        current.external = static_cast<std::int32_t>(input.number);
+        current.ident = input.number != 0 ? kIdentVariable : kIdentLocalStatic;
+      } else if (input.form == kFormFlagPresent) {
+        current.ident = kIdentVariable;
+      }
+      return;
+    case kAtDeclaration:
+      if (input.form == kFormFlag && input.number != 0) current.ident = kIdentNon;
+      return;
+    case kAtSpecification: {
+      InheritedName origin;
+      if (current.name[0] != '\0' || !ReadOrigin(walk, input, origin)) return;
+      SymbolRecord& record = walk.symbols[kCurrentSlot];
+      CopyName(record.name, origin.name, kNameLimit);
+      if (depth > 1) ClearMemberGroupNames(walk.scope);
+      record.ident = kIdentNon;
+      if (origin.has_external) {
+        record.external = static_cast<std::int32_t>(origin.external);
+        record.ident = origin.external != 0 ? kIdentVariable : kIdentLocalStatic;
+      }
+      if (tag == kTagFormalParameter && walk.options().no_locals) ClearName(record);
+      return;
+    }
+    case kAtType: {
+      if (!IsReferenceForm(input.form)) return;
+      // A nameless entry still folds its type; the stand-in name keeps the
+      // type rules working and is dropped again afterwards.
+      if (current.name[0] == '\0') CopyName(current.name, "?");
+      FollowOwnType(walk, input, slot_index);
+      SymbolRecord& after = walk.symbols[kCurrentSlot];
+      if (after.name[0] == '?') ClearName(after);
+      return;
+    }
+    case kAtLocation:
+      if (IsBlockForm(input.form)) {
+        ApplyLocationRules(walk, input.value);
+      } else if (input.form == kFormData4) {
+        ApplyLocationList(walk, input.number);
+      } else {
+        return;
+      }
+      if (DropsLocal(walk)) ClearName(walk.symbols[kCurrentSlot]);
+      return;
+    default:
+      return;
+  }
+}
+
+void LabelRules(WalkContext& walk, const AttributeInput& input) {
+  SymbolRecord& current = walk.symbols[kCurrentSlot];
+  switch (input.attribute) {
+    case kAtName:
+      if (!IsStringForm(input.form) || current.external == 0) return;
+      CopyName(current.name, input.value.text(), kNameLimit);
+      current.ident = kIdentLabel;
+      current.kind = 0;
+      return;
+    case kAtExternal:
+      if (input.form == kFormFlag) {
+        current.external = static_cast<std::int32_t>(input.number);
+      } else if (input.form == kFormFlagPresent) {
+        current.external = 1;
+      }
+      return;
+    case kAtLowPc:
+      if (input.form != kFormAddr) return;
+      walk.scope.function_low_pc = input.number;
+      current.location = static_cast<std::int32_t>(input.number);
+      return;
+    case kAtLocation:
+      if (input.form == kFormAddr) {
+        walk.scope.function_high_pc = input.number;
+        current.location = static_cast<std::int32_t>(input.number);
+      } else if (IsBlockForm(input.form)) {
+        const auto block = input.value.block();
+        if (block.empty() || block[0] != kOpAddr) return;
+        ByteCursor operand(block, walk.dwarf.byte_order);
+        operand.Skip(1);
+        current.location = static_cast<std::int32_t>(
+            ReadFixed(operand, walk.dwarf.address_size == 2 ? 2 : 4));
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+void CompileUnitRules(WalkContext& walk, const AttributeInput& input,
+                      int& slot_index) {
+  slot_index = 0;
+  SymbolRecord& current = walk.symbols[kCurrentSlot];
+  ScopeState& scope = walk.scope;
+  switch (input.attribute) {
+    case kAtName: {
+      if (!IsStringForm(input.form)) return;
+      const std::string_view name = FileNamePart(input.value.text());
+      CopyName(current.name, name, kNameLimit);
+      CopyName(scope.unit_name, name);
+      current.ident = kIdentUnit;
+      return;
+    }
+    case kAtLowPc:
+      if (input.form != kFormAddr) return;
+      scope.unit_low_pc = current.fstart = input.number;
+      return;
+    case kAtHighPc:
+      if (input.form == kFormAddr) {
+        scope.unit_high_pc = current.fend = input.number;
+      } else if (input.form == kFormData4) {
+        scope.unit_high_pc = current.fend = scope.unit_low_pc + input.number;
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+void SubprogramRules(WalkContext& walk, const AttributeInput& input, int depth,
+                     int& slot_index) {
+  SymbolRecord& current = walk.symbols[kCurrentSlot];
+  ScopeState& scope = walk.scope;
+  switch (input.attribute) {
+    case kAtDeclFile:
+      scope.frame_base_list_offset = 0;
+      scope.function_low_pc = scope.function_high_pc = 0;
+      scope.frame_base_opcode = scope.frame_base_operand1 =
+          scope.frame_base_operand2 = 0;
+      scope.function_scope_end = 0;
+      break;
+    case kAtName: {
+      if (!IsStringForm(input.form)) break;
+      const std::string_view name = BeforeParameterList(input.value.text());
+      CopyName(current.name, name, kScopeNameSize - 1);
+      CopyName(scope.function_name, name);
+      if (depth > 1) ClearMemberGroupNames(scope);
+      break;
+    }
+    case kAtExternal:
+      if (input.form == kFormFlag) {
+        current.external = static_cast<std::int32_t>(input.number);
+      } else if (input.form == kFormFlagPresent) {
+        current.external = 1;
+      }
+      break;
+    case kAtAbstractOrigin:
+    case kAtSpecification: {
+      InheritedName origin;
+      if (current.name[0] != '\0' || !ReadOrigin(walk, input, origin)) break;
+      SymbolRecord& record = walk.symbols[kCurrentSlot];
+      const std::string_view name = BeforeParameterList(origin.name);
+      CopyName(record.name, name, kScopeNameSize - 1);
+      CopyName(scope.function_name, name);
+      if (depth > 1) ClearMemberGroupNames(scope);
+      if (origin.has_external) record.external = static_cast<std::int32_t>(origin.external);
+      break;
+    }
+    case kAtType:
+      if (IsReferenceForm(input.form)) FollowOwnType(walk, input, slot_index);
+      break;
+    case kAtFrameBase:
+      if (input.form == kFormData4) {
+        scope.frame_base_list_offset = input.number;
+        ApplyLocationList(walk, input.number);
+      } else if (IsBlockForm(input.form)) {
+        SaveFrameBase(walk, input.value);
+      }
+      break;
+    case kAtLowPc: {
+      if (input.form != kFormAddr) break;
+      SymbolRecord& record = walk.symbols[kCurrentSlot];
+      scope.function_low_pc = input.number;
+      record.location = static_cast<std::int32_t>(input.number);
+      if (record.external != 0) {
+        record.ident = kIdentProgram;
+        record.fstart = record.fend = 0;
+      } else {
+        record.ident = kIdentStaticProgram;
+        record.fstart = scope.unit_low_pc;
+        record.fend = scope.unit_high_pc;
+      }
+      break;
+    }
+    case kAtHighPc:
+      if (input.form == kFormAddr) {
+        scope.function_high_pc = input.number;
+      } else if (input.form == kFormData4) {
+        scope.function_high_pc = scope.function_low_pc + input.number;
+      }
+      break;
+    case kAtSibling:
+      scope.function_scope_end = input.number;
+      break;
+    default:
+      break;
+  }
+  if (DropsLocal(walk)) ClearName(walk.symbols[kCurrentSlot]);
+}
+
+void ApplySymbolRules(WalkContext& walk, std::uint32_t tag,
+                      const AttributeInput& input, int depth, int& slot_index) {
+  switch (tag) {
+    case kTagVariable:
+    case kTagFormalParameter:
+      return VariableRules(walk, tag, input, depth, slot_index);
+    case kTagLabel:
+      return LabelRules(walk, input);
+    case kTagCompileUnit:
+      return CompileUnitRules(walk, input, slot_index);
+    case kTagSubprogram:
+      return SubprogramRules(walk, input, depth, slot_index);
+    default:
+      return;
+  }
+}
+
+// The "-g" copy of a static: a VARIABLE named after the static and its scope.
+void MakeGlobalCopy(WalkContext& walk) {
+  ScopeState& scope = walk.scope;
+  const std::size_t slot = kFirstCopySlot + static_cast<std::size_t>(scope.global_copy_count);
+  SymbolRecord& copy = walk.symbols[slot];
+  copy = std::as_const(walk.symbols)[kCurrentSlot];
+  copy.ident = kIdentVariable;
+  const char* scope_name =
+      scope.function_scope_end != 0 ? scope.function_name : scope.unit_name;
+  // The combined name is cut to the name field.
+  std::string_view own(copy.name);
+  char combined[sizeof copy.name];
+  std::size_t n = own.size();
+  std::memcpy(combined, own.data(), n);
+  if (n < sizeof combined - 1) combined[n++] = '@';
+  const std::string_view tail(scope_name);
+  const std::size_t room = sizeof combined - 1 - n;
+  const std::size_t take = tail.size() < room ? tail.size() : room;
+  std::memcpy(combined + n, tail.data(), take);
+  n += take;
+  CopyName(copy.name, std::string_view(combined, n));
+  ++scope.global_copy_count;
+}
+
+bool TagTakesChildren(std::uint32_t tag) {
+  return tag == kTagArrayType || tag == kTagStructureType || tag == kTagUnionType;
+}
+
+}  // namespace
+
+std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
+                           std::uint32_t tag, AbbrevDecl specs, int depth,
+                           int& slot_index, std::uint32_t self_offset) {
+  ScopeState& scope = walk.scope;
+  MessageChannel& channel = walk.channel();
+  if (slot_index > scope.highest_slot) scope.highest_slot = slot_index;
+  const int entry_slot = slot_index;
+
+  if (tag == kTagMember) {
+    std::uint32_t skip_to = cursor.position();
+    if (!AdmitMember(walk, cursor, specs, depth, slot_index, skip_to)) {
+      return skip_to;
+    }
+  }
+  const int type_slot = slot_index;
+
+  std::string tag_name;
+  if (channel.tracing()) {
+    TagNameText(channel, tag_name, tag);
+    if (self_offset != 0) {
+      channel.TraceLine(walk.trace_file,
+                        "/ss{0x%04X} Tag[%s] Index[%d] Sindex[%d] Nest[%d] Sym[%s]\n",
+                        self_offset, tag_name.c_str(), slot_index, entry_slot, depth,
+                        std::as_const(walk.symbols)[static_cast<std::size_t>(type_slot)].name);
+    }
+  }
+
+  AttributeValue& value = LevelValue(walk);
+  specs.RewindSpecs();
+  AttributeSpec spec;
+  while (specs.NextSpec(spec)) {
+    std::uint32_t form = spec.form;
+    ReadAttributeValue(form, cursor, walk.forms, value);
+    std::uint32_t number = value.number();
+    if (spec.attribute == kAtType && form == kFormRef2) {
+      number += walk.units.current_start();
+      form = kFormRefAddr;
+    }
+    if (channel.tracing()) {
+      std::string extra;
+      if (IsBlockForm(form)) {
+        FirstOperationText(walk, value, extra);
+      } else if (spec.attribute == kAtEncoding && form == kFormData1) {
+        EncodingNameText(channel, extra, number);
+      }
+      std::string attribute_name;
+      std::string form_name;
+      AttributeNameText(channel, attribute_name, spec.attribute);
+      FormNameText(channel, form_name, form);
+      channel.TraceLine(walk.trace_file, "/ [%2d] Tag[0x%02X] %s %s %s %s\n", depth,
+                        tag, attribute_name.c_str(), form_name.c_str(),
+                        value.c_str(), extra.c_str());
+    }
+
+    const AttributeInput input{spec.attribute, form, number, value};
+    ApplySymbolRules(walk, tag, input, depth, slot_index);
+    if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') continue;
+    ApplyTypeRules(walk, tag, input, depth, slot_index, type_slot, self_offset);
+  }
+  if (channel.tracing()) {
+    channel.TraceLine(walk.trace_file, "/Null entry<0x%04X>[%2d] Tag[%s]\n",
+                      self_offset, depth, tag_name.c_str());
+  }
+
+  SymbolRecord& current = walk.symbols[kCurrentSlot];
+  if (current.ident == kIdentLocalStatic) {
+    if (current.location == 0 && current.one_byte == 0) {
+      ClearName(current);
+    } else if (walk.options().global_statics &&
+               static_cast<std::size_t>(scope.global_copy_count) < kMaxGlobalCopies) {
+      MakeGlobalCopy(walk);
+    }
+  }
+  if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') return cursor.position();
+
+  if (TagTakesChildren(tag)) {
+    return TakeTypeChildren(walk, cursor, tag, depth, slot_index, self_offset);
+  }
+  if (tag == kTagSubprogram && !walk.sink.IsWanted(walk.symbols[kCurrentSlot])) {
+    ClearName(walk.symbols[kCurrentSlot]);
+    scope.function_name[0] = '\0';
+  }
+  return cursor.position();
+}
+
+bool FollowType(WalkContext& walk, std::uint32_t reference,
+                bool section_relative, int depth, int& slot_index) {
+  const ResolvedReference target = ResolveReference(walk, reference, section_relative);
+  if (!target.found) return false;
+  if (walk.follow_depth >= kMaxFollowDepth || walk.follow_budget == 0) return true;
+  --walk.follow_budget;
+
+  ByteCursor cursor = walk.unit_view.At(walk.section_start + target.section_offset);
+  const std::uint32_t code = ReadUleb128(cursor);
+  const AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
+  if (!decl.found()) return true;
+  MessageChannel& channel = walk.channel();
+  if (channel.tracing()) {
+    std::string tag_name;
+    TagNameText(channel, tag_name, decl.tag());
+    channel.TraceLine(walk.trace_file, "/++++++ Tag[%s] .debug_addrev entry[% 3d] [0x%04X]\n",
+                      tag_name.c_str(), static_cast<int>(code), cursor.position());
+  }
+  FollowLevel level(walk);
+  ProcessEntry(walk, cursor, decl.tag(), decl, depth, slot_index, target.section_offset);
+  return true;
+}
+
+std::uint32_t ProcessChildren(WalkContext& walk, ByteCursor cursor,
+                              std::uint32_t wanted_tag, int depth,
+                              int& slot_index, std::uint32_t self_offset) {
+  if (walk.follow_depth >= kMaxFollowDepth) return cursor.position();
+  FollowLevel level(walk);
+  MessageChannel& channel = walk.channel();
+  while (!cursor.AtEnd()) {
+    const std::uint32_t code = ReadUleb128(cursor);
+    AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
+    if (!decl.found()) break;
+    if (channel.tracing()) {
+      std::string tag_name;
+      TagNameText(channel, tag_name, decl.tag());
+      channel.TraceLine(walk.trace_file,
+                        "/++++++ Tag[%s] .debug_addrev entry[% 3d] [0x%04X]\n",
+                        tag_name.c_str(), static_cast<int>(code), cursor.position());
+    }
+    std::uint32_t next;
+    if (decl.tag() == wanted_tag) {
+      next = ProcessEntry(walk, cursor, decl.tag(), decl, depth, slot_index, self_offset);
+      if (next == cursor.position()) next = SkipEntry(walk, cursor, decl.tag(), decl, true);
+    } else {
+      next = SkipEntry(walk, cursor, decl.tag(), decl, false);
+    }
+    cursor.Seek(next);
+  }
+  return cursor.position();
+}
+
+std::uint32_t SkipEntry(WalkContext& walk, ByteCursor cursor,
+                        std::uint32_t tag, AbbrevDecl specs, bool clear_name) {
+  MessageChannel& channel = walk.channel();
+  AttributeValue& value = LevelValue(walk);
+  std::string tag_name;
+  if (channel.tracing()) TagNameText(channel, tag_name, tag);
+  specs.RewindSpecs();
+  AttributeSpec spec;
+  while (specs.NextSpec(spec)) {
+    std::uint32_t form = spec.form;
+    ReadAttributeValue(form, cursor, walk.forms, value);
+    if (!channel.tracing()) continue;
+    std::string extra;
+    if (form == kFormBlock1 || form == kFormBlock2) {
+      FirstOperationText(walk, value, extra);
+    } else if (spec.attribute == kAtEncoding && form == kFormData1) {
+      EncodingNameText(channel, extra, value.number());
+    }
+    std::string attribute_name;
+    std::string form_name;
+    AttributeNameText(channel, attribute_name, spec.attribute);
+    FormNameText(channel, form_name, form);
+    channel.TraceLine(walk.trace_file, "/skip Tag[%s] %s %s %s %s\n", tag_name.c_str(),
+                      attribute_name.c_str(), form_name.c_str(), value.c_str(),
+                      extra.c_str());
+  }
+  channel.TraceLine(walk.trace_file, "/skip(null) Tag[%s]\n", tag_name.c_str());
+  if (clear_name) ClearName(walk.symbols[kCurrentSlot]);
+  return cursor.position();
+}
+
+}  // namespace dwarfsift

@@ -1,0 +1,174 @@
+// Turning debugging entries into symbol records.
+//
+// The unit walk hands every entry of a unit to ProcessEntry in stored order.
+// Entries that describe a symbol (variables, parameters, labels, functions,
+// the unit itself) fill slot 0 of the SymbolTable; a DW_AT_type is followed
+// at once (FollowType), so the type chain folds into the same record and,
+// for structure members, into the slots after it. The type, member and
+// location rules plug in through the hooks of entry_hooks.h.
+//
+// Everything one unit's conversion reads and writes is reached through a
+// WalkContext, built once per run by GetDebugInfoAll.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "app/run_context.h"
+#include "dwarf/abbrev_table.h"
+#include "dwarf/attribute_value.h"
+#include "dwarf/byte_cursor.h"
+#include "dwarf/readers.h"
+#include "symbols/member_area.h"
+#include "symbols/scope_state.h"
+#include "symbols/symbol_table.h"
+
+namespace dwarfsift {
+
+class ElfSymbolTable;
+class EntryIndex;
+class OutputFile;
+struct ElfImage;
+
+// The DWARF tags and attributes the symbol conversion acts on.
+inline constexpr std::uint32_t kTagArrayType = 0x01;
+inline constexpr std::uint32_t kTagFormalParameter = 0x05;
+inline constexpr std::uint32_t kTagLabel = 0x0A;
+inline constexpr std::uint32_t kTagMember = 0x0D;
+inline constexpr std::uint32_t kTagCompileUnit = 0x11;
+inline constexpr std::uint32_t kTagStructureType = 0x13;
+inline constexpr std::uint32_t kTagTypedef = 0x16;
+inline constexpr std::uint32_t kTagUnionType = 0x17;
+inline constexpr std::uint32_t kTagSubprogram = 0x2E;
+inline constexpr std::uint32_t kTagVariable = 0x34;
+
+inline constexpr std::uint32_t kAtSibling = 0x01;
+inline constexpr std::uint32_t kAtLocation = 0x02;
+inline constexpr std::uint32_t kAtName = 0x03;
+inline constexpr std::uint32_t kAtLowPc = 0x11;
+inline constexpr std::uint32_t kAtHighPc = 0x12;
+inline constexpr std::uint32_t kAtEncoding = 0x3E;
+inline constexpr std::uint32_t kAtExternal = 0x3F;
+inline constexpr std::uint32_t kAtFrameBase = 0x40;
+inline constexpr std::uint32_t kAtDeclFile = 0x3A;
+inline constexpr std::uint32_t kAtDeclaration = 0x3C;
+inline constexpr std::uint32_t kAtType = 0x49;
+inline constexpr std::uint32_t kAtAbstractOrigin = 0x31;
+inline constexpr std::uint32_t kAtSpecification = 0x47;
+
+// Where a finished entry goes. The run writes it to the SYM file; tests
+// look at the slots instead.
+class SymbolSink {
+ public:
+  virtual ~SymbolSink() = default;
+  // Whether slot 0 would be written (it may take an ELF symbol's address).
+  virtual bool IsWanted(SymbolRecord& current) = 0;
+  // Writes the finished entry; true when it was written.
+  virtual bool Emit(SymbolTable& table, std::uint32_t global_copy_count) = 0;
+};
+
+// The sink of a conversion run: SymbolIsWanted and EmitCurrentSymbol.
+class SymFileSink : public SymbolSink {
+ public:
+  explicit SymFileSink(const SymbolWriteContext& context) : context_(context) {}
+  bool IsWanted(SymbolRecord& current) override;
+  bool Emit(SymbolTable& table, std::uint32_t global_copy_count) override;
+
+ private:
+  SymbolWriteContext context_;
+};
+
+// Milliseconds from an arbitrary start, wrapping like a 32-bit counter.
+using TickSource = std::function<std::uint32_t()>;
+
+struct WalkContext {
+  RunContext& run;
+  const ElfImage& elf;
+  DwarfParameters& dwarf;
+  SymbolTable& symbols;
+  ScopeState& scope;
+  UnitRangeTable& units;
+  EntryIndex& index;
+  AbbrevTable& abbrevs;
+  SymbolSink& sink;
+  TickSource tick;
+  OutputFile* trace_file = nullptr;
+  // The run's member area, for the number of stored members; may be null.
+  const MemberArea<SymbolRecord>* members = nullptr;
+
+  FormContext forms{};
+  // Image positions of the first byte of .debug_info and of the current
+  // unit header.
+  std::uint32_t section_start = 0;
+  std::uint32_t unit_start = 0;
+  // The current unit's entries; references and children are read from it.
+  ByteCursor unit_view{};
+
+  // How deep references are being followed right now. Each level keeps its
+  // own value object; they are made once and reused for the whole run.
+  int follow_depth = 0;
+  // References still to be followed for the current top-level entry.
+  std::uint32_t follow_budget = 0;
+  std::vector<std::unique_ptr<AttributeValue>> values{};
+
+  std::uint32_t stored_members() const {
+    return members != nullptr ? static_cast<std::uint32_t>(members->size()) : 0;
+  }
+  MessageChannel& channel() { return run.channel; }
+  RunOptions& options() { return run.options; }
+};
+
+// References are followed at most this deep. Real type chains, even through
+// a dozen nested structure members, stay far below it; only damaged input
+// that the cycle test cannot see (an entry with two type attributes, say)
+// reaches it.
+inline constexpr int kMaxFollowDepth = 256;
+// References followed for one top-level entry. Even the largest structure
+// (8,191 member slots, each with a short type chain) needs far fewer; damaged
+// input whose entries carry several type attributes could otherwise branch
+// into exponential work.
+inline constexpr std::uint32_t kFollowBudget = 1u << 18;
+
+// Processes the entry whose attribute values start at `cursor` (right after
+// its abbreviation code) and returns the position after its values, or
+// after its children when it took them itself. `slot_index` is the slot the
+// entry works on; the caller sees where the entry left it. `self_offset` is
+// the entry's section offset when it was reached through a reference (or,
+// for a child, its parent's), 0 when the unit walk hands it over.
+std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
+                           std::uint32_t tag, AbbrevDecl specs, int depth,
+                           int& slot_index, std::uint32_t self_offset);
+
+// Follows a type reference (section- or unit-relative) and processes the
+// referenced entry into the current slot. False when it was not found or its
+// code has no declaration.
+bool FollowType(WalkContext& walk, std::uint32_t reference,
+                bool section_relative, int depth, int& slot_index);
+
+// Reads the child entries that start at `cursor` up to the first null entry
+// (or a code without declaration) and returns the position after it. Children
+// with `wanted_tag` go to ProcessEntry, all others are skipped.
+std::uint32_t ProcessChildren(WalkContext& walk, ByteCursor cursor,
+                              std::uint32_t wanted_tag, int depth,
+                              int& slot_index, std::uint32_t self_offset);
+
+// Reads (and traces) the attribute values of an entry without using them;
+// clears slot 0's name when asked. Returns the position after the values.
+std::uint32_t SkipEntry(WalkContext& walk, ByteCursor cursor,
+                        std::uint32_t tag, AbbrevDecl specs,
+                        bool clear_name);
+
+// Copies `text` into a fixed name field, cut to the field.
+template <std::size_t N>
+void CopyName(char (&field)[N], std::string_view text, std::size_t limit = N - 1) {
+  const std::size_t n = std::min({text.size(), limit, N - 1});
+  std::memcpy(field, text.data(), n);
+  field[n] = '\0';
+}
+
+}  // namespace dwarfsift

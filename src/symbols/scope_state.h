@@ -1,0 +1,73 @@
+// What the symbol conversion carries from one debugging entry to the next.
+//
+// ScopeState holds the ranges and names of the current unit and function
+// that later entries take over (a static's range, a -g copy's scope name),
+// and the per-entry counters of the slot discipline. UnitRangeTable records
+// where each unit walked so far lies in .debug_info, so a unit-relative
+// reference can be turned into a section offset.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace dwarfsift {
+
+inline constexpr std::size_t kScopeNameSize = 256;     // up to 255 characters
+inline constexpr std::size_t kMemberGroupNameSize = 34;  // up to 33 characters
+
+struct ScopeState {
+  std::uint32_t unit_low_pc = 0;
+  std::uint32_t unit_high_pc = 0;
+  std::uint32_t function_low_pc = 0;
+  std::uint32_t function_high_pc = 0;
+  // The first operation of the current function's frame-base expression.
+  std::int32_t frame_base_opcode = 0;
+  std::int32_t frame_base_operand1 = 0;
+  std::int32_t frame_base_operand2 = 0;
+  std::uint32_t frame_base_list_offset = 0;
+  // Unit offset of the current function's sibling; nonzero while inside it.
+  std::uint32_t function_scope_end = 0;
+  char unit_name[kScopeNameSize] = {};
+  char function_name[kScopeNameSize] = {};
+  char struct_tag_name[kMemberGroupNameSize] = {};
+  char pending_type_name[kMemberGroupNameSize] = {};
+  int highest_slot = 0;
+  int global_copy_count = 0;
+  int member_overflow_count = 0;
+};
+
+// Start and end (last byte) of every unit walked, as offsets in .debug_info.
+// It grows with the file: a large image may hold more than a thousand units.
+class UnitRangeTable {
+ public:
+  void Clear() {
+    ranges_.clear();
+    current_ = 0;
+  }
+  // Records the start of unit `number` and makes it the current unit.
+  void BeginUnit(std::uint32_t number, std::uint32_t start) {
+    if (ranges_.size() <= number) ranges_.resize(number + 1);
+    ranges_[number] = Range{start, start};
+    current_ = number;
+  }
+  void EndUnit(std::uint32_t end) {
+    if (current_ < ranges_.size()) ranges_[current_].end = end;
+  }
+  std::uint32_t current() const { return current_; }
+  std::uint32_t current_start() const {
+    return current_ < ranges_.size() ? ranges_[current_].start : 0;
+  }
+  std::size_t size() const { return ranges_.size(); }
+  std::uint32_t start(std::size_t unit) const { return ranges_[unit].start; }
+  std::uint32_t end(std::size_t unit) const { return ranges_[unit].end; }
+
+ private:
+  struct Range {
+    std::uint32_t start;
+    std::uint32_t end;
+  };
+  std::vector<Range> ranges_;
+  std::uint32_t current_ = 0;
+};
+
+}  // namespace dwarfsift

@@ -1,0 +1,372 @@
+#include "symbols/unit_walk.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "app/messages.h"
+#include "dwarf/dwarf_names.h"
+#include "dwarf/value_text.h"
+#include "elf/elf_image.h"
+#include "symbols/entry_hooks.h"
+
+namespace dwarfsift {
+
+void EntryIndex::Clear() {
+  section_offsets_.clear();
+  unit_offsets_.clear();
+  type_targets_.clear();
+  chains_classified_ = false;
+}
+
+void EntryIndex::Add(std::uint32_t section_offset, std::uint32_t unit_offset,
+                     std::uint32_t type_target) {
+  if (full()) return;
+  section_offsets_.push_back(section_offset);
+  unit_offsets_.push_back(unit_offset);
+  type_targets_.push_back(type_target);
+  chains_classified_ = false;
+}
+
+namespace {
+
+std::optional<std::size_t> FindSorted(const std::vector<std::uint32_t>& column,
+                                      std::uint32_t offset) {
+  const auto it = std::lower_bound(column.begin(), column.end(), offset);
+  if (it == column.end() || *it != offset) return std::nullopt;
+  return static_cast<std::size_t>(it - column.begin());
+}
+
+enum ChainState : std::uint8_t { kUnknown, kOnPath, kEnds, kNeverEnds };
+
+}  // namespace
+
+std::optional<std::size_t> EntryIndex::FindSectionOffset(std::uint32_t offset) const {
+  return FindSorted(section_offsets_, offset);
+}
+
+std::optional<std::size_t> EntryIndex::FindUnitOffset(std::uint32_t offset) const {
+  return FindSorted(unit_offsets_, offset);
+}
+
+// Each entry has at most one successor, so every chain either ends or runs
+// into a loop; one pass that remembers each entry's outcome settles all.
+void EntryIndex::ClassifyChains() {
+  chain_state_.assign(size(), kUnknown);
+  for (std::size_t start = 0; start < size(); ++start) {
+    path_.clear();
+    std::size_t j = start;
+    ChainState outcome = kEnds;
+    for (;;) {
+      if (chain_state_[j] == kOnPath) {
+        outcome = kNeverEnds;
+        break;
+      }
+      if (chain_state_[j] != kUnknown) {
+        outcome = static_cast<ChainState>(chain_state_[j]);
+        break;
+      }
+      chain_state_[j] = kOnPath;
+      path_.push_back(static_cast<std::uint32_t>(j));
+      const std::uint32_t target = type_targets_[j];
+      const std::optional<std::size_t> next =
+          target != 0 ? FindSectionOffset(target) : std::nullopt;
+      if (!next) break;
+      j = *next;
+    }
+    for (const std::uint32_t k : path_) chain_state_[k] = outcome;
+  }
+  chains_classified_ = true;
+}
+
+bool EntryIndex::ChainNeverEnds(std::size_t i) {
+  if (!chains_classified_) ClassifyChains();
+  return chain_state_[i] == kNeverEnds;
+}
+
+ResolvedReference ResolveReference(WalkContext& walk, std::uint32_t reference,
+                                   bool section_relative) {
+  const EntryIndex& index = walk.index;
+  const std::optional<std::size_t> k = section_relative
+                                           ? index.FindSectionOffset(reference)
+                                           : index.FindUnitOffset(reference);
+  if (!k) {
+    walk.channel().TraceLine(walk.trace_file, "/__not{0x0000} entry[0x%04X] entry check\n",
+                             reference);
+    return {};
+  }
+  walk.channel().TraceLine(walk.trace_file, "/==abs{0x%04X} entry[0x%04X] entry check\n",
+                           index.section_offset(*k), reference);
+  return {true, index.section_offset(*k), *k};
+}
+
+bool TypeChainIsCyclic(WalkContext& walk, std::size_t i) {
+  EntryIndex& index = walk.index;
+  if (!walk.channel().tracing()) return index.ChainNeverEnds(i);
+  // With the trace on, the chain is followed step by step so that each
+  // resolution shows up.
+  const std::uint32_t origin = index.section_offset(i);
+  std::size_t j = i;
+  for (std::size_t step = 0; step < index.size(); ++step) {
+    const std::uint32_t target = index.type_target(j);
+    if (target == 0) return false;
+    const ResolvedReference next = ResolveReference(walk, target, true);
+    if (!next.found) return false;
+    if (next.section_offset == origin) return true;
+    j = next.index;
+  }
+  return true;
+}
+
+void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
+  EntryIndex& index = walk.index;
+  MessageChannel& channel = walk.channel();
+  if (walk.values.empty()) walk.values.push_back(std::make_unique<AttributeValue>());
+  AttributeValue& value = *walk.values.front();
+  index.Clear();
+  const std::uint32_t unit_offset_in_section = walk.unit_start - walk.section_start;
+  std::string tag_name;
+  std::string attribute_name;
+  std::string form_name;
+  while (!entries.AtEnd() && !index.full()) {
+    const std::uint32_t entry_pos = entries.position();
+    const std::uint32_t code = ReadUleb128(entries);
+    AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
+    if (!decl.found()) continue;
+    const std::uint32_t section_offset = entry_pos - walk.section_start;
+    const std::uint32_t unit_offset = entry_pos - walk.unit_start;
+    if (channel.tracing()) {
+      TagNameText(channel, tag_name, decl.tag());
+      channel.TraceLine(walk.trace_file,
+                        "/==[0x%04X]{0x%04X} Tag[%s] .debug_addrev Section[% 3d] *\n",
+                        section_offset, unit_offset, tag_name.c_str(),
+                        static_cast<int>(code));
+    }
+    std::uint32_t type_target = 0;
+    AttributeSpec spec;
+    while (decl.NextSpec(spec)) {
+      std::uint32_t form = spec.form;
+      ReadAttributeValue(form, entries, walk.forms, value);
+      if (channel.tracing()) {
+        AttributeNameText(channel, attribute_name, spec.attribute);
+        FormNameText(channel, form_name, form);
+        channel.TraceLine(walk.trace_file, "/::[%04d] %s %s %s\n",
+                          static_cast<int>(index.size()), attribute_name.c_str(),
+                          form_name.c_str(), value.c_str());
+      }
+      if (spec.attribute != kAtType) continue;
+      // Kept as section offsets, so one lookup serves both kinds. DW_FORM_ref2
+      // counts too: the entry processing follows it, so the cycle test must
+      // see it.
+      if (form == kFormRefAddr) {
+        type_target = value.number();
+      } else if (form == kFormRef4 || form == kFormRefUdata || form == kFormRef2) {
+        type_target = unit_offset_in_section + value.number();
+      }
+    }
+    channel.TraceLine(walk.trace_file, "/==null Tag[%s]\n", tag_name.c_str());
+    index.Add(section_offset, unit_offset, type_target);
+  }
+}
+
+void ResetSymbolSlots(WalkContext& walk, ResetScope reset) {
+  ScopeState& scope = walk.scope;
+  SymbolTable& symbols = walk.symbols;
+  if (reset == ResetScope::kUnit) {
+    scope.unit_low_pc = scope.unit_high_pc = 0;
+    scope.function_low_pc = scope.function_high_pc = 0;
+    scope.frame_base_opcode = scope.frame_base_operand1 = scope.frame_base_operand2 = 0;
+    scope.frame_base_list_offset = 0;
+    scope.function_name[0] = '\0';
+    symbols.ClearAll();
+  } else {
+    const std::size_t highest = std::min<std::size_t>(
+        static_cast<std::size_t>(std::max(scope.highest_slot, 0)), kFirstCopySlot - 1);
+    for (std::size_t slot = 0; slot <= highest; ++slot) symbols.ClearSlot(slot);
+    // The copies lie 8192 above; there may be more of them than member slots.
+    const std::size_t copies = std::max<std::size_t>(
+        highest + 1, static_cast<std::size_t>(std::max(scope.global_copy_count, 0)));
+    for (std::size_t c = 0; c < copies && kFirstCopySlot + c < kSymbolSlotCount; ++c) {
+      if (std::as_const(symbols)[kFirstCopySlot + c].name[0] != '\0') {
+        symbols.ClearSlot(kFirstCopySlot + c);
+      }
+    }
+  }
+  scope.highest_slot = 0;
+  scope.global_copy_count = 0;
+  scope.member_overflow_count = 0;
+  ResetMemberExpansion(walk);
+  scope.struct_tag_name[0] = '\0';
+  scope.pending_type_name[0] = '\0';
+}
+
+std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
+                                 std::uint32_t unit_end) {
+  MessageChannel& channel = walk.channel();
+  RunOptions& options = walk.options();
+  channel.TraceLine(walk.trace_file,
+                    "/>>start[0x%08X] end[0x%08X] wide[0x%08X] info.address\n",
+                    first_entry, unit_end, unit_end - first_entry);
+
+  const ByteCursor entries = walk.unit_view.View(first_entry, unit_end);
+  BuildEntryIndex(walk, entries);
+  EntryIndex& index = walk.index;
+  if (index.full()) {
+    channel.EmitFormatted(texts::kTagSizeLimit, static_cast<int>(index.size()));
+    if (options.trace_trigger) options.debug_trace = false;
+    return unit_end;
+  }
+  for (std::size_t i = 0; i < index.size(); ++i) {
+    if (index.type_target(i) != 0 && TypeChainIsCyclic(walk, i)) {
+      channel.EmitFormatted(texts::kSelfDestructEntry, index.section_offset(i),
+                            static_cast<int>(i));
+      return unit_end;
+    }
+  }
+
+  const std::uint32_t start_time = walk.tick();
+  ResetSymbolSlots(walk, ResetScope::kUnit);
+  ScopeState& scope = walk.scope;
+  ByteCursor cursor = entries;
+  std::string tag_name;
+  while (!cursor.AtEnd()) {
+    const std::uint32_t entry_pos = cursor.position();
+    const std::uint32_t code = ReadUleb128(cursor);
+    const AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
+    const std::uint32_t section_offset = entry_pos - walk.section_start;
+    const std::uint32_t unit_offset = entry_pos - walk.unit_start;
+    if (!decl.found()) {
+      channel.TraceLine(walk.trace_file,
+                        "/[0x%04X]{0x%04X} Tag[%s] Used .debug_addrev Section[% 3d] *\n",
+                        section_offset, unit_offset, "/Null entry", static_cast<int>(code));
+      continue;
+    }
+    if (channel.tracing()) {
+      TagNameText(channel, tag_name, decl.tag());
+      channel.TraceLine(walk.trace_file,
+                        "/[0x%04X]{0x%04X} Tag[%s] Used .debug_addrev Section[% 3d] *\n",
+                        section_offset, unit_offset, tag_name.c_str(),
+                        static_cast<int>(code));
+    }
+    if (options.trace_trigger && options.trace_trigger_pos == entry_pos) {
+      options.debug_trace = true;
+    }
+    if (scope.function_scope_end != 0 && unit_offset >= scope.function_scope_end) {
+      scope.function_scope_end = 0;
+    }
+
+    int slot_index = 0;
+    walk.follow_budget = kFollowBudget;
+    const std::uint32_t next =
+        ProcessEntry(walk, cursor, decl.tag(), decl, 0, slot_index, 0);
+    cursor.Seek(std::max(next, cursor.position()));
+
+    const std::uint32_t elapsed = walk.tick() - start_time;
+    if (elapsed >= kUnitTimeLimitMs && !options.debug_trace && !options.trace_trigger) {
+      channel.EmitFormatted(texts::kUnitTimeOver, scope.unit_name,
+                            static_cast<int>(walk.stored_members()),
+                            static_cast<int>(elapsed));
+      return unit_end;
+    }
+    if (std::as_const(walk.symbols)[kCurrentSlot].name[0] != '\0') {
+      FinishTypeSizes(walk);
+      if (walk.sink.Emit(walk.symbols,
+                         static_cast<std::uint32_t>(scope.global_copy_count))) {
+        walk.run.counters.CountSymbol();
+      }
+    }
+    ResetSymbolSlots(walk, ResetScope::kEntry);
+
+    // Once reached, the limit switches local structures and members off for
+    // the rest of the run; later units are converted without them.
+    const std::uint32_t stored = walk.stored_members();
+    if (stored >= kStoredMemberLimit && !(options.no_local_structs && options.no_members)) {
+      channel.EmitFormatted(texts::kMemberSizeLimit, static_cast<int>(stored));
+      options.no_local_structs = true;
+      options.no_members = true;
+      return unit_end;
+    }
+  }
+  return cursor.position();
+}
+
+std::optional<std::uint32_t> ConvertUnit(WalkContext& walk,
+                                         std::uint32_t unit_start) {
+  MessageChannel& channel = walk.channel();
+  const ByteCursor info = walk.elf.Cursor(walk.elf.debug_info);
+  if (channel.tracing()) {
+    TraceLabelledValue(channel, walk.trace_file, "/length", info.At(unit_start), 1, 4);
+    TraceLabelledValue(channel, walk.trace_file, "/version", info.At(unit_start + 4), 1, 2);
+    TraceLabelledValue(channel, walk.trace_file, "/offset", info.At(unit_start + 6), 1, 4);
+    TraceLabelledValue(channel, walk.trace_file, "/size", info.At(unit_start + 10), 1, 1);
+  }
+  ByteCursor header = info.At(unit_start);
+  const std::uint32_t length = ReadFixed32(header);
+  const auto unit_number = static_cast<int>(walk.units.current());
+  // Nothing past the section is ever a unit, so a length beyond it ends the
+  // walk instead of wrapping the position around.
+  const auto next_at = [&](std::uint64_t unit_size) {
+    return static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(unit_start + unit_size, info.end()));
+  };
+  if (length == 0xFFFFFFFFu) {
+    const std::uint64_t length64 = ReadFixed(header, 8);
+    const std::uint16_t version = ReadFixed16(header);
+    channel.EmitFormatted(texts::kUnit64BitSkipped, unit_number, unit_start, version);
+    walk.scope.unit_name[0] = '\0';
+    return next_at(12 + length64);
+  }
+  const std::uint16_t version = ReadFixed16(header);
+  const std::uint32_t abbrev_offset = ReadFixed32(header);
+  const std::uint32_t next = next_at(4ull + length);
+  if (version >= 5) {
+    channel.EmitFormatted(texts::kUnitVersionSkipped, unit_number, unit_start, version);
+    walk.scope.unit_name[0] = '\0';
+    return next;
+  }
+  walk.dwarf.version = version;
+  if (!LoadAbbrevTable(walk.abbrevs, walk.elf, abbrev_offset, channel, walk.trace_file)) {
+    return std::nullopt;
+  }
+  walk.unit_start = unit_start;
+  walk.unit_view = info.View(unit_start, next);
+  ConvertUnitEntries(walk, unit_start + 11, next);
+  return next;
+}
+
+bool GetDebugInfoAll(WalkContext& walk) {
+  const SectionView& section = walk.elf.debug_info;
+  if (!section.present()) return false;
+  MessageChannel& channel = walk.channel();
+  RunOptions& options = walk.options();
+  walk.forms = MakeFormContext(walk.elf, walk.dwarf);
+  walk.section_start = section.start;
+  walk.scope.unit_name[0] = '\0';
+  walk.units.Clear();
+
+  std::uint32_t position = section.start;
+  std::uint32_t number = 0;
+  while (position < section.end) {
+    if (options.trace_trigger && options.trace_trigger_pos == position) {
+      options.debug_trace = true;
+    }
+    channel.TraceLine(walk.trace_file,
+                      "/[0x%04X]<<<<<<<<<<<<<<<<<<<< .debug_info Section [% 3d] "
+                      ">>>>>>>>>>>>>>>>>>>>\n",
+                      position, static_cast<int>(number));
+    walk.units.BeginUnit(number, position - section.start);
+    const std::uint32_t started = walk.tick();
+    const std::optional<std::uint32_t> next = ConvertUnit(walk, position);
+    const std::uint32_t elapsed = walk.tick() - started;
+    if (!next) return false;
+    walk.units.EndUnit(*next - section.start - 1);
+    channel.EmitFormatted("{0x%08X}.debug_info[%4d] time[%4dms] Member[%8d] unit[%s]\n",
+                          position, static_cast<int>(number), static_cast<int>(elapsed),
+                          static_cast<int>(walk.stored_members()), walk.scope.unit_name);
+    ++number;
+    position = *next;
+  }
+  return true;
+}
+
+}  // namespace dwarfsift

@@ -1,0 +1,404 @@
+// The walk over units and entries: the progress lines, reference lookup,
+// the cycle test, the per-unit limits and the units passed over.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "walk_harness.h"
+
+namespace dwarfsift {
+namespace {
+
+using testing::DwarfBuilder;
+using testing::WalkHarness;
+
+constexpr std::uint8_t kTagBaseType = 0x24;
+constexpr std::uint8_t kTagLexicalBlock = 0x0B;
+constexpr std::uint8_t kTagPointerType = 0x0F;
+constexpr std::uint8_t kAtByteSize = 0x0B;
+
+enum Code : std::uint8_t {
+  kUnit = 1, kBase, kVar, kTypedef, kFiller, kVarSectionRef, kTypedefSectionRef,
+  kTypedefRef2, kStruct, kMember, kPointer, kVarRef2,
+};
+
+DwarfBuilder WithAbbrevs() {
+  DwarfBuilder b;
+  b.Abbrev(kUnit, kTagCompileUnit, true, {{kAtName, kFormString}});
+  b.Abbrev(kBase, kTagBaseType, false, {{kAtName, kFormString}});
+  b.Abbrev(kVar, kTagVariable, false,
+           {{kAtName, kFormString}, {kAtType, kFormRef4}, {kAtExternal, kFormFlagPresent},
+            {kAtLocation, kFormBlock1}});
+  b.Abbrev(kTypedef, kTagTypedef, false, {{kAtName, kFormString}, {kAtType, kFormRef4}});
+  b.Abbrev(kFiller, kTagLexicalBlock, false, {});
+  b.Abbrev(kVarSectionRef, kTagVariable, false,
+           {{kAtName, kFormString}, {kAtType, kFormRefAddr},
+            {kAtExternal, kFormFlagPresent}, {kAtLocation, kFormBlock1}});
+  b.Abbrev(kTypedefSectionRef, kTagTypedef, false,
+           {{kAtName, kFormString}, {kAtType, kFormRefAddr}});
+  b.Abbrev(kTypedefRef2, kTagTypedef, false, {{kAtName, kFormString}, {kAtType, kFormRef2}});
+  b.Abbrev(kStruct, kTagStructureType, true, {{kAtName, kFormString}, {kAtByteSize, kFormData1}});
+  b.Abbrev(kMember, kTagMember, false, {{kAtName, kFormString}, {kAtType, kFormRef4}});
+  b.Abbrev(kPointer, kTagPointerType, false, {{kAtType, kFormRef4}});
+  b.Abbrev(kVarRef2, kTagVariable, false,
+           {{kAtName, kFormString}, {kAtType, kFormRef2}, {kAtExternal, kFormFlagPresent},
+            {kAtLocation, kFormBlock1}});
+  b.EndAbbrevs();
+  return b;
+}
+
+void Var(DwarfBuilder& b, const char* name, std::uint32_t type, std::uint32_t address) {
+  b.U8(kVar); b.Str(name); b.U32(type); b.AddrBlock(address);
+}
+
+int Count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Upper-case hex, zero-padded to `width` digits.
+std::string Hex(std::uint32_t value, int width) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0*X", width, value);
+  return text;
+}
+
+TEST(UnitWalk, ProgressLinePerUnitAndNullEntriesPassedOver) {
+  DwarfBuilder b = WithAbbrevs();
+  b.BeginUnit();
+  b.U8(kUnit); b.Str("/src/a.c");
+  b.U8(0); b.U8(0);  // null entries between entries
+  const std::uint32_t base = b.UnitOffset();
+  b.U8(kBase); b.Str("int");
+  Var(b, "x", base, 0x100);
+  b.U8(0);
+  b.EndUnit();
+  const std::uint32_t second = b.SectionOffset();
+  b.BeginUnit(3);
+  b.U8(kUnit); b.Str("b.c");
+  b.U8(0);
+  b.EndUnit();
+
+  WalkHarness walk;
+  walk.run.options.debug_trace = true;
+  walk.Load(b);
+  ASSERT_TRUE(walk.Walk());
+  EXPECT_EQ(Count(walk.console, "Tag[/Null entry]"), 4);
+  EXPECT_EQ(walk.Names(), std::vector<std::string>{"x"});
+  EXPECT_EQ(walk.run.counters.symbol_count, 1u);
+  // Positions are file offsets: the section lies 16 bytes into the image.
+  const std::uint32_t at = walk.elf.debug_info.start;
+  EXPECT_NE(walk.console.find("{0x" + Hex(at, 8) +
+                              "}.debug_info[   0] time[   0ms] Member[       0] unit[a.c]\n"),
+            std::string::npos);
+  EXPECT_NE(walk.console.find("{0x" + Hex(at + second, 8) +
+                              "}.debug_info[   1] time[   0ms] Member[       0] unit[b.c]\n"),
+            std::string::npos);
+  ASSERT_EQ(walk.state.units.size(), 2u);
+  EXPECT_EQ(walk.state.units.end(0), second - 1);
+  EXPECT_EQ(walk.state.units.start(1), second);
+}
+
+TEST(UnitWalk, EmptyOrUnloadableSections) {
+  {
+    WalkHarness walk;
+    walk.Load(WithAbbrevs());  // .debug_info of size 0
+    walk.Walk();
+    EXPECT_EQ(walk.console.find(".debug_info["), std::string::npos);
+  }
+  {
+    DwarfBuilder b = WithAbbrevs();
+    b.BeginUnit();
+    b.U8(kUnit); b.Str("a.c"); b.U8(0);
+    b.EndUnit();
+    const std::uint32_t bad = b.SectionOffset();
+    b.BeginUnit();
+    b.U8(0);
+    b.EndUnit();
+    b.Patch32(bad + 6, 0x7FFFFFFF);  // abbreviations far outside the file
+    WalkHarness walk;
+    walk.Load(b);
+    EXPECT_FALSE(walk.Walk());
+    EXPECT_EQ(Count(walk.console, ".debug_info["), 1);
+  }
+}
+
+// Units whose header layout is another one are passed over by their length.
+TEST(UnitWalk, Dwarf5And64BitUnitsAreSkippedWithTheirMessage) {
+  DwarfBuilder b = WithAbbrevs();
+  const std::uint32_t v5 = b.SectionOffset();
+  b.U32(8); b.U16(5); b.U8(1); b.U8(4); b.U32(0);  // version 5 header, no entries
+  b.BeginUnit(2);
+  b.U8(kUnit); b.Str("two.c");
+  const std::uint32_t base = b.UnitOffset();
+  b.U8(kBase); b.Str("int");
+  Var(b, "in_two", base, 0x200);
+  b.U8(0);
+  b.EndUnit();
+  const std::uint32_t wide = b.SectionOffset();
+  b.U32(0xFFFFFFFF); b.U32(11); b.U32(0); b.U16(4); b.U32(0); b.U32(0); b.U8(4);
+  b.BeginUnit(4);
+  b.U8(kUnit); b.Str("four.c");
+  const std::uint32_t base4 = b.UnitOffset();
+  b.U8(kBase); b.Str("int");
+  Var(b, "in_four", base4, 0x204);
+  b.U8(0);
+  b.EndUnit();
+
+  WalkHarness walk;
+  walk.Load(b);
+  ASSERT_TRUE(walk.Walk());
+  EXPECT_EQ(walk.Names(), (std::vector<std::string>{"in_two", "in_four"}));
+  const std::uint32_t at = walk.elf.debug_info.start;
+  EXPECT_NE(walk.console.find("Unit [0] at [0x" + Hex(at + v5, 8) +
+                              "] is DWARF version 5, skipped!!\n"),
+            std::string::npos)
+      << walk.console;
+  EXPECT_NE(walk.console.find("Unit [2] at [0x" + Hex(at + wide, 8) +
+                              "] is 64-bit DWARF version 4, skipped!!\n"),
+            std::string::npos)
+      << walk.console;
+  // Every unit keeps its progress line; a skipped one names no unit.
+  EXPECT_EQ(Count(walk.console, ".debug_info["), 4);
+  EXPECT_NE(walk.console.find(".debug_info[   2] time[   0ms] Member[       0] unit[]\n"),
+            std::string::npos);
+  EXPECT_EQ(walk.dwarf.version, 4);
+}
+
+TEST(UnitWalk, MoreThanAThousandUnits) {
+  DwarfBuilder b = WithAbbrevs();
+  for (int i = 0; i < 1100; ++i) {
+    b.BeginUnit();
+    b.U8(kUnit); b.Str("u.c"); b.U8(0);
+    b.EndUnit();
+  }
+  WalkHarness walk;
+  walk.Load(b);
+  ASSERT_TRUE(walk.Walk());
+  EXPECT_EQ(Count(walk.console, ".debug_info["), 1100);
+  EXPECT_NE(walk.console.find(".debug_info[1099]"), std::string::npos);
+  EXPECT_EQ(walk.state.units.size(), 1100u);
+}
+
+// A section-relative reference is a section offset, a unit-relative one a
+// unit offset; both find their entry in a later unit, neither finds one in
+// another unit.
+TEST(UnitWalk, ReferencesResolveInLaterUnits) {
+  DwarfBuilder b = WithAbbrevs();
+  b.BeginUnit();
+  b.U8(kUnit); b.Str("one.c");
+  const std::uint32_t first_unit_base = b.SectionOffset();
+  b.U8(kBase); b.Str("int");
+  b.U8(0);
+  b.EndUnit();
+  const std::uint32_t unit2 = b.SectionOffset();
+  b.BeginUnit();
+  b.U8(kUnit); b.Str("two.c");
+  const std::uint32_t base = b.SectionOffset();
+  b.U8(kBase); b.Str("int");
+  b.U8(kVarSectionRef); b.Str("by_section"); b.U32(base); b.AddrBlock(0x300);
+  b.U8(kVar); b.Str("by_unit"); b.U32(base - unit2); b.AddrBlock(0x304);
+  b.U8(kVarRef2); b.Str("by_ref2"); b.U16(static_cast<std::uint16_t>(base - unit2)); b.AddrBlock(0x308);
+  b.U8(kVarSectionRef); b.Str("elsewhere"); b.U32(first_unit_base); b.AddrBlock(0x30C);
+  b.U8(0);
+  b.EndUnit();
+
+  WalkHarness walk;
+  walk.run.options.debug_trace = true;
+  walk.Load(b);
+  ASSERT_TRUE(walk.Walk());
+  const std::string found_by_section =
+      "/==abs{0x" + Hex(base, 4) + "} entry[0x" + Hex(base, 4) + "] entry check\n";
+  const std::string found_by_unit =
+      "/==abs{0x" + Hex(base, 4) + "} entry[0x" + Hex(base - unit2, 4) + "] entry check\n";
+  // The cycle test looks every type up by section offset (three found, one
+  // not); then the walk follows each reference in its own form: by_section
+  // and by_ref2 (made a section offset) by section offset, by_unit by unit
+  // offset.
+  EXPECT_EQ(Count(walk.console, found_by_section), 3 + 2) << walk.console;
+  EXPECT_EQ(Count(walk.console, found_by_unit), 1);
+  EXPECT_EQ(Count(walk.console,
+                  "/__not{0x0000} entry[0x" + Hex(first_unit_base, 4) + "] entry check\n"),
+            1 + 1);
+  // The variables are written whatever their type lookup gave.
+  EXPECT_EQ(walk.Names(),
+            (std::vector<std::string>{"by_section", "by_unit", "by_ref2", "elsewhere"}));
+}
+
+enum class Chain { kTypedefLoop, kSelfPointingStruct, kRef2Loop, kSectionRefLoopInSecondUnit };
+
+struct CycleCase {
+  const char* label;
+  Chain chain;
+  bool trace;
+  bool cyclic;
+};
+
+TEST(UnitWalk, CyclicTypeChainsDropTheUnit) {
+  const CycleCase cases[] = {
+      {"typedefs referring to each other", Chain::kTypedefLoop, false, true},
+      {"the same, followed step by step with the trace", Chain::kTypedefLoop, true, true},
+      {"structure whose member points to it", Chain::kSelfPointingStruct, false, false},
+      {"the same with the trace", Chain::kSelfPointingStruct, true, false},
+      {"typedefs referring by 2-byte references", Chain::kRef2Loop, false, true},
+      {"section references in the second unit", Chain::kSectionRefLoopInSecondUnit, false, true},
+  };
+  for (const CycleCase& c : cases) {
+    DwarfBuilder b = WithAbbrevs();
+    if (c.chain == Chain::kSectionRefLoopInSecondUnit) {
+      b.BeginUnit();
+      b.U8(kUnit); b.Str("first.c"); b.U8(0);
+      b.EndUnit();
+    }
+    const std::uint32_t unit = b.SectionOffset();
+    b.BeginUnit();
+    b.U8(kUnit); b.Str("loop.c");
+    const std::uint32_t first = b.SectionOffset();
+    const std::uint32_t first_index = 1;  // after the unit entry
+    switch (c.chain) {
+      case Chain::kTypedefLoop:
+        b.U8(kTypedef); b.Str("A"); b.U32(first - unit + 7);
+        b.U8(kTypedef); b.Str("B"); b.U32(first - unit);
+        break;
+      case Chain::kRef2Loop:
+        b.U8(kTypedefRef2); b.Str("A"); b.U16(static_cast<std::uint16_t>(first - unit + 5));
+        b.U8(kTypedefRef2); b.Str("B"); b.U16(static_cast<std::uint16_t>(first - unit));
+        break;
+      case Chain::kSectionRefLoopInSecondUnit:
+        b.U8(kTypedefSectionRef); b.Str("A"); b.U32(first + 7);
+        b.U8(kTypedefSectionRef); b.Str("B"); b.U32(first);
+        break;
+      case Chain::kSelfPointingStruct: {
+        // struct S { struct S *next; }
+        b.U8(kStruct); b.Str("S"); b.U8(4);
+        b.U8(kMember); b.Str("next"); b.U32(first - unit + 4 + 10 + 1);
+        b.U8(0);
+        b.U8(kPointer); b.U32(first - unit);
+        break;
+      }
+    }
+    b.U8(kVar); b.Str("v"); b.U32(first - unit); b.AddrBlock(0x400);
+    b.U8(0);
+    b.EndUnit();
+
+    WalkHarness walk;
+    walk.run.options.debug_trace = c.trace;
+    walk.Load(b);
+    ASSERT_TRUE(walk.Walk()) << c.label;
+    const std::string message = "/??Error!! self-destruct entry[0x" + Hex(first, 1) +
+                                "] index[" + std::to_string(first_index) + "]\n";
+    EXPECT_EQ(Count(walk.console, message), c.cyclic ? 1 : 0) << c.label << "\n" << walk.console;
+    EXPECT_EQ(walk.Find("v") == nullptr, c.cyclic) << c.label;
+    // The unit still ends with its progress line.
+    EXPECT_NE(walk.console.find("unit["), std::string::npos) << c.label;
+  }
+}
+
+// Damaged input: every variable carries its type twice and points at the
+// next one, so each chain is short for the cycle test but following every
+// reference would double the work at each step.
+TEST(UnitWalk, BranchingTypeReferencesEndQuickly) {
+  constexpr std::uint8_t kDoubleTyped = 40;
+  DwarfBuilder b;
+  b.Abbrev(kUnit, kTagCompileUnit, true, {{kAtName, kFormString}});
+  b.Abbrev(kDoubleTyped, kTagVariable, false,
+           {{kAtName, kFormString}, {kAtType, kFormRef4}, {kAtType, kFormRef4},
+            {kAtExternal, kFormFlagPresent}, {kAtLocation, kFormBlock1}});
+  b.EndAbbrevs();
+  b.BeginUnit();
+  b.U8(kUnit); b.Str("d.c");
+  constexpr int kChain = 40;
+  for (int i = 0; i < kChain; ++i) {
+    // code, "v" + 2 digits, two references, the address block
+    const std::uint32_t next = b.UnitOffset() + 1 + 4 + 4 + 4 + 6;
+    const std::uint32_t target = i + 1 < kChain ? next : 0;
+    b.U8(kDoubleTyped);
+    b.Str("v" + std::to_string(10 + i));
+    b.U32(target); b.U32(target); b.AddrBlock(0x700 + 4 * i);
+  }
+  b.U8(0);
+  b.EndUnit();
+  WalkHarness walk;
+  walk.Load(b);
+  ASSERT_TRUE(walk.Walk());
+  EXPECT_EQ(walk.Names().size(), static_cast<std::size_t>(kChain));
+}
+
+struct LimitCase {
+  int fillers;
+  bool converted;
+};
+
+TEST(UnitWalk, FiftyThousandEntriesPassTheUnitOver) {
+  // The unit entry, a base type and a variable, then fillers.
+  for (const LimitCase& c : {LimitCase{49996, true}, LimitCase{49997, false},
+                             LimitCase{60000, false}}) {
+    DwarfBuilder b = WithAbbrevs();
+    b.BeginUnit();
+    b.U8(kUnit); b.Str("big.c");
+    const std::uint32_t base = b.UnitOffset();
+    b.U8(kBase); b.Str("int");
+    Var(b, "v", base, 0x500);
+    for (int i = 0; i < c.fillers; ++i) b.U8(kFiller);
+    b.U8(0);
+    b.EndUnit();
+    WalkHarness walk;
+    walk.Load(b);
+    ASSERT_TRUE(walk.Walk());
+    EXPECT_EQ(walk.Find("v") != nullptr, c.converted) << c.fillers;
+    EXPECT_EQ(walk.console.find("Tag Size[50000] limit over!!\n") != std::string::npos,
+              !c.converted)
+        << c.fillers;
+  }
+}
+
+struct TimeCase {
+  const char* label;
+  bool debug_trace;
+  bool trace_trigger;
+  std::vector<std::string> written;
+};
+
+TEST(UnitWalk, TimeLimitCutsTheUnitAfterTheSlowEntry) {
+  const TimeCase cases[] = {
+      {"limit", false, false, {"a"}},
+      {"no limit while tracing", true, false, {"a", "b", "c"}},
+      {"no limit with a trace trigger", false, true, {"a", "b", "c"}},
+  };
+  for (const TimeCase& c : cases) {
+    DwarfBuilder b = WithAbbrevs();
+    b.BeginUnit();
+    b.U8(kUnit); b.Str("slow.c");
+    const std::uint32_t base = b.UnitOffset();
+    b.U8(kBase); b.Str("int");
+    Var(b, "a", base, 0x600);
+    Var(b, "b", base, 0x604);
+    Var(b, "c", base, 0x608);
+    b.U8(0);
+    b.EndUnit();
+    WalkHarness walk;
+    walk.run.options.debug_trace = c.debug_trace;
+    walk.run.options.trace_trigger = c.trace_trigger;
+    walk.run.options.trace_trigger_pos = 0xFFFFFFFF;
+    // Each reading of the clock is 1,500 ms after the last; the unit starts
+    // at the second reading, so the entry "b" ends 6,000 ms in.
+    std::uint32_t now = 0;
+    walk.clock = [&now] {
+      const std::uint32_t t = now;
+      now += 1500;
+      return t;
+    };
+    walk.Load(b);
+    ASSERT_TRUE(walk.Walk());
+    EXPECT_EQ(walk.Names(), c.written) << c.label;
+    EXPECT_EQ(walk.console.find("unit[slow.c] Struct MemberSize[0] time over[6000msec]!!\n") !=
+                  std::string::npos,
+              c.written.size() == 1)
+        << c.label;
+  }
+}
+
+}  // namespace
+}  // namespace dwarfsift
