@@ -4,6 +4,7 @@
 #include "app/platform.h"
 #include "elf/srecord_writer.h"
 #include "lines/line_program.h"
+#include "location/location_list.h"
 
 namespace dwarfsift {
 
@@ -73,7 +74,10 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
 
   // The phases below are announced in their fixed order; their work is
   // added phase by phase.
-  if (!run.options.no_locals) channel.EmitMessage(texts::kGetDebugLocAll);
+  if (!run.options.no_locals) {
+    channel.EmitMessage(texts::kGetDebugLocAll);
+    GetDebugLocAll(channel, &sym, MakeLocationListSource(state.elf, state.dwarf, run.options));
+  }
   channel.EmitMessage(texts::kGetDebugSymTabAll);
   GetDebugSymTabAll(state.elf, state.elf_symbols, channel, &sym);
   channel.EmitMessage(texts::kGetDebugInfoAll);

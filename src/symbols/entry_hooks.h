@@ -55,9 +55,13 @@ void ResetMemberExpansion(WalkContext& walk);
 // DW_AT_location of a variable or parameter as an expression block.
 void ApplyLocationRules(WalkContext& walk, const AttributeValue& value);
 
-// A location list at `offset` in .debug_loc, converted into slot 0 (a
-// variable's DW_AT_location or a function's DW_AT_frame_base).
+// A variable's or parameter's location list at `offset` in .debug_loc,
+// converted into slot 0.
 void ApplyLocationList(WalkContext& walk, std::uint32_t offset);
+
+// A function's frame-base list at `offset` in .debug_loc, converted into
+// slot 0 (the function's own record).
+void ApplyFrameBaseList(WalkContext& walk, std::uint32_t offset);
 
 // DW_AT_frame_base of a function as an expression block: saved in the
 // scope for the frame-based locals that follow.

@@ -30,6 +30,11 @@ bool IsStringForm(std::uint32_t form) {
 bool IsBlockForm(std::uint32_t form) {
   return form == kFormBlock1 || form == kFormBlock || form == kFormExprloc;
 }
+// A location-list offset: DWARF 2 and 3 give it as data4, DWARF 4 as
+// sec_offset.
+bool IsListForm(std::uint32_t form) {
+  return form == kFormData4 || form == kFormSecOffset;
+}
 // DW_FORM_ref2 is already turned into DW_FORM_ref_addr when the rules see it.
 bool IsReferenceForm(std::uint32_t form) {
   return form == kFormRefAddr || form == kFormRef4 || form == kFormRefUdata;
@@ -198,7 +203,7 @@ void VariableRules(WalkContext& walk, std::uint32_t tag,
     case kAtLocation:
       if (IsBlockForm(input.form)) {
         ApplyLocationRules(walk, input.value);
-      } else if (input.form == kFormData4) {
+      } else if (IsListForm(input.form)) {
         ApplyLocationList(walk, input.number);
       } else {
         return;
@@ -286,6 +291,7 @@ void SubprogramRules(WalkContext& walk, const AttributeInput& input, int depth,
   switch (input.attribute) {
     case kAtDeclFile:
       scope.frame_base_list_offset = 0;
+      scope.frame_base_is_list = false;
       scope.function_low_pc = scope.function_high_pc = 0;
       scope.frame_base_opcode = scope.frame_base_operand1 =
           scope.frame_base_operand2 = 0;
@@ -322,9 +328,10 @@ void SubprogramRules(WalkContext& walk, const AttributeInput& input, int depth,
       if (IsReferenceForm(input.form)) FollowOwnType(walk, input, slot_index);
       break;
     case kAtFrameBase:
-      if (input.form == kFormData4) {
+      if (IsListForm(input.form)) {
         scope.frame_base_list_offset = input.number;
-        ApplyLocationList(walk, input.number);
+        scope.frame_base_is_list = true;
+        ApplyFrameBaseList(walk, input.number);
       } else if (IsBlockForm(input.form)) {
         SaveFrameBase(walk, input.value);
       }

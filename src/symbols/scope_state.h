@@ -25,6 +25,9 @@ struct ScopeState {
   std::int32_t frame_base_operand1 = 0;
   std::int32_t frame_base_operand2 = 0;
   std::uint32_t frame_base_list_offset = 0;
+  // The frame base is the list at frame_base_list_offset (0 is a valid
+  // offset, so the offset alone cannot tell).
+  bool frame_base_is_list = false;
   // Unit offset of the current function's sibling; nonzero while inside it.
   std::uint32_t function_scope_end = 0;
   char unit_name[kScopeNameSize] = {};

@@ -1,0 +1,56 @@
+// Location lists in .debug_loc.
+//
+// A variable whose place changes over its function refers to a list of
+// (begin, end, expression) entries instead of holding one expression. The
+// phase GetDebugLocAll walks every list once for the trace; afterwards the
+// entry processing reads one list whenever a variable, a parameter or a
+// function's frame base refers to it, and keeps it as the `floc` rows of the
+// symbol record.
+#pragma once
+
+#include <cstdint>
+
+#include "dwarf/byte_cursor.h"
+#include "dwarf/readers.h"
+#include "location/location_expression.h"
+
+namespace dwarfsift {
+
+class MessageChannel;
+class OutputFile;
+struct ElfImage;
+struct RunOptions;
+struct SymbolRecord;
+
+// Where the lists lie and how their entries are laid out.
+struct LocationListSource {
+  // .debug_loc; an empty view when the file has none.
+  ByteCursor section{};
+  LocationTarget target{};
+  int length_width = 2;  // bytes of an entry's expression length
+  bool no_locals = false;
+};
+
+// The expression-length width for an input of `input_kind` (InputKind of
+// app/input_files.h), normalised `machine` and DWARF `version`: older tool
+// chains of the "abs" and "out" formats wrote a one-byte length.
+int LocationLengthWidth(std::uint32_t input_kind, std::uint32_t machine,
+                        std::uint32_t version);
+
+LocationListSource MakeLocationListSource(const ElfImage& elf, const DwarfParameters& dwarf,
+                                          const RunOptions& options);
+
+// Reads the list whose first entry is at image position `position` into
+// `record`'s location rows (ranges moved by `base`) and returns the position
+// after its terminating pair. A list that leaves the section stops there:
+// the entry that does not fit adds no row and the section end is returned.
+std::uint32_t ReadLocationList(MessageChannel& channel, OutputFile* file,
+                               const LocationListSource& source, std::uint32_t base,
+                               SymbolRecord& record, std::uint32_t position);
+
+// The phase: traces every list of .debug_loc. Returns the section's end
+// position, or 0 when the file has none.
+std::uint32_t GetDebugLocAll(MessageChannel& channel, OutputFile* file,
+                             const LocationListSource& source);
+
+}  // namespace dwarfsift
