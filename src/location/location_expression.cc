@@ -450,7 +450,13 @@ void ApplyLocationRules(WalkContext& walk, const AttributeValue& value) {
 
 void SaveFrameBase(WalkContext& walk, const AttributeValue& value) {
   const LocationResult first = DecodeFirst(walk, value.block(), nullptr);
-  walk.scope.frame_base_opcode = first.opcode;
+  // An operation that stores no opcode of its own (DW_OP_call_frame_cfa, the
+  // frame base of every DWARF 3 and 4 function GCC writes) is still saved by
+  // its code, so frame-based locals carry it rather than passing for
+  // functions without any frame base: the host must not take the CFA for
+  // the frame base it assumes when none is given.
+  walk.scope.frame_base_opcode =
+      first.opcode == 0 && !value.block().empty() ? value.block()[0] : first.opcode;
   walk.scope.frame_base_operand1 = first.operand1;
   walk.scope.frame_base_operand2 = first.operand2;
 }

@@ -227,9 +227,9 @@ TEST(LocationRules, VariablesAndParametersTakeTheShapeOfTheirFirstOperation) {
       {"st", kIdentLocalStatic, 0, 0, 0, "", 0x1000, 0x2000},
       {"empty", kIdentNon, 0, 0, 0, "", 0x1100, 0x1200},
       {"other", kIdentNon, 0, 0, 0, "", 0, 0},
-      // DW_OP_call_frame_cfa stores no opcode, so the frame base counts as
-      // absent and the host adds it as FB.
-      {"cfa", kIdentLocalFrame, 0x91, -8, 0, "@(.-8+FB)", 0x1200, 0x1300},
+      // A DW_OP_call_frame_cfa frame base is kept by its code: the local
+      // carries it and gets no register text.
+      {"cfa", kIdentLocalFrame, 0x9c, -8, 0, "", 0x1200, 0x1300},
       {"none", kIdentLocalFrame, 0x91, -8, 0, "@(.-8+FB)", 0x1300, 0x1400},
   };
   for (const Expected& e : expected) {

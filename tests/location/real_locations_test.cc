@@ -25,6 +25,7 @@ struct DumpedLocal {
   std::string name;
   std::uint32_t function_low = 0;
   std::uint32_t function_high = 0;
+  bool function_frame_is_cfa = false;  // DW_AT_frame_base DW_OP_call_frame_cfa
   std::string expression;  // single expression: its text
   std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;  // list: non-empty ranges
   bool is_list = false;
@@ -43,6 +44,7 @@ std::vector<DumpedLocal> DumpLocals(const std::string& file) {
     std::size_t indent;
     bool function;
     std::uint32_t low, high;
+    bool frame_is_cfa = false;
   };
   std::vector<Open> stack;
   DumpedLocal current;
@@ -62,7 +64,7 @@ std::vector<DumpedLocal> DumpLocals(const std::string& file) {
       const std::size_t indent = m[1].length();
       while (!stack.empty() && stack.back().indent >= indent) stack.pop_back();
       const std::string tag = m[2];
-      stack.push_back({indent, tag == "DW_TAG_subprogram", 0, 0});
+      stack.push_back({indent, tag == "DW_TAG_subprogram", 0, 0, false});
       if (tag == "DW_TAG_variable" || tag == "DW_TAG_formal_parameter") {
         const auto function = std::find_if(stack.rbegin() + 1, stack.rend(),
                                            [](const Open& o) { return o.function; });
@@ -70,6 +72,7 @@ std::vector<DumpedLocal> DumpLocals(const std::string& file) {
           current = DumpedLocal{};
           current.function_low = function->low;
           current.function_high = function->high;
+          current.function_frame_is_cfa = function->frame_is_cfa;
           in_local = true;
         }
       }
@@ -79,6 +82,9 @@ std::vector<DumpedLocal> DumpLocals(const std::string& file) {
       if (!stack.empty() && stack.back().function) {
         if (attribute == "DW_AT_low_pc") stack.back().low = std::stoul(value, nullptr, 16);
         if (attribute == "DW_AT_high_pc") stack.back().high = std::stoul(value, nullptr, 16);
+        if (attribute == "DW_AT_frame_base") {
+          stack.back().frame_is_cfa = value.rfind("DW_OP_call_frame_cfa", 0) == 0;
+        }
       }
       if (!in_local) continue;
       if (attribute == "DW_AT_name") current.name = value.substr(1, value.size() - 3);
@@ -129,10 +135,14 @@ TEST(RealLocations, LocalsAtO0HaveTheirShapeAndFunctionRange) {
                        local.expression.rfind("DW_OP_breg", 0) == 0;
       if (!frame && !reg) continue;
       SCOPED_TRACE(local.name + " " + local.expression);
+      // A frame base given as the CFA has no register shape: such a local
+      // carries DW_OP_call_frame_cfa and no register text.
+      const bool cfa = frame && local.function_frame_is_cfa;
       const auto found = std::find_if(records.begin(), records.end(), [&](const SymbolRecord& r) {
         return local.name == r.name && r.fstart == local.function_low &&
                r.fend == local.function_high &&
-               r.ident == (frame ? kIdentLocalFrame : kIdentLocalRegister) && r.regn[0] != '\0';
+               r.ident == (frame ? kIdentLocalFrame : kIdentLocalRegister) &&
+               (cfa ? r.regcode == 0x9c && r.regn[0] == '\0' : r.regn[0] != '\0');
       });
       EXPECT_NE(found, records.end());
       ++checked;
