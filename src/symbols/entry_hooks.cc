@@ -10,25 +10,6 @@ inline constexpr std::uint8_t kOpAddr = 0x03;
 
 }  // namespace
 
-// No type rules yet: a member passes unchanged, types add nothing to the
-// record and take no children.
-bool AdmitMember(WalkContext&, ByteCursor, AbbrevDecl, int, int&,
-                 std::uint32_t&) {
-  return true;
-}
-
-void ApplyTypeRules(WalkContext&, std::uint32_t, const AttributeInput&, int,
-                    int&, int, std::uint32_t) {}
-
-std::uint32_t TakeTypeChildren(WalkContext&, ByteCursor cursor, std::uint32_t,
-                               int, int&, std::uint32_t) {
-  return cursor.position();
-}
-
-void FinishTypeSizes(WalkContext&) {}
-
-void ResetMemberExpansion(WalkContext&) {}
-
 // Only the static-address shape is decided so far: a first operation
 // DW_OP_addr gives the symbol its address and the range it is valid in.
 // Register and frame-based shapes come with the location decoder.
