@@ -5,6 +5,7 @@
 #include "elf/srecord_writer.h"
 #include "lines/line_program.h"
 #include "location/location_list.h"
+#include "symbols/members.h"
 
 namespace dwarfsift {
 
@@ -33,7 +34,7 @@ void CloseAndCheck(OutputFile& file, const std::string& name,
 
 // The unit walk over .debug_info, writing the SYM records.
 void ConvertSymbols(RunContext& run, ConversionState& state,
-                    const SymbolMemberArea& members, OutputFile* sym) {
+                    SymbolMemberArea& members, OutputFile* sym) {
   SymbolConversion& symbols = state.symbols;
   symbols.global_structs.Clear();
   SymbolWriteContext write;
@@ -44,6 +45,8 @@ void ConvertSymbols(RunContext& run, ConversionState& state,
   write.byte_order = state.dwarf.byte_order;
   write.machine = state.elf.header.e_machine;
   write.global_structs = &symbols.global_structs;
+  MemberGroupStore member_store(members, symbols.scope);
+  if (members.exists()) write.member_store = &member_store;
   SymFileSink sink(write);
   WalkContext walk{run,          state.elf,      state.dwarf,     symbols.symbols,
                    symbols.scope, symbols.units, symbols.index,   symbols.abbrevs,
@@ -89,6 +92,14 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
     OutputFile meb;
     if (meb.Create(names.meb)) WriteSymbolFileHeader(meb, run);
     channel.EmitMessage(texts::kGetDebugMemberAll);
+    SymbolWriteContext write;
+    write.out = meb.is_open() ? &meb : nullptr;
+    write.channel = &channel;
+    write.options = &run.options;
+    write.elf_symbols = &state.elf_symbols;
+    write.byte_order = state.dwarf.byte_order;
+    write.machine = state.elf.header.e_machine;
+    GetDebugMemberAll(write, members);
     CloseAndCheck(meb, names.meb, channel);
   }
   if (mot.is_open()) WriteSrecordImage(mot, names.mot, state.elf);

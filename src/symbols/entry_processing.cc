@@ -490,7 +490,8 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') return cursor.position();
 
   if (TagTakesChildren(tag)) {
-    return TakeTypeChildren(walk, cursor, tag, depth, slot_index, self_offset);
+    return TakeTypeChildren(walk, cursor, tag, depth, slot_index, type_slot,
+                            self_offset);
   }
   if (tag == kTagSubprogram && !walk.sink.IsWanted(walk.symbols[kCurrentSlot])) {
     ClearName(walk.symbols[kCurrentSlot]);

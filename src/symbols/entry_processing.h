@@ -27,6 +27,7 @@
 #include "symbols/member_area.h"
 #include "symbols/scope_state.h"
 #include "symbols/symbol_table.h"
+#include "symbols/type_rules.h"
 
 namespace dwarfsift {
 
@@ -115,6 +116,12 @@ struct WalkContext {
   // References still to be followed for the current top-level entry.
   std::uint32_t follow_budget = 0;
   std::vector<std::unique_ptr<AttributeValue>> values{};
+
+  // Structure expansion of the current top-level entry; both are reset
+  // with the entry. Once the member slots are used up, the entry's further
+  // members are dropped instead of being expanded into the last slot.
+  ExpansionStack expansion{};
+  bool member_slots_full = false;
 
   std::uint32_t stored_members() const {
     return members != nullptr ? static_cast<std::uint32_t>(members->size()) : 0;

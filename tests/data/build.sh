@@ -20,6 +20,8 @@ HEADERS=(src/common.h)
 # a C++ unit.
 LINE_SRCS=(src/start.c src/filter.c src/scale.c)
 CXX_SRCS=(src/ratio.cc)
+# The type-description inputs: one global of each kind of type.
+TYPE_SRCS=(src/types.c)
 
 # Flags shared by every target.
 # shellcheck disable=SC2054 # the commas belong to -Wl, options
@@ -56,7 +58,7 @@ need mips-linux-gnu-gcc gcc-mips-linux-gnu
 need sh4-linux-gnu-gcc gcc-sh4-linux-gnu
 need gcc gcc
 
-for f in "${SRCS[@]}" "${HEADERS[@]}" "${LINE_SRCS[@]}" "${CXX_SRCS[@]}"; do
+for f in "${SRCS[@]}" "${HEADERS[@]}" "${LINE_SRCS[@]}" "${CXX_SRCS[@]}" "${TYPE_SRCS[@]}"; do
     [[ -f $f ]] || die "missing source file tests/data/$f"
 done
 
@@ -113,6 +115,51 @@ facts() {
     } >"$lines"
 }
 
+# member_facts ELF: writes <stem>.members beside it, the structure layouts
+# the member tests check against (llvm-dwarfdump):
+#   struct OFFSET              a structure or union type with its size
+#   member OFFSET NAME BYTE BIT_SIZE BIT_OFFSET
+#                              one of its direct members, in order; OFFSET
+#                              is the structure's; absent bit values are -
+member_facts() {
+    local elf=$1 members=${1%.elf}.members
+    {
+        echo "# Structure members of $elf for the member tests, written by build.sh."
+        llvm-dwarfdump --debug-info "$elf" 2>/dev/null | awk '
+            function num(s,   i, v, d) {
+                if (substr(s, 1, 2) != "0x") return s + 0
+                v = 0
+                for (i = 3; i <= length(s); i++) {
+                    d = index("0123456789abcdef", tolower(substr(s, i, 1)))
+                    v = v * 16 + d - 1
+                }
+                return v
+            }
+            function flush() {
+                if (in_member) print "member", owner, name, byte, bits, bitoff
+                in_member = 0
+            }
+            /^0x[0-9a-f]+: +DW_TAG_/ {
+                flush()
+                indent = match($0, /DW_TAG_/)
+                if ($2 == "DW_TAG_structure_type" || $2 == "DW_TAG_union_type") {
+                    owner = "0x" substr($1, 3, 8); owner_indent = indent
+                    print "struct", owner
+                } else if ($2 == "DW_TAG_member" && indent == owner_indent + 2) {
+                    in_member = 1; name = "?"; byte = 0; bits = "-"; bitoff = "-"
+                }
+                next
+            }
+            in_member && /DW_AT_name/ { name = $0; sub(/.*\("/, "", name); sub(/"\).*/, "", name) }
+            in_member && /DW_AT_data_member_location/ {
+                v = $0; sub(/\)$/, "", v); n = split(v, parts, /[( ]/); byte = num(parts[n])
+            }
+            in_member && /DW_AT_bit_size/ { v = $0; gsub(/.*\(|\).*/, "", v); bits = num(v) }
+            in_member && /DW_AT_bit_offset/ { v = $0; gsub(/.*\(|\).*/, "", v); bitoff = num(v) }
+            END { flush() }'
+    } >"$members"
+}
+
 # build OUTPUT DATA DWARF-VERSION COMPILER FLAGS...
 build() {
     local out=$1 data=$2 version=$3 cc=$4
@@ -121,6 +168,7 @@ build() {
     check "$TMP/$out" "$data" "$version"
     mv -f "$TMP/$out" "$out"
     facts "$out"
+    member_facts "$out"
     printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "$*"
 }
 
@@ -138,6 +186,17 @@ build_lines() {
     mv -f "$TMP/$out" "$out"
     facts "$out"
     printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "${flags[*]}"
+}
+
+# build_types OUTPUT DATA DWARF-VERSION COMPILER FLAGS...
+build_types() {
+    local out=$1 data=$2 version=$3 cc=$4
+    shift 4
+    "$cc" "$@" "${COMMON[@]}" -Wl,-N -Wl,--no-warn-rwx-segments -o "$TMP/$out" "${TYPE_SRCS[@]}"
+    check "$TMP/$out" "$data" "$version"
+    mv -f "$TMP/$out" "$out"
+    member_facts "$out"
+    printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "$*"
 }
 
 ARM=(-mcpu=cortex-m4 -mthumb)
@@ -183,3 +242,7 @@ if ((HOST_M32)); then
     build_lines i386_le_dw3_o0.elf little 3 gcc -m32 -fno-pie -no-pie -O0 -gdwarf-3 \
         -- "${LINE_SRCS[@]}"
 fi
+
+# The type-description inputs.
+build_types arm_le_dw2_types.elf little 2 arm-none-eabi-gcc "${ARM[@]}" -O0 -gdwarf-2
+build_types ppc_be_dw4_types.elf big 4 powerpc-linux-gnu-gcc -O0 -gdwarf-4

@@ -1,0 +1,386 @@
+// The type rules: how a chain of type entries folds into the record of the
+// slot it was followed for, and how structure members fill the slots after
+// slot 0.
+#include "symbols/type_rules.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include "app/text_match.h"
+#include "dwarf/dwarf_names.h"
+#include "symbols/entry_hooks.h"
+#include "symbols/entry_processing.h"
+
+namespace dwarfsift {
+
+namespace {
+
+inline constexpr std::uint32_t kTagEnumerationType = 0x04;
+inline constexpr std::uint32_t kTagPointerType = 0x0F;
+inline constexpr std::uint32_t kTagReferenceType = 0x10;
+inline constexpr std::uint32_t kTagSubrangeType = 0x21;
+inline constexpr std::uint32_t kTagBaseType = 0x24;
+inline constexpr std::uint32_t kTagConstType = 0x26;
+inline constexpr std::uint32_t kTagVolatileType = 0x35;
+
+inline constexpr std::uint32_t kAtByteSize = 0x0B;
+inline constexpr std::uint32_t kAtBitOffset = 0x0C;
+inline constexpr std::uint32_t kAtBitSize = 0x0D;
+inline constexpr std::uint32_t kAtUpperBound = 0x2F;
+inline constexpr std::uint32_t kAtCount = 0x37;
+inline constexpr std::uint32_t kAtDataMemberLocation = 0x38;
+
+inline constexpr std::uint8_t kOpPlusUconst = 0x23;
+
+// Members nested this deep drop their whole top-level symbol.
+inline constexpr int kMemberDepthLimit = 12;
+inline constexpr std::size_t kMemberNameLimit = 256;
+inline constexpr std::size_t kTypeNameLimit = 31;
+inline constexpr std::size_t kGroupNameLimit = 33;
+
+inline constexpr const char* kMemberSlotsFull =
+    "/Struct Symbol Table heep over flow !! (%d)\n";
+
+bool IsStringForm(std::uint32_t form) {
+  return form == kFormString || form == kFormStrp;
+}
+bool IsBlockForm(std::uint32_t form) {
+  return form == kFormBlock1 || form == kFormBlock || form == kFormExprloc;
+}
+bool IsReferenceForm(std::uint32_t form) {
+  return form == kFormRefAddr || form == kFormRef4 || form == kFormRefUdata;
+}
+
+// "-x": no local structures.
+bool DropsLocalStruct(WalkContext& walk) {
+  if (!walk.options().no_local_structs) return false;
+  const std::int32_t ident = std::as_const(walk.symbols)[kCurrentSlot].ident;
+  return ident == kIdentLocalStatic || ident == kIdentLocalRegister ||
+         ident == kIdentLocalFrame;
+}
+
+// The slot at `index` when types may write to it. Member slots end where
+// the "-g" copies begin; a slot index left at the end of a full member
+// region writes nowhere.
+SymbolRecord* WritableSlot(WalkContext& walk, int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= kFirstCopySlot) return nullptr;
+  return &walk.symbols[static_cast<std::size_t>(index)];
+}
+
+bool Follow(WalkContext& walk, const AttributeInput& input, int depth,
+            int& slot_index) {
+  return FollowType(walk, input.number, input.form == kFormRefAddr, depth,
+                    slot_index);
+}
+
+void AddDimension(SymbolRecord& slot, std::uint32_t value) {
+  if (slot.ele_count < 0 || slot.ele_count >= kMaxArrayDimensions) return;
+  slot.ele[slot.ele_count++] = static_cast<std::int32_t>(value);
+}
+
+bool SlotZeroIsStruct(WalkContext& walk) {
+  return (std::as_const(walk.symbols)[kCurrentSlot].kind & kKindStruct) != 0;
+}
+
+// Rules shared by base types and enumerations.
+void ScalarRules(SymbolRecord& type, const AttributeInput& input) {
+  if (input.form != kFormData1) return;
+  switch (input.attribute) {
+    case kAtByteSize:
+      type.one_byte = static_cast<std::int32_t>(input.number);
+      return;
+    case kAtBitOffset:
+      type.kind |= kKindBit;
+      type.bit_off = static_cast<std::int32_t>(input.number);
+      return;
+    case kAtBitSize:
+      type.kind |= kKindBit;
+      type.bit_size = static_cast<std::int32_t>(input.number);
+      return;
+    case kAtEncoding:
+      CopyName(type.typen, BaseTypeName(input.number));
+      return;
+    default:
+      return;
+  }
+}
+
+void EnumerationName(SymbolRecord* slot, std::string_view name) {
+  if (slot == nullptr) return;
+  char text[sizeof slot->struct_name];
+  const std::size_t n = std::min(name.size(), kTypeNameLimit);
+  std::copy_n(name.data(), n, text);
+  constexpr std::string_view kSuffix = "(enum)";
+  std::copy(kSuffix.begin(), kSuffix.end(), text + n);
+  CopyName(slot->struct_name, std::string_view(text, n + kSuffix.size()));
+}
+
+void StructureRules(WalkContext& walk, SymbolRecord& type,
+                    const AttributeInput& input, int depth, int slot_index,
+                    std::uint32_t self_offset) {
+  ScopeState& scope = walk.scope;
+  switch (input.attribute) {
+    case kAtByteSize:
+      if (SymbolRecord* at = WritableSlot(walk, slot_index)) at->entry2 = self_offset;
+      type.kind |= kKindStruct;
+      type.struct_len = static_cast<std::int32_t>(input.number);
+      walk.expansion.Push(self_offset, depth);
+      return;
+    case kAtSibling:
+      if (scope.struct_tag_name[0] == '\0' && depth <= 1) {
+        CopyName(scope.struct_tag_name, scope.pending_type_name, kGroupNameLimit);
+      }
+      return;
+    case kAtName:
+      // A typedef's name, met first, wins over the structure's tag.
+      if (scope.pending_type_name[0] == '\0' && depth <= 1) {
+        CopyName(scope.pending_type_name, input.value.text(), kGroupNameLimit);
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+void MemberRules(WalkContext& walk, SymbolRecord& type,
+                 const AttributeInput& input, int depth, int& slot_index,
+                 std::uint32_t self_offset) {
+  switch (input.attribute) {
+    case kAtName:
+      if (!IsStringForm(input.form)) return;
+      if (SymbolRecord* at = WritableSlot(walk, slot_index)) {
+        at->entry = self_offset;
+        at->ident = kIdentMember;
+        CopyName(at->name, input.value.text(), kMemberNameLimit);
+      }
+      return;
+    case kAtDataMemberLocation:
+      if (IsBlockForm(input.form)) {
+        const auto block = input.value.block();
+        if (block.empty() || block[0] != kOpPlusUconst) return;
+        ByteCursor operand(block, walk.dwarf.byte_order);
+        operand.Skip(1);
+        type.ident = kIdentMember;
+        type.location = static_cast<std::int32_t>(ReadUleb128(operand));
+      } else if (input.form == kFormData1 || input.form == kFormData2 ||
+                 input.form == kFormUdata) {
+        type.ident = kIdentMember;
+        type.location = static_cast<std::int32_t>(input.number);
+      }
+      return;
+    case kAtBitOffset:
+    case kAtBitSize:
+    case kAtByteSize:
+      if (input.form != kFormData1) return;
+      if (input.attribute == kAtByteSize) {
+        type.one_byte = static_cast<std::int32_t>(input.number);
+      } else if (input.attribute == kAtBitOffset) {
+        type.kind |= kKindBit;
+        type.bit_off = static_cast<std::int32_t>(input.number);
+      } else {
+        type.kind |= kKindBit;
+        type.bit_size = static_cast<std::int32_t>(input.number);
+      }
+      return;
+    case kAtType:
+      if (IsReferenceForm(input.form)) Follow(walk, input, depth, slot_index);
+      return;
+    default:
+      return;
+  }
+}
+
+void FinishSlot(SymbolRecord& slot, const SymbolRecord& current,
+                std::int32_t address_size) {
+  const std::string_view typen(slot.typen);
+  if (MatchWordNoCase(typen, "double")) {
+    if (slot.one_byte == 4) CopyName(slot.typen, "float");
+  } else if (MatchWordNoCase(typen, "long double")) {
+    CopyName(slot.typen, slot.one_byte == 4   ? "float"
+                         : slot.one_byte == 8 ? "double"
+                                              : "Ldouble");
+  }
+  if (slot.ident == kIdentMember) {
+    slot.fstart = current.fstart;
+    slot.fend = current.fend;
+  }
+  if ((slot.kind & kKindBit) != 0) return;
+  if ((slot.kind & kKindPointer) != 0) slot.one_byte = address_size;
+  std::uint32_t elements = 1;
+  if ((slot.kind & kKindArray) != 0) {
+    const int dims = std::clamp(slot.ele_count, 0, kMaxArrayDimensions);
+    for (int i = 0; i < dims; ++i) elements *= static_cast<std::uint32_t>(slot.ele[i]);
+  }
+  // Damaged bounds may overflow; the product wraps rather than trap.
+  slot.total_byte = static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(slot.one_byte) * elements);
+}
+
+}  // namespace
+
+bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
+                 int depth, int& slot_index, std::uint32_t& skip_to) {
+  const SymbolTable& symbols = walk.symbols;
+  const bool refused = symbols[kCurrentSlot].name[0] == '\0' ||
+                       DropsLocalStruct(walk) || walk.options().no_members ||
+                       (slot_index > 0 && depth >= kMemberDepthLimit);
+  if (refused) {
+    skip_to = SkipEntry(walk, cursor, kTagMember, specs, true);
+    return false;
+  }
+  // With the slots used up, the rest of the entry's members are dropped:
+  // expanding them into one slot again and again costs time that grows
+  // with every nesting level and gains nothing.
+  if (walk.member_slots_full || static_cast<std::size_t>(slot_index) >= kFirstCopySlot) {
+    skip_to = SkipEntry(walk, cursor, kTagMember, specs, false);
+    return false;
+  }
+  ScopeState& scope = walk.scope;
+  if (symbols[static_cast<std::size_t>(slot_index)].name[0] != '\0') {
+    ++slot_index;
+    ++scope.member_overflow_count;
+    if (static_cast<std::size_t>(slot_index) == kFirstCopySlot) {
+      walk.channel().EmitFormatted(kMemberSlotsFull, scope.member_overflow_count);
+      walk.member_slots_full = true;
+      skip_to = SkipEntry(walk, cursor, kTagMember, specs, false);
+      return false;
+    }
+  }
+  walk.symbols[static_cast<std::size_t>(slot_index)].nest = depth;
+  // A member without a type is still one of the entry's members.
+  if (slot_index > scope.highest_slot) scope.highest_slot = slot_index;
+  return true;
+}
+
+void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
+                    const AttributeInput& input, int depth, int& slot_index,
+                    int type_slot, std::uint32_t self_offset) {
+  SymbolRecord* const type = WritableSlot(walk, type_slot);
+  if (type == nullptr) return;
+  const bool reference = input.attribute == kAtType && IsReferenceForm(input.form);
+  switch (tag) {
+    case kTagTypedef:
+      if (reference) {
+        Follow(walk, input, depth, slot_index);
+      } else if (input.attribute == kAtName && IsStringForm(input.form) && depth <= 1) {
+        CopyName(walk.scope.pending_type_name, input.value.text(), kGroupNameLimit);
+      }
+      return;
+    case kTagConstType:
+    case kTagReferenceType:
+      if (reference) Follow(walk, input, depth, slot_index);
+      return;
+    case kTagVolatileType:
+      if (reference) {
+        const int saved = slot_index;
+        if (Follow(walk, input, depth, slot_index)) slot_index = saved;
+      }
+      return;
+    case kTagPointerType:
+      if (reference) {
+        type->kind |= kKindPointer;
+        Follow(walk, input, depth, slot_index);
+      }
+      return;
+    case kTagArrayType:
+      type->kind |= kKindArray;
+      if (reference) {
+        // An array of structures keeps the slot index past the members its
+        // element type expanded.
+        const bool keep = SlotZeroIsStruct(walk);
+        const int saved = slot_index;
+        Follow(walk, input, depth, slot_index);
+        if (!keep && !SlotZeroIsStruct(walk)) slot_index = saved;
+      }
+      return;
+    case kTagSubrangeType:
+      if (input.attribute == kAtUpperBound) {
+        AddDimension(*type, input.number + 1);
+      } else if (input.attribute == kAtCount) {
+        AddDimension(*type, input.number);
+      }
+      return;
+    case kTagBaseType:
+      if (input.attribute == kAtName && IsStringForm(input.form)) {
+        CopyName(type->typen, input.value.text(), kTypeNameLimit);
+      } else {
+        ScalarRules(*type, input);
+      }
+      return;
+    case kTagEnumerationType:
+      if (input.attribute == kAtName && IsStringForm(input.form)) {
+        EnumerationName(WritableSlot(walk, slot_index), input.value.text());
+      } else {
+        ScalarRules(*type, input);
+      }
+      return;
+    case kTagStructureType:
+    case kTagUnionType:
+      StructureRules(walk, *type, input, depth, slot_index, self_offset);
+      return;
+    case kTagMember:
+      MemberRules(walk, *type, input, depth, slot_index, self_offset);
+      return;
+    default:
+      return;
+  }
+}
+
+std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor,
+                               std::uint32_t tag, int depth, int& slot_index,
+                               int type_slot, std::uint32_t self_offset) {
+  if (tag == kTagArrayType) {
+    // The dimensions go to the array's own slot; the caller's slot index
+    // stays where the element type left it.
+    int array_slot = type_slot;
+    return ProcessChildren(walk, cursor, kTagSubrangeType, depth, array_slot,
+                           self_offset);
+  }
+  if (DropsLocalStruct(walk)) {
+    walk.symbols[kCurrentSlot].name[0] = '\0';
+    return cursor.position();
+  }
+  if (walk.options().no_members) return cursor.position();
+  if (!StructureIsExpanding(walk.expansion, self_offset, depth)) {
+    const SymbolTable& symbols = walk.symbols;
+    const auto at = static_cast<std::size_t>(slot_index);
+    const bool named_type =
+        type_slot >= 0 && static_cast<std::size_t>(type_slot) < SymbolTable::size() &&
+        symbols[static_cast<std::size_t>(type_slot)].name[0] != '\0';
+    const int member_depth =
+        (at < SymbolTable::size() ? symbols[at].nest : depth) + (named_type ? 1 : 0);
+    return ProcessChildren(walk, cursor, kTagMember, member_depth, slot_index,
+                           self_offset);
+  }
+  if (SymbolRecord* at = WritableSlot(walk, slot_index)) at->kind |= kKindStruct2P;
+  return cursor.position();
+}
+
+void FinishTypeSizes(WalkContext& walk) {
+  SymbolTable& symbols = walk.symbols;
+  const SymbolRecord& current = std::as_const(symbols)[kCurrentSlot];
+  const std::int32_t address_size = walk.dwarf.address_size;
+  // Every slot the entry wrote lies at or below its highest slot (member
+  // admission raises it too); slots further up belong to earlier entries
+  // and are already clear.
+  const std::size_t member_end = std::min(
+      static_cast<std::size_t>(std::max(walk.scope.highest_slot, 0)), kLastMemberSlot);
+  for (std::size_t i = 0; i <= member_end; ++i) {
+    if (std::as_const(symbols)[i].name[0] == '\0') continue;
+    FinishSlot(symbols[i], current, address_size);
+  }
+  const auto copies = std::min<std::size_t>(
+      static_cast<std::size_t>(std::max(walk.scope.global_copy_count, 0)), kMaxGlobalCopies);
+  for (std::size_t i = kFirstCopySlot; i < kFirstCopySlot + copies; ++i) {
+    if (std::as_const(symbols)[i].name[0] == '\0') continue;
+    FinishSlot(symbols[i], current, address_size);
+  }
+}
+
+void ResetMemberExpansion(WalkContext& walk) {
+  walk.expansion.Clear();
+  walk.member_slots_full = false;
+}
+
+}  // namespace dwarfsift
