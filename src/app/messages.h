@@ -93,6 +93,8 @@ inline constexpr const char* kSelfDestructEntry =
 inline constexpr const char* kUnitTimeOver =
     "unit[%s] Struct MemberSize[%d] time over[%dmsec]!!\n";
 inline constexpr const char* kMemberSizeLimit = "Struct MemberSize[%d] limit over!!\n";
+inline constexpr const char* kMemberSlotsFull =
+    "/Struct Symbol Table heep over flow !! (%d)\n";
 // A unit whose header layout is not read: its number, file position and
 // version.
 inline constexpr const char* kUnitVersionSkipped =

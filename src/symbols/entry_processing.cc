@@ -24,25 +24,10 @@ namespace {
 inline constexpr std::size_t kNameLimit = 256;
 inline constexpr std::uint8_t kOpAddr = 0x03;
 
-bool IsStringForm(std::uint32_t form) {
-  return form == kFormString || form == kFormStrp;
-}
-bool IsBlockForm(std::uint32_t form) {
-  return form == kFormBlock1 || form == kFormBlock || form == kFormExprloc;
-}
 // A location-list offset: DWARF 2 and 3 give it as data4, DWARF 4 as
 // sec_offset.
 bool IsListForm(std::uint32_t form) {
   return form == kFormData4 || form == kFormSecOffset;
-}
-// DW_FORM_ref2 is already turned into DW_FORM_ref_addr when the rules see it.
-bool IsReferenceForm(std::uint32_t form) {
-  return form == kFormRefAddr || form == kFormRef4 || form == kFormRefUdata;
-}
-
-bool IsLocal(std::int32_t ident) {
-  return ident == kIdentLocalStatic || ident == kIdentLocalRegister ||
-         ident == kIdentLocalFrame;
 }
 
 // The "-l" test: locals are not written.

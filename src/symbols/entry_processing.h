@@ -62,6 +62,24 @@ inline constexpr std::uint32_t kAtType = 0x49;
 inline constexpr std::uint32_t kAtAbstractOrigin = 0x31;
 inline constexpr std::uint32_t kAtSpecification = 0x47;
 
+// The form classes the entry, type and location rules act on. A
+// DW_FORM_ref2 type reference is already turned into DW_FORM_ref_addr when
+// the rules see it.
+inline bool IsStringForm(std::uint32_t form) {
+  return form == kFormString || form == kFormStrp;
+}
+inline bool IsBlockForm(std::uint32_t form) {
+  return form == kFormBlock1 || form == kFormBlock || form == kFormExprloc;
+}
+inline bool IsReferenceForm(std::uint32_t form) {
+  return form == kFormRefAddr || form == kFormRef4 || form == kFormRefUdata;
+}
+// The classes of locals, which -l and -x drop.
+inline bool IsLocal(std::int32_t ident) {
+  return ident == kIdentLocalStatic || ident == kIdentLocalRegister ||
+         ident == kIdentLocalFrame;
+}
+
 // Where a finished entry goes. The run writes it to the SYM file; tests
 // look at the slots instead.
 class SymbolSink {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/messages.h"
 #include "app/text_match.h"
 #include "dwarf/dwarf_names.h"
 #include "symbols/entry_hooks.h"
@@ -39,25 +40,12 @@ inline constexpr std::size_t kMemberNameLimit = 256;
 inline constexpr std::size_t kTypeNameLimit = 31;
 inline constexpr std::size_t kGroupNameLimit = 33;
 
-inline constexpr const char* kMemberSlotsFull =
-    "/Struct Symbol Table heep over flow !! (%d)\n";
 
-bool IsStringForm(std::uint32_t form) {
-  return form == kFormString || form == kFormStrp;
-}
-bool IsBlockForm(std::uint32_t form) {
-  return form == kFormBlock1 || form == kFormBlock || form == kFormExprloc;
-}
-bool IsReferenceForm(std::uint32_t form) {
-  return form == kFormRefAddr || form == kFormRef4 || form == kFormRefUdata;
-}
 
 // "-x": no local structures.
 bool DropsLocalStruct(WalkContext& walk) {
   if (!walk.options().no_local_structs) return false;
-  const std::int32_t ident = std::as_const(walk.symbols)[kCurrentSlot].ident;
-  return ident == kIdentLocalStatic || ident == kIdentLocalRegister ||
-         ident == kIdentLocalFrame;
+  return IsLocal(std::as_const(walk.symbols)[kCurrentSlot].ident);
 }
 
 // The slot at `index` when types may write to it. Member slots end where
@@ -241,7 +229,7 @@ bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
     ++slot_index;
     ++scope.member_overflow_count;
     if (static_cast<std::size_t>(slot_index) == kFirstCopySlot) {
-      walk.channel().EmitFormatted(kMemberSlotsFull, scope.member_overflow_count);
+      walk.channel().EmitFormatted(texts::kMemberSlotsFull, scope.member_overflow_count);
       walk.member_slots_full = true;
       skip_to = SkipEntry(walk, cursor, kTagMember, specs, false);
       return false;
