@@ -95,6 +95,9 @@ class TraceText {
   }
 
  private:
+#if defined(__GNUC__)
+  __attribute__((format(printf, 2, 0)))
+#endif
   void FormatList(const char* format, va_list args) {
     if (text_ == nullptr) return;
     char scratch[2048];
