@@ -21,6 +21,7 @@ inline constexpr std::uint8_t kOpDeref = 0x06;
 inline constexpr std::uint8_t kOpPlusUconst = 0x23;
 inline constexpr std::uint8_t kOpReg0 = 0x50;
 inline constexpr std::uint8_t kOpReg7 = 0x57;
+inline constexpr std::uint8_t kOpReg31 = 0x6F;
 inline constexpr std::uint8_t kOpBreg0 = 0x70;
 inline constexpr std::uint8_t kOpBreg31 = 0x8F;
 inline constexpr std::uint8_t kOpRegx = 0x90;

@@ -6,6 +6,7 @@
 #include "dwarf/dwarf_names.h"
 #include "elf/elf_image.h"
 #include "elf/symbol_table.h"
+#include "location/location_expression.h"
 #include "symbols/entry_hooks.h"
 #include "symbols/unit_walk.h"
 
@@ -22,7 +23,6 @@ bool SymFileSink::Emit(SymbolTable& table, std::uint32_t global_copy_count) {
 namespace {
 
 inline constexpr std::size_t kNameLimit = 256;
-inline constexpr std::uint8_t kOpAddr = 0x03;
 
 // A location-list offset: DWARF 2 and 3 give it as data4, DWARF 4 as
 // sec_offset.

@@ -9,14 +9,12 @@
 #include "app/run_options.h"
 #include "app/text_match.h"
 #include "dwarf/register_names.h"
+#include "location/location_expression.h"
 #include "symbols/symbol_table.h"
 
 namespace dwarfsift {
 namespace {
 
-constexpr std::int32_t kOpReg0 = 0x50;
-constexpr std::int32_t kOpReg31 = 0x6F;
-constexpr std::int32_t kOpPiece = 0x93;
 
 // floc columns
 constexpr int kFlocBegin = 1;

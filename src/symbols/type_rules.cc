@@ -10,6 +10,7 @@
 #include "app/messages.h"
 #include "app/text_match.h"
 #include "dwarf/dwarf_names.h"
+#include "location/location_expression.h"
 #include "symbols/entry_hooks.h"
 #include "symbols/entry_processing.h"
 
@@ -31,8 +32,6 @@ inline constexpr std::uint32_t kAtBitSize = 0x0D;
 inline constexpr std::uint32_t kAtUpperBound = 0x2F;
 inline constexpr std::uint32_t kAtCount = 0x37;
 inline constexpr std::uint32_t kAtDataMemberLocation = 0x38;
-
-inline constexpr std::uint8_t kOpPlusUconst = 0x23;
 
 // Members nested this deep drop their whole top-level symbol.
 inline constexpr int kMemberDepthLimit = 12;
