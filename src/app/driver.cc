@@ -53,6 +53,11 @@ void ConvertSymbols(RunContext& run, ConversionState& state,
                    sink,          platform::TickCount};
   walk.trace_file = sym;
   walk.members = members.exists() ? &members : nullptr;
+  // Only frame-based locals use it, and "-l" drops them all.
+  if (!run.options.no_locals) {
+    state.call_frames.Load(state.elf, state.dwarf.address_size);
+    walk.call_frames = &state.call_frames;
+  }
   GetDebugInfoAll(walk);
 }
 

@@ -11,6 +11,7 @@
 #include "dwarf/readers.h"
 #include "elf/elf_image.h"
 #include "elf/symbol_table.h"
+#include "location/call_frame.h"
 #include "symbols/member_area.h"
 #include "symbols/symbol_record.h"
 #include "symbols/unit_walk.h"
@@ -24,6 +25,7 @@ struct ConversionState {
   ElfImage elf;
   DwarfParameters dwarf;
   ElfSymbolTable elf_symbols;  // the unit walk looks declarations up here
+  CallFrameTable call_frames;  // frame bases given as DW_OP_call_frame_cfa
   SymbolConversion symbols;
 };
 

@@ -462,6 +462,7 @@ void SaveFrameBase(WalkContext& walk, const AttributeValue& value) {
       first.opcode == 0 && !value.block().empty() ? value.block()[0] : first.opcode;
   walk.scope.frame_base_operand1 = first.operand1;
   walk.scope.frame_base_operand2 = first.operand2;
+  walk.scope.frame_base_is_cfa = value.block().size() == 1 && value.block()[0] == kOpCallFrameCfa;
 }
 
 void FirstOperationText(WalkContext& walk, const AttributeValue& value, std::string& out) {

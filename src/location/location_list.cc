@@ -6,6 +6,7 @@
 #include "app/input_files.h"
 #include "app/message_channel.h"
 #include "app/run_options.h"
+#include "location/call_frame.h"
 #include "dwarf/register_names.h"
 #include "elf/elf_image.h"
 #include "symbols/entry_hooks.h"
@@ -185,7 +186,10 @@ void ApplyLocationList(WalkContext& walk, std::uint32_t offset) {
                 sizeof(std::int32_t) * (kLocationColumns - kBegin));
   }
 
-  if (current.regcode == kOpFbreg && scope.frame_base_is_list) {
+  if (current.regcode == kOpFbreg && scope.cfa_row_count > 0) {
+    std::memcpy(current.floc, scope.cfa_rows,
+                sizeof scope.cfa_rows[0] * static_cast<std::size_t>(scope.cfa_row_count));
+  } else if (current.regcode == kOpFbreg && scope.frame_base_is_list) {
     // The rows then say where the frame base lives over each range; the
     // variable's own offset stays in regop1.
     ReadListAt(walk, source, scope.frame_base_list_offset, current);
@@ -202,6 +206,51 @@ void ApplyFrameBaseList(WalkContext& walk, std::uint32_t offset) {
   ReadIntoWorkRecord(walk, source, offset, work);
   TakeFirstRow(work, current);
   std::memcpy(current.floc, work.floc, sizeof current.floc);
+  SetRegisterText(walk, current);
+}
+
+void ResolveCallFrameBase(WalkContext& walk) {
+  ScopeState& scope = walk.scope;
+  if (!scope.frame_base_is_cfa || !scope.function_low_pc_read) return;
+  // Without locals nothing would use the rows, as with a list.
+  if (walk.call_frames == nullptr || walk.options().no_locals) return;
+  CfaRange ranges[kLocationRows];
+  std::uint32_t fde_offset = 0;
+  const int count = walk.call_frames->RulesAt(scope.function_low_pc, ranges, &fde_offset);
+  if (count == 0) return;
+
+  MessageChannel& channel = walk.channel();
+  for (int i = 0; i < count; ++i) {
+    const CfaRange& range = ranges[i];
+    std::int32_t* row = scope.cfa_rows[i];
+    row[kOrdinal] = 0;
+    row[kBegin] = static_cast<std::int32_t>(range.begin);
+    row[kEnd] = static_cast<std::int32_t>(range.end);
+    // The shapes the decoder gives DW_OP_bregN and DW_OP_bregx.
+    if (range.reg < 32) {
+      row[kOpcode] = static_cast<std::int32_t>(kOpBreg0 + range.reg);
+      row[kOperand1] = range.offset;
+      row[kOperand2] = 0;
+    } else {
+      row[kOpcode] = kOpBregx;
+      row[kOperand1] = static_cast<std::int32_t>(range.reg);
+      row[kOperand2] = range.offset;
+    }
+    channel.TraceLine(walk.trace_file,
+                      "/%s FDE[0x%04X] beginning[0x%08X] ending[0x%08X] CFA[r%u%+d]\n",
+                      walk.call_frames->section_name(), fde_offset, range.begin, range.end,
+                      range.reg, range.offset);
+  }
+  scope.cfa_row_count = count;
+  // Frame-based locals now refer to the rows, as under a frame-base list.
+  scope.frame_base_opcode = scope.frame_base_operand1 = scope.frame_base_operand2 = 0;
+
+  SymbolRecord& current = walk.symbols[kCurrentSlot];
+  std::memset(current.floc, 0, sizeof current.floc);
+  std::memcpy(current.floc, scope.cfa_rows, sizeof scope.cfa_rows[0] * static_cast<std::size_t>(count));
+  current.regcode = current.floc[0][kOpcode];
+  current.regop1 = current.floc[0][kOperand1];
+  current.regop2 = current.floc[0][kOperand2];
   SetRegisterText(walk, current);
 }
 

@@ -70,6 +70,11 @@ void ApplyFrameBaseList(WalkContext& walk, std::uint32_t offset);
 // scope for the frame-based locals that follow.
 void SaveFrameBase(WalkContext& walk, const AttributeValue& value);
 
+// Called once a function entry's attributes are read: a frame base of
+// DW_OP_call_frame_cfa becomes a frame-base list made from the call-frame
+// information covering the function's start, in slot 0 and in the scope.
+void ResolveCallFrameBase(WalkContext& walk);
+
 // The trace text of a block's first location operation (appended to `out`).
 void FirstOperationText(WalkContext& walk, const AttributeValue& value,
                         std::string& out);

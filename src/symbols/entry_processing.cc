@@ -325,6 +325,7 @@ void SubprogramRules(WalkContext& walk, const AttributeInput& input, int depth,
       if (input.form != kFormAddr) break;
       SymbolRecord& record = walk.symbols[kCurrentSlot];
       scope.function_low_pc = input.number;
+      scope.function_low_pc_read = true;
       record.location = static_cast<std::int32_t>(input.number);
       if (record.external != 0) {
         record.ident = kIdentProgram;
@@ -414,6 +415,10 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
     }
   }
   const int type_slot = slot_index;
+  if (tag == kTagSubprogram) {
+    scope.frame_base_is_cfa = scope.function_low_pc_read = false;
+    scope.cfa_row_count = 0;
+  }
 
   std::string tag_name;
   if (channel.tracing()) {
@@ -458,6 +463,7 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
     if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') continue;
     ApplyTypeRules(walk, tag, input, depth, slot_index, type_slot, self_offset);
   }
+  if (tag == kTagSubprogram) ResolveCallFrameBase(walk);
   if (channel.tracing()) {
     channel.TraceLine(walk.trace_file, "/Null entry<0x%04X>[%2d] Tag[%s]\n",
                       self_offset, depth, tag_name.c_str());

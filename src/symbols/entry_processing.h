@@ -31,6 +31,7 @@
 
 namespace dwarfsift {
 
+class CallFrameTable;
 class ElfSymbolTable;
 class EntryIndex;
 class OutputFile;
@@ -117,6 +118,8 @@ struct WalkContext {
   SymbolSink& sink;
   TickSource tick;
   OutputFile* trace_file = nullptr;
+  // The run's call-frame information; may be null.
+  const CallFrameTable* call_frames = nullptr;
   // The run's member area, for the number of stored members; may be null.
   const MemberArea<SymbolRecord>* members = nullptr;
 

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "symbols/symbol_record.h"
+
 namespace dwarfsift {
 
 inline constexpr std::size_t kScopeNameSize = 256;     // up to 255 characters
@@ -28,6 +30,15 @@ struct ScopeState {
   // The frame base is the list at frame_base_list_offset (0 is a valid
   // offset, so the offset alone cannot tell).
   bool frame_base_is_list = false;
+  // While a function entry is read: its frame base is DW_OP_call_frame_cfa,
+  // and its own DW_AT_low_pc has been seen (the one in function_low_pc may
+  // still be the previous function's).
+  bool frame_base_is_cfa = false;
+  bool function_low_pc_read = false;
+  // The current function's frame base made from its call-frame information,
+  // as the rows of a frame-base list (count 0: none).
+  int cfa_row_count = 0;
+  std::int32_t cfa_rows[kLocationRows][kLocationColumns] = {};
   // Unit offset of the current function's sibling; nonzero while inside it.
   std::uint32_t function_scope_end = 0;
   char unit_name[kScopeNameSize] = {};

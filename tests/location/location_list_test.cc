@@ -11,6 +11,7 @@
 #include "app/input_files.h"
 #include "app/run_context.h"
 #include "elf/elf_image.h"
+#include "location/call_frame.h"
 #include "location/location_walk.h"
 #include "symbols/symbol_record.h"
 
@@ -277,6 +278,117 @@ TEST(LocationList, ListsAppliedToVariablesAndFrameBases) {
   ASSERT_NE(bare.Find("l1"), nullptr);
   EXPECT_EQ(RowOf(*bare.Find("l1"), 0), (Row{}));
   EXPECT_EQ(RowOf(*bare.Find("m"), 0), (Row{}));
+}
+
+// .debug_frame with one CIE (code alignment 2, CFA = r13+0) and one FDE per
+// function: after 2 bytes CFA = `reg` + 8.
+std::vector<std::uint8_t> DebugFrame(std::initializer_list<std::pair<std::uint32_t, std::uint8_t>> fdes) {
+  ListBytes out;
+  out.U32(12), out.U32(0xffffffffu);
+  out.bytes.insert(out.bytes.end(), {1, 0, 2, 0x7c, 14, 0x0c, 13, 0});
+  for (const auto& [pc, reg] : fdes) {
+    out.U32(16), out.U32(0), out.U32(pc), out.U32(0x40);
+    out.bytes.insert(out.bytes.end(), {0x41, 0x0c, reg, 8});
+  }
+  return out.bytes;
+}
+
+TEST(LocationList, CallFrameRulesServeAsTheFrameBaseList) {
+  ListBytes loc;
+  loc.Entry(0x000, 0x010, {0x91, 0x6c}).Entry(0x010, 0x020, {0x51}).Entry(0x020, 0x030, {0x52}).End();
+  loc.bytes.resize(0x200, 0);
+
+  using testing::DwarfBuilder;
+  DwarfBuilder b;
+  b.Abbrev(1, 0x11, true, {{0x03, 0x08}, {0x11, 0x01}, {0x12, 0x01}});
+  b.Abbrev(2, 0x2e, true, {{0x03, 0x08}, {0x11, 0x01}, {0x12, 0x01}, {0x40, 0x0a}});
+  b.Abbrev(3, 0x2e, true, {{0x03, 0x08}, {0x40, 0x0a}, {0x11, 0x01}, {0x12, 0x01}});
+  b.Abbrev(4, 0x34, false, {{0x03, 0x08}, {0x02, 0x0a}});
+  b.Abbrev(5, 0x34, false, {{0x03, 0x08}, {0x02, 0x06}});
+  b.EndAbbrevs();
+  b.BeginUnit(3);
+  b.U8(1), b.Str("u.c"), b.U32(0x1000), b.U32(0x4000);
+  // Covered by an FDE: CFA r13+0, then r7+8.
+  b.U8(2), b.Str("f"), b.U32(0x1000), b.U32(0x1040), b.U8(1), b.U8(0x9c);
+  b.U8(4), b.Str("f_single"), b.U8(2), b.U8(0x91), b.U8(0x74);  // fbreg -12
+  b.U8(5), b.Str("f_list"), b.U32(0);
+  b.U8(0);
+  // No FDE covers it.
+  b.U8(2), b.Str("g"), b.U32(0x2000), b.U32(0x2040), b.U8(1), b.U8(0x9c);
+  b.U8(4), b.Str("g_single"), b.U8(2), b.U8(0x91), b.U8(0x74);
+  b.U8(0);
+  // The frame base comes before the address; CFA in register 40.
+  b.U8(3), b.Str("h"), b.U8(1), b.U8(0x9c), b.U32(0x3000), b.U32(0x3040);
+  b.U8(5), b.Str("h_list"), b.U32(0);
+  b.U8(0);
+  b.U8(0);
+  b.EndUnit();
+
+  const std::vector<std::uint8_t> frames = DebugFrame({{0x1000, 7}, {0x3000, 40}});
+  const auto walk_with = [&](bool no_locals, testing::LocationWalk& walk) {
+    walk.harness.run.options.no_locals = no_locals;
+    walk.Load(b, loc.bytes);
+    walk.harness.image.insert(walk.harness.image.end(), frames.begin(), frames.end());
+    walk.harness.elf.bytes = walk.harness.image;
+    const auto at = walk.harness.image.size() - frames.size();
+    walk.call_frames.LoadSection(ByteCursor(walk.harness.image, ByteOrder::kLittle)
+                                     .View(at, walk.harness.image.size()),
+                                 false, 0, 4);
+    walk.Walk();
+  };
+  testing::LocationWalk walk;
+  walk_with(false, walk);
+
+  const SymbolRecord* f = walk.Find("f");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->regcode, 0x7d);
+  EXPECT_EQ(f->regop1, 0);
+  EXPECT_STREQ(f->regn, "@(.0+R13)");
+  EXPECT_EQ(RowOf(*f, 0), (Row{0, 0x1000, 0x1002, 0x7d, 0, 0}));
+  EXPECT_EQ(RowOf(*f, 1), (Row{0, 0x1002, 0x1040, 0x77, 8, 0}));
+  EXPECT_EQ(RowOf(*f, 2), (Row{}));
+
+  const SymbolRecord* f_single = walk.Find("f_single");
+  ASSERT_NE(f_single, nullptr);
+  EXPECT_EQ(f_single->ident, kIdentLocalFrame);
+  EXPECT_EQ(f_single->regcode, 0x91);
+  EXPECT_STREQ(f_single->regn, "@(.-12+FB)");
+
+  // The frame-base rows replace the list's first rows; the third stays.
+  const SymbolRecord* f_list = walk.Find("f_list");
+  ASSERT_NE(f_list, nullptr);
+  EXPECT_EQ(f_list->ident, kIdentLocalFrame);
+  EXPECT_EQ(f_list->regcode, 0x91);
+  EXPECT_EQ(f_list->regop1, -20);
+  EXPECT_EQ(RowOf(*f_list, 0), (Row{0, 0x1000, 0x1002, 0x7d, 0, 0}));
+  EXPECT_EQ(RowOf(*f_list, 1), (Row{0, 0x1002, 0x1040, 0x77, 8, 0}));
+  EXPECT_EQ(RowOf(*f_list, 2), (Row{0, 0x1020, 0x1030, 0x52, 0, 0}));
+
+  // Without an FDE nothing changes.
+  const SymbolRecord* g = walk.Find("g");
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(g->regcode, 0);
+  EXPECT_EQ(RowOf(*g, 0), (Row{}));
+  const SymbolRecord* g_single = walk.Find("g_single");
+  ASSERT_NE(g_single, nullptr);
+  EXPECT_EQ(g_single->regcode, 0x9c);
+  EXPECT_STREQ(g_single->regn, "");
+
+  // Registers from 32 on need DW_OP_bregx, register then offset.
+  const SymbolRecord* h = walk.Find("h");
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(RowOf(*h, 1), (Row{0, 0x3002, 0x3040, 0x92, 40, 8}));
+  EXPECT_EQ(h->regcode, 0x7d);
+  const SymbolRecord* h_list = walk.Find("h_list");
+  ASSERT_NE(h_list, nullptr);
+  EXPECT_EQ(RowOf(*h_list, 1), (Row{0, 0x3002, 0x3040, 0x92, 40, 8}));
+
+  // "-l": no rows are made, as none are read from lists.
+  testing::LocationWalk bare;
+  walk_with(true, bare);
+  ASSERT_NE(bare.Find("f"), nullptr);
+  EXPECT_EQ(bare.Find("f")->regcode, 0);
+  EXPECT_EQ(RowOf(*bare.Find("f"), 0), (Row{}));
 }
 
 }  // namespace

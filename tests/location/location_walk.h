@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "location/call_frame.h"
 #include "symbols/walk_harness.h"
 #include "symbols/unit_walk.h"
 
@@ -41,6 +42,10 @@ class LocationWalk {
     WalkContext walk{h.run,         h.elf,         h.dwarf,       h.state.symbols,
                      h.state.scope, h.state.units, h.state.index, h.state.abbrevs,
                      sink,          [] { return 0u; }};
+    // Real files bring their call-frame information; hand-built ones have
+    // no section table, so theirs stays empty unless a test loads one.
+    if (call_frames.empty()) call_frames.Load(h.elf, h.dwarf.address_size);
+    walk.call_frames = &call_frames;
     ASSERT_TRUE(GetDebugInfoAll(walk));
   }
   const SymbolRecord* Find(std::string_view name) const {
@@ -52,6 +57,7 @@ class LocationWalk {
 
   WalkHarness harness;
   KeepAllSink sink;
+  CallFrameTable call_frames;
 };
 
 }  // namespace dwarfsift::testing
