@@ -351,6 +351,26 @@ void RunLinePhases(const ElfImage& elf, const DwarfParameters& dwarf, std::uint8
   Require(CountRows(lin.memory()) == CountRows(listing, true));
 }
 
+// The view read as either kind of call-frame section; the words of the
+// view serve as addresses, so the FDEs' own addresses are among them.
+void WalkCallFrames(const ByteCursor& view) {
+  for (const bool eh_frame : {false, true}) {
+    CallFrameTable table;
+    table.LoadSection(view, eh_frame, 0x1000, 4);
+    Require(table.fde_count() <= (view.end() - view.begin()) / 8);
+    CfaRange ranges[kLocationRows];
+    ByteCursor words = view;
+    for (int i = 0; i < 256 && words.remaining() >= 4; ++i) {
+      const int n = table.RulesAt(ReadFixed32(words), ranges);
+      Require(n >= 0 && n <= kLocationRows);
+      for (int r = 0; r < n; ++r) {
+        Require(ranges[r].begin < ranges[r].end || ranges[r].end == 0);
+        if (r > 0) Require(ranges[r - 1].end <= ranges[r].begin);
+      }
+    }
+  }
+}
+
 // The symbol conversion over the units, into an in-memory SYM file. Returns
 // the number of symbols written.
 std::uint32_t ConvertSymbols(const ElfImage& elf, const DwarfParameters& parameters,
@@ -378,6 +398,9 @@ std::uint32_t ConvertSymbols(const ElfImage& elf, const DwarfParameters& paramet
   WalkContext walk{run,  elf, dwarf, conversion->symbols, conversion->scope, conversion->units,
                    conversion->index, conversion->abbrevs, sink, [] { return 0u; }};
   walk.trace_file = &sym;
+  CallFrameTable call_frames;
+  call_frames.Load(elf, dwarf.address_size);
+  walk.call_frames = &call_frames;
   GetDebugInfoAll(walk);
   Require(walk.follow_depth == 0);
   return run.counters.symbol_count;
@@ -428,6 +451,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ByteCursor moved = view.At(begin);
     CheckCursor(moved, view.begin(), view.end());
     WalkView(view, image);
+    WalkCallFrames(view);
   }
   return 0;
 }
