@@ -22,6 +22,9 @@ LINE_SRCS=(src/start.c src/filter.c src/scale.c)
 CXX_SRCS=(src/ratio.cc)
 # The type-description inputs: one global of each kind of type.
 TYPE_SRCS=(src/types.c)
+# The optimised frame-base inputs: values kept in stack slots for part of
+# their lives.
+SPILL_SRCS=(src/spill.c)
 
 # Flags shared by every target.
 # shellcheck disable=SC2054 # the commas belong to -Wl, options
@@ -58,7 +61,8 @@ need mips-linux-gnu-gcc gcc-mips-linux-gnu
 need sh4-linux-gnu-gcc gcc-sh4-linux-gnu
 need gcc gcc
 
-for f in "${SRCS[@]}" "${HEADERS[@]}" "${LINE_SRCS[@]}" "${CXX_SRCS[@]}" "${TYPE_SRCS[@]}"; do
+for f in "${SRCS[@]}" "${HEADERS[@]}" "${LINE_SRCS[@]}" "${CXX_SRCS[@]}" "${TYPE_SRCS[@]}" \
+    "${SPILL_SRCS[@]}"; do
     [[ -f $f ]] || die "missing source file tests/data/$f"
 done
 
@@ -160,6 +164,62 @@ member_facts() {
     } >"$members"
 }
 
+# frame_facts ELF: writes <stem>.frames beside it, the call frame rules the
+# frame-base tests check against, decoded by readelf --debug-dump=frames-interp
+# from .debug_frame when the file has one, else from .eh_frame (the section
+# the tool reads):
+#   section NAME               the section decoded
+#   fde PC_BEGIN PC_END        a frame description entry and its code range
+#   cfa LOC REG OFFSET         from LOC on, the CFA is register REG (DWARF
+#                              number) plus OFFSET, until the next cfa line
+#                              or PC_END
+#   cfa LOC exp                from LOC on, the CFA is an expression
+frame_facts() {
+    local elf=$1 frames=${1%.elf}.frames section
+    if readelf -SW "$elf" | grep -q ' \.debug_frame '; then
+        section=.debug_frame
+    elif readelf -SW "$elf" | grep -q ' \.eh_frame '; then
+        section=.eh_frame
+    else
+        die "$elf has neither .debug_frame nor .eh_frame"
+    fi
+    {
+        echo "# Call frame rules of $elf for the frame-base tests, written by build.sh."
+        echo "section $section"
+        readelf --debug-dump=frames-interp "$elf" | awk -v want="$section" -v elf="$elf" '
+            function fail(why) { print "error: " elf ": " why ": " $0 >"/dev/stderr"; bad = 1; exit 1 }
+            BEGIN {
+                # readelf names the i386 registers; the other targets are rN.
+                split("eax ecx edx ebx esp ebp esi edi", x86, " ")
+                for (i = 1; i <= 8; i++) number[x86[i]] = i - 1
+            }
+            /^Contents of the / { active = ($4 == want); next }
+            !active || /^ *$/ || /^ +LOC +CFA/ { next }
+            / ZERO terminator$/ { in_fde = 0; next }
+            $4 == "CIE" { in_fde = 0; next }
+            $4 == "FDE" {
+                if (!match($0, /pc=[0-9a-f]+\.\.[0-9a-f]+$/)) fail("FDE without a pc range")
+                split(substr($0, RSTART + 3), pc, /\.\./)
+                print "fde 0x" pc[1], "0x" pc[2]
+                in_fde = 1; ++fdes; next
+            }
+            /^[0-9a-f]+ / {
+                if (!in_fde) next  # the initial rules of a CIE
+                if ($2 == "exp") { print "cfa 0x" $1, "exp"; next }
+                if (!match($2, /^[a-z]+[0-9]*[+-][0-9]+$/)) fail("unknown CFA rule")
+                reg = $2; sub(/[+-][0-9]+$/, "", reg)
+                offset = substr($2, length(reg) + 1)
+                if (reg ~ /^r[0-9]+$/) reg = substr(reg, 2) + 0
+                else if (reg in number) reg = number[reg]
+                else fail("unknown register name")
+                print "cfa 0x" $1, reg, offset + 0
+                next
+            }
+            { fail("line not understood") }
+            END { if (!bad && fdes == 0) { print "error: " elf ": no FDE in " want >"/dev/stderr"; exit 1 } }'
+    } >"$frames" || die "could not read the call frame rules of $elf"
+}
+
 # build OUTPUT DATA DWARF-VERSION COMPILER FLAGS...
 build() {
     local out=$1 data=$2 version=$3 cc=$4
@@ -169,6 +229,7 @@ build() {
     mv -f "$TMP/$out" "$out"
     facts "$out"
     member_facts "$out"
+    frame_facts "$out"
     printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "$*"
 }
 
@@ -185,6 +246,7 @@ build_lines() {
     check "$TMP/$out" "$data" "$version"
     mv -f "$TMP/$out" "$out"
     facts "$out"
+    frame_facts "$out"
     printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "${flags[*]}"
 }
 
@@ -196,6 +258,24 @@ build_types() {
     check "$TMP/$out" "$data" "$version"
     mv -f "$TMP/$out" "$out"
     member_facts "$out"
+    frame_facts "$out"
+    printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "$*"
+}
+
+# build_spill OUTPUT DATA DWARF-VERSION COMPILER FLAGS...
+# The optimised frame-base inputs: one unit, linked with -N. They exist for
+# their location lists that start at DW_OP_fbreg, so a compiler that writes
+# none fails the build.
+build_spill() {
+    local out=$1 data=$2 version=$3 cc=$4 lists
+    shift 4
+    "$cc" "$@" "${COMMON[@]}" -Wl,-N -Wl,--no-warn-rwx-segments -o "$TMP/$out" "${SPILL_SRCS[@]}"
+    check "$TMP/$out" "$data" "$version"
+    lists=$(llvm-dwarfdump --debug-info "$TMP/$out" 2>/dev/null |
+        grep -A1 'DW_AT_location.*(0x' | grep -c 'DW_OP_fbreg' || true)
+    ((lists > 0)) || die "$out: no location list starts at DW_OP_fbreg"
+    mv -f "$TMP/$out" "$out"
+    frame_facts "$out"
     printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "$*"
 }
 
@@ -235,6 +315,11 @@ build_lines sh4_le_dw4_o2.elf little 4 sh4-linux-gnu-gcc -ml -O2 -gdwarf-4 -Wa,-
 build_lines mips_be_dw2_o0.elf big 2 mips-linux-gnu-gcc "${MIPS[@]}" -O0 -gdwarf-2 -- "${LINE_SRCS[@]}"
 build_lines mips_be_dw4_o2.elf big 4 mips-linux-gnu-gcc "${MIPS[@]}" -O2 -gdwarf-4 -Wa,--gdwarf-4 \
     -- "${LINE_SRCS[@]}"
+# Big-endian -O0 inputs whose functions give DW_OP_call_frame_cfa as their
+# frame base: MIPS with .debug_frame, PowerPC with .eh_frame only.
+build_lines mips_be_dw4_o0.elf big 4 mips-linux-gnu-gcc "${MIPS[@]}" -O0 -gdwarf-4 -Wa,--gdwarf-4 \
+    -- "${LINE_SRCS[@]}"
+build_lines ppc_be_dw3_o0.elf big 3 powerpc-linux-gnu-gcc -O0 -gdwarf-3 -- "${LINE_SRCS[@]}"
 build_lines ppc_be_dw3_o2.elf big 3 powerpc-linux-gnu-gcc -O2 -gdwarf-3 -- "${LINE_SRCS[@]}"
 if ((HOST_M32)); then
     build_lines i386_le_dw2_o2.elf little 2 gcc -m32 -fno-pie -no-pie -O2 -gdwarf-2 \
@@ -246,3 +331,9 @@ fi
 # The type-description inputs.
 build_types arm_le_dw2_types.elf little 2 arm-none-eabi-gcc "${ARM[@]}" -O0 -gdwarf-2
 build_types ppc_be_dw4_types.elf big 4 powerpc-linux-gnu-gcc -O0 -gdwarf-4
+
+# The optimised frame-base inputs: location lists with DW_OP_fbreg entries
+# (some lists start with one) under DW_OP_call_frame_cfa frame bases.
+build_spill arm_le_dw4_spill.elf little 4 arm-none-eabi-gcc "${ARM[@]}" -O2 -gdwarf-4 -Wa,--gdwarf-4
+build_spill ppc_be_dw4_spill.elf big 4 powerpc-linux-gnu-gcc -O2 -gdwarf-4 -Wa,--gdwarf-4
+build_spill sh4_le_dw4_spill.elf little 4 sh4-linux-gnu-gcc -ml -O2 -gdwarf-4 -Wa,--gdwarf-4
