@@ -225,8 +225,8 @@ bool CallFrameTable::ReadCie(ByteCursor cursor, std::uint32_t offset, std::uint3
       } else if (c == 'L') {
         data.ReadByte();
       } else if (c != 'S' && c != 'B') {
-        // The FDE pointer encoding may come after data we cannot size.
-        break;
+        // Data we cannot size may hide the FDE pointer encoding.
+        return false;
       }
     }
     if (!data.ok()) return false;

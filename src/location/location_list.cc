@@ -211,6 +211,10 @@ void ApplyFrameBaseList(WalkContext& walk, std::uint32_t offset) {
 
 void ResolveCallFrameBase(WalkContext& walk) {
   ScopeState& scope = walk.scope;
+  // A function declared inside another has no frame base of its own; the
+  // locals after it still belong to the outer function.
+  if (!scope.frame_base_read) return;
+  scope.cfa_row_count = 0;
   if (!scope.frame_base_is_cfa || !scope.function_low_pc_read) return;
   // Without locals nothing would use the rows, as with a list.
   if (walk.call_frames == nullptr || walk.options().no_locals) return;

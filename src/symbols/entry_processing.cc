@@ -313,6 +313,7 @@ void SubprogramRules(WalkContext& walk, const AttributeInput& input, int depth,
       if (IsReferenceForm(input.form)) FollowOwnType(walk, input, slot_index);
       break;
     case kAtFrameBase:
+      scope.frame_base_read = true;
       if (IsListForm(input.form)) {
         scope.frame_base_list_offset = input.number;
         scope.frame_base_is_list = true;
@@ -416,8 +417,7 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   }
   const int type_slot = slot_index;
   if (tag == kTagSubprogram) {
-    scope.frame_base_is_cfa = scope.function_low_pc_read = false;
-    scope.cfa_row_count = 0;
+    scope.frame_base_read = scope.frame_base_is_cfa = scope.function_low_pc_read = false;
   }
 
   std::string tag_name;

@@ -30,9 +30,10 @@ struct ScopeState {
   // The frame base is the list at frame_base_list_offset (0 is a valid
   // offset, so the offset alone cannot tell).
   bool frame_base_is_list = false;
-  // While a function entry is read: its frame base is DW_OP_call_frame_cfa,
-  // and its own DW_AT_low_pc has been seen (the one in function_low_pc may
-  // still be the previous function's).
+  // While a function entry is read: it has a frame base of its own, that
+  // frame base is DW_OP_call_frame_cfa, and its own DW_AT_low_pc has been
+  // seen (the one in function_low_pc may still be the previous function's).
+  bool frame_base_read = false;
   bool frame_base_is_cfa = false;
   bool function_low_pc_read = false;
   // The current function's frame base made from its call-frame information,

@@ -177,7 +177,7 @@ void ResetSymbolSlots(WalkContext& walk, ResetScope reset) {
     scope.function_low_pc = scope.function_high_pc = 0;
     scope.frame_base_opcode = scope.frame_base_operand1 = scope.frame_base_operand2 = 0;
     scope.frame_base_list_offset = 0;
-    scope.frame_base_is_cfa = scope.function_low_pc_read = false;
+    scope.frame_base_read = scope.frame_base_is_cfa = scope.function_low_pc_read = false;
     scope.cfa_row_count = 0;
     scope.function_name[0] = '\0';
     symbols.ClearAll();

@@ -286,6 +286,7 @@ TEST(CallFrame, EhFramePointersAbsoluteOrPcRelative) {
       {"zR indirect", "zR", {0x9b}, true, false},
       {"zR two-byte pointers", "zR", {0x02}, false, false},
       {"zR data-relative", "zR", {0x3b}, false, false},
+      {"an augmentation letter before R that cannot be sized", "zXR", {0x00, 0x1b}, true, false},
   };
   for (const ByteOrder order : {ByteOrder::kLittle, ByteOrder::kBig}) {
     for (const Case& c : cases) {

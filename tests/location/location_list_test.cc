@@ -305,12 +305,14 @@ TEST(LocationList, CallFrameRulesServeAsTheFrameBaseList) {
   b.Abbrev(3, 0x2e, true, {{0x03, 0x08}, {0x40, 0x0a}, {0x11, 0x01}, {0x12, 0x01}});
   b.Abbrev(4, 0x34, false, {{0x03, 0x08}, {0x02, 0x0a}});
   b.Abbrev(5, 0x34, false, {{0x03, 0x08}, {0x02, 0x06}});
+  b.Abbrev(6, 0x2e, false, {{0x03, 0x08}, {0x3c, 0x0c}});  // a declaration
   b.EndAbbrevs();
   b.BeginUnit(3);
   b.U8(1), b.Str("u.c"), b.U32(0x1000), b.U32(0x4000);
   // Covered by an FDE: CFA r13+0, then r7+8.
   b.U8(2), b.Str("f"), b.U32(0x1000), b.U32(0x1040), b.U8(1), b.U8(0x9c);
   b.U8(4), b.Str("f_single"), b.U8(2), b.U8(0x91), b.U8(0x74);  // fbreg -12
+  b.U8(6), b.Str("ext"), b.U8(1);  // "extern void ext(void);" in the body
   b.U8(5), b.Str("f_list"), b.U32(0);
   b.U8(0);
   // No FDE covers it.
