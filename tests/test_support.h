@@ -74,4 +74,9 @@ inline std::string RunCommand(const std::string& command, int* status = nullptr)
   return output;
 }
 
+// Whether `tool --version` runs, for tests that compare with other tools.
+inline bool HaveTool(const std::string& tool) {
+  return RunCommand(tool + " --version >/dev/null 2>&1 && echo ok") == "ok\n";
+}
+
 }  // namespace dwarfsift::testing

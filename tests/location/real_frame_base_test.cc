@@ -19,13 +19,14 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "symbols/sym_file.h"
 #include "symbols/symbol_record.h"
 #include "test_support.h"
 
 namespace dwarfsift {
 namespace {
 
-using Row = std::array<std::int64_t, 5>;  // begin, end, opcode, operand1, operand2
+using Row = testing::SymRow;
 
 struct CfaRule {
   std::uint32_t location;
@@ -156,49 +157,6 @@ Dump DumpEntries(const std::string& file, int* status) {
   return dump;
 }
 
-// The records of a SYM file: their fields and location rows.
-struct SymRecord {
-  std::map<std::string, std::string> fields;
-  std::vector<Row> rows;
-
-  std::string Field(const std::string& key) const {
-    const auto found = fields.find(key);
-    return found == fields.end() ? std::string() : found->second;
-  }
-  std::int64_t Number(const std::string& key, int base) const {
-    const std::string text = Field(key);
-    return text.empty() ? -1 : std::stoll(text, nullptr, base);
-  }
-};
-
-std::vector<SymRecord> ReadSym(const std::string& path) {
-  std::vector<SymRecord> records;
-  std::istringstream lines(testing::ReadFileText(path));
-  std::string line;
-  static const std::regex kField(R"(^\+ (\w+)\[(.*)\]\r$)");
-  std::smatch m;
-  while (std::getline(lines, line)) {
-    if (line.starts_with(": index[")) records.emplace_back();
-    if (records.empty() || !std::regex_match(line, m, kField)) continue;
-    if (m[1] != "floc") {
-      records.back().fields[m[1]] = m[2];
-      continue;
-    }
-    int index = 0;
-    unsigned begin = 0, end = 0, opcode = 0;
-    int operand1 = 0, operand2 = 0;
-    const std::string row = m[2];
-    if (std::sscanf(row.c_str(), "%d 0x%X 0x%X 0x%X %d %d", &index, &begin, &end, &opcode,
-                    &operand1, &operand2) == 6) {
-      records.back().rows.push_back({begin, end, opcode, operand1, operand2});
-    }
-  }
-  return records;
-}
-
-bool HaveDwarfdump() {
-  return testing::RunCommand("llvm-dwarfdump --version >/dev/null 2>&1 && echo ok") == "ok\n";
-}
 
 struct FrameInput {
   const char* stem;
@@ -211,7 +169,7 @@ void PrintTo(const FrameInput& input, std::ostream* out) { *out << input.stem; }
 class RealFrameBases : public ::testing::TestWithParam<FrameInput> {};
 
 TEST_P(RealFrameBases, CfaFrameBasesCarryTheCallFrameRules) {
-  if (!HaveDwarfdump()) GTEST_SKIP() << "llvm-dwarfdump is not installed";
+  if (!testing::HaveTool("llvm-dwarfdump")) GTEST_SKIP() << "llvm-dwarfdump is not installed";
   const FrameInput& input = GetParam();
   const std::string stem = input.stem;
   const std::vector<Fde> fdes = ReadFrameFacts(testing::TestDataPath(stem + ".frames"));
@@ -227,7 +185,7 @@ TEST_P(RealFrameBases, CfaFrameBasesCarryTheCallFrameRules) {
   std::string console;
   ASSERT_EQ(RunEntry(static_cast<int>(argv.size()), argv.data(), &console), kStatusDone)
       << console;
-  const std::vector<SymRecord> records = ReadSym(out + ".SYM");
+  const std::vector<testing::SymFileRecord> records = testing::ReadSymFile(out + ".SYM");
 
   // Functions: the rows of the FDE covering each, first row's operands.
   std::map<std::uint32_t, std::vector<Row>> frame_rows;  // by function start
@@ -236,7 +194,7 @@ TEST_P(RealFrameBases, CfaFrameBasesCarryTheCallFrameRules) {
     std::vector<Row> expected = ExpectedRows(fdes, function.low);
     if (expected.empty()) continue;
     SCOPED_TRACE(::testing::Message() << "function at 0x" << std::hex << function.low);
-    const auto record = std::find_if(records.begin(), records.end(), [&](const SymRecord& r) {
+    const auto record = std::find_if(records.begin(), records.end(), [&](const testing::SymFileRecord& r) {
       const std::string ident = r.Field("ident");
       return (ident == "PROGRAM" || ident == "S_PROGRAM") &&
              r.Number("location", 16) == function.low;
@@ -254,7 +212,7 @@ TEST_P(RealFrameBases, CfaFrameBasesCarryTheCallFrameRules) {
   // Locals: a register text everywhere at -O0; list locals over the frame
   // base begin with their function's rows.
   int lists = 0;
-  for (const SymRecord& r : records) {
+  for (const testing::SymFileRecord& r : records) {
     const std::string ident = r.Field("ident");
     if (ident != "LOCAL_F" && ident != "LOCAL_R") continue;
     const auto function = frame_rows.find(static_cast<std::uint32_t>(r.Number("fstart", 16)));
@@ -281,7 +239,7 @@ TEST_P(RealFrameBases, CfaFrameBasesCarryTheCallFrameRules) {
     SCOPED_TRACE(local.name + " " + local.first_op);
     const int offset = std::stoi(local.first_op.substr(12));
     const std::string text = "@(." + std::to_string(offset) + "+FB)";
-    EXPECT_TRUE(std::any_of(records.begin(), records.end(), [&](const SymRecord& r) {
+    EXPECT_TRUE(std::any_of(records.begin(), records.end(), [&](const testing::SymFileRecord& r) {
       return r.Field("name") == local.name && r.Number("fstart", 16) == low &&
              r.Field("ident") == "LOCAL_F" && r.Number("regcode", 16) == 0x91 &&
              r.Number("regop1", 10) == offset &&

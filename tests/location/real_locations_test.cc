@@ -115,12 +115,8 @@ std::vector<SymbolRecord> WalkRecords(const std::string& file) {
   return walk.sink.records;
 }
 
-bool HaveDwarfdump() {
-  return testing::RunCommand("llvm-dwarfdump --version >/dev/null 2>&1 && echo ok") == "ok\n";
-}
-
 TEST(RealLocations, LocalsAtO0HaveTheirShapeAndFunctionRange) {
-  if (!HaveDwarfdump()) GTEST_SKIP() << "llvm-dwarfdump is not installed";
+  if (!testing::HaveTool("llvm-dwarfdump")) GTEST_SKIP() << "llvm-dwarfdump is not installed";
   for (const char* name : {"arm_le_dw3_o0.elf", "arm_le_dw4_o0.elf", "i386_le_dw3_o0.elf",
                            "i386_le_dw4_o0.elf", "mips_be_dw2_o0.elf", "ppc_be_dw2_o0.elf",
                            "sh4_le_dw3_o0.elf"}) {
@@ -153,7 +149,7 @@ TEST(RealLocations, LocalsAtO0HaveTheirShapeAndFunctionRange) {
 }
 
 TEST(RealLocations, ListRowsCoverTheRangesOfTheirLists) {
-  if (!HaveDwarfdump()) GTEST_SKIP() << "llvm-dwarfdump is not installed";
+  if (!testing::HaveTool("llvm-dwarfdump")) GTEST_SKIP() << "llvm-dwarfdump is not installed";
   for (const char* name : {"arm_le_dw2_o2.elf", "i386_le_dw2_o2.elf", "ppc_be_dw3_o2.elf",
                            "mips_be_dw3_o1.elf", "arm_le_dw4_o2.elf", "ppc_be_dw4_o2.elf",
                            "mips_be_dw4_o2.elf", "sh4_le_dw4_o2.elf"}) {

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "symbols/sym_file.h"
 #include "test_support.h"
 
 namespace dwarfsift {
@@ -66,38 +66,8 @@ std::vector<ElfSymbol> DefinedSymbols(const std::string& file) {
   return symbols;
 }
 
-struct SymRecord {
-  std::string name;
-  std::string ident;
-  std::uint32_t location = 0;
-};
-
-// The records of a SYM file: name, class word and location of each.
-std::vector<SymRecord> ReadSymFile(const std::string& path) {
-  std::vector<SymRecord> records;
-  std::istringstream lines(testing::ReadFileText(path));
-  std::string line;
-  const auto field = [&line](const char* key) -> std::optional<std::string> {
-    const std::string prefix = std::string("+ ") + key + "[";
-    if (!line.starts_with(prefix) || !line.ends_with("]\r")) return std::nullopt;
-    return line.substr(prefix.size(), line.size() - prefix.size() - 2);
-  };
-  while (std::getline(lines, line)) {
-    if (line.starts_with(": index[")) records.emplace_back();
-    if (records.empty()) continue;
-    if (auto name = field("name")) records.back().name = *name;
-    if (auto ident = field("ident")) records.back().ident = *ident;
-    if (auto location = field("location")) {
-      records.back().location = static_cast<std::uint32_t>(std::stoul(*location, nullptr, 16));
-    }
-  }
-  return records;
-}
-
 TEST(RealSymbols, FunctionsAndVariablesAtTheSymbolTableAddresses) {
-  if (testing::RunCommand("llvm-readelf --version >/dev/null 2>&1 && echo ok") != "ok\n") {
-    GTEST_SKIP() << "llvm-readelf is not installed";
-  }
+  if (!testing::HaveTool("llvm-readelf")) GTEST_SKIP() << "llvm-readelf is not installed";
   for (const std::string& file : RealFiles()) {
     SCOPED_TRACE(file);
     testing::ScratchDir dir;
@@ -109,9 +79,10 @@ TEST(RealSymbols, FunctionsAndVariablesAtTheSymbolTableAddresses) {
         << console;
     std::set<std::tuple<std::string, std::string, std::uint32_t>> functions;
     std::set<std::pair<std::string, std::uint32_t>> variables;
-    for (const SymRecord& r : ReadSymFile(out + ".SYM")) {
-      functions.emplace(r.name, r.ident, r.location);
-      variables.emplace(r.name, r.location);
+    for (const testing::SymFileRecord& r : testing::ReadSymFile(out + ".SYM")) {
+      const auto location = static_cast<std::uint32_t>(r.Number("location", 16));
+      functions.emplace(r.Field("name"), r.Field("ident"), location);
+      variables.emplace(r.Field("name"), location);
     }
 
     const std::vector<std::uint8_t> bytes = testing::ReadFileBytes(file);
