@@ -251,10 +251,9 @@ void ResolveCallFrameBase(WalkContext& walk) {
 
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   std::memset(current.floc, 0, sizeof current.floc);
-  std::memcpy(current.floc, scope.cfa_rows, sizeof scope.cfa_rows[0] * static_cast<std::size_t>(count));
-  current.regcode = current.floc[0][kOpcode];
-  current.regop1 = current.floc[0][kOperand1];
-  current.regop2 = current.floc[0][kOperand2];
+  std::memcpy(current.floc, scope.cfa_rows,
+              sizeof scope.cfa_rows[0] * static_cast<std::size_t>(count));
+  TakeFirstRow(current, current);
   SetRegisterText(walk, current);
 }
 
