@@ -185,6 +185,7 @@ class SectionPhase {
       ByteCursor at = file_.At(field.offset);
       header.*field.field = static_cast<std::uint32_t>(ReadFixed(at, field.width));
     }
+    elf_.file_machine = header.e_machine;
     header.e_machine = NormaliseMachine(header.e_machine, header.e_flags);
     elf_.header_read = true;
     return true;

@@ -68,6 +68,8 @@ inline constexpr std::uint32_t kMachineH8300H = 47;
 inline constexpr std::uint32_t kMachineH8S = 48;
 inline constexpr std::uint32_t kMachineArm = 80;
 inline constexpr std::uint32_t kMachineRx = 173;
+// EM_ARM as the file gives it (kMachineArm is the register-name family).
+inline constexpr std::uint32_t kElfMachineArm = 40;
 
 // Only the ELF tables may hold more entries than this; beyond it the file is
 // rejected.
@@ -78,6 +80,8 @@ struct ElfImage {
   ByteOrder byte_order = ByteOrder::kLittle;
   bool header_read = false;
   ElfHeader header;
+  // e_machine as the file gives it; header.e_machine is normalised.
+  std::uint32_t file_machine = 0;
   std::vector<ProgramHeader> program_headers;
   std::vector<SectionHeader> section_headers;
   std::vector<std::string_view> section_names;

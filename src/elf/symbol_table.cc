@@ -149,7 +149,10 @@ void GetDebugSymTabAll(const ElfImage& elf, ElfSymbolTable& table,
     }
     channel.TraceLine(sym_file, "# 0x%08X %s 0x%04X %.*s\n", st_value, TypeWord(st_info),
                       st_size, static_cast<int>(name.size()), name.empty() ? "" : name.data());
-    table.Add(name, st_value);
+    // A Thumb function's value carries the instruction set in bit 0; its
+    // address is the value without it.
+    const bool thumb_bit = elf.file_machine == kElfMachineArm && (st_info & 0xF) == 2;
+    table.Add(name, thumb_bit ? st_value & ~1u : st_value);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "symbols/entry_processing.h"
 
+#include <span>
 #include <string>
 #include <utility>
 
@@ -77,30 +78,40 @@ void ClearMemberGroupNames(ScopeState& scope) {
 
 // Follows the type of a variable, parameter or function; the entry's own
 // later attributes start again from the slot it started from.
-void FollowOwnType(WalkContext& walk, const AttributeInput& input,
+void FollowOwnType(WalkContext& walk, std::uint32_t reference, bool section_relative,
                    int& slot_index) {
   const int saved = slot_index;
   const int depth = std::as_const(walk.symbols)[static_cast<std::size_t>(slot_index)].nest;
-  if (FollowType(walk, input.number, input.form == kFormRefAddr, depth,
-                 slot_index)) {
+  if (FollowType(walk, reference, section_relative, depth, slot_index)) {
     slot_index = saved;
   }
 }
 
 // What an entry inherits from the entry it completes: an out-of-line
-// function from its abstract instance (DW_AT_abstract_origin), a variable's
-// definition from its declaration (DW_AT_specification). Without it these
-// entries have no name and their address would be lost.
-struct InheritedName {
+// function or its locals from their abstract instance (DW_AT_abstract_origin),
+// a variable's definition from its declaration (DW_AT_specification). GCC
+// leaves name, type and external flag on the completed entry only; without
+// them these entries would lose their name, their type or their address.
+struct Inherited {
   char name[kNameLimit + 1] = {};
   bool has_external = false;
   std::uint32_t external = 0;
+  bool has_type = false;
+  std::uint32_t type_offset = 0;  // section offset of the type entry
 };
 
 // How many declarations a chain of such references may pass through.
 constexpr int kMaxOriginHops = 4;
 
-bool ReadOrigin(WalkContext& walk, const AttributeInput& input, InheritedName& out) {
+// A reference value as a section offset; unit-relative forms count from the
+// current unit.
+std::uint32_t SectionReference(WalkContext& walk, std::uint32_t form, std::uint32_t value) {
+  return form == kFormRefAddr ? value : value + walk.units.current_start();
+}
+
+// Reads what the completed entries of the chain starting at `input` give;
+// the nearest entry that has an attribute decides it.
+bool ReadOrigin(WalkContext& walk, const AttributeInput& input, Inherited& out) {
   if (!IsReferenceForm(input.form) || walk.follow_depth >= kMaxFollowDepth) return false;
   FollowLevel level(walk);
   AttributeValue& value = LevelValue(walk);
@@ -108,39 +119,98 @@ bool ReadOrigin(WalkContext& walk, const AttributeInput& input, InheritedName& o
   bool section_relative = input.form == kFormRefAddr;
   for (int hop = 0; hop < kMaxOriginHops; ++hop) {
     const ResolvedReference target = ResolveReference(walk, reference, section_relative);
-    if (!target.found) return false;
+    if (!target.found) break;
     ByteCursor cursor = walk.unit_view.At(walk.section_start + target.section_offset);
     AbbrevDecl decl = FindAbbrev(walk.abbrevs, ReadUleb128(cursor));
-    if (!decl.found()) return false;
+    if (!decl.found()) break;
     bool next_hop = false;
     AttributeSpec spec;
     while (decl.NextSpec(spec)) {
       std::uint32_t form = spec.form;
       ReadAttributeValue(form, cursor, walk.forms, value);
+      const std::uint32_t reference_form = form == kFormRef2 ? kFormRef4 : form;
       if (spec.attribute == kAtName && IsStringForm(form) && out.name[0] == '\0') {
         CopyName(out.name, value.text());
       } else if (spec.attribute == kAtExternal && !out.has_external &&
                  (form == kFormFlag || form == kFormFlagPresent)) {
         out.has_external = true;
         out.external = form == kFormFlag ? value.number() : 1;
+      } else if (spec.attribute == kAtType && !out.has_type &&
+                 IsReferenceForm(reference_form)) {
+        out.has_type = true;
+        out.type_offset = SectionReference(walk, form, value.number());
       } else if ((spec.attribute == kAtAbstractOrigin || spec.attribute == kAtSpecification) &&
-                 IsReferenceForm(form == kFormRef2 ? kFormRef4 : form)) {
+                 IsReferenceForm(reference_form)) {
         next_hop = true;
-        reference = value.number();
-        if (form == kFormRef2) {
-          reference += walk.units.current_start();
-          form = kFormRefAddr;
-        }
-        section_relative = form == kFormRefAddr;
+        reference = SectionReference(walk, form, value.number());
+        section_relative = true;
       }
     }
-    if (out.name[0] != '\0' || !next_hop) break;
+    if ((out.name[0] != '\0' && out.has_type) || !next_hop) break;
   }
-  return out.name[0] != '\0';
+  return out.name[0] != '\0' || out.has_type || out.has_external;
 }
 
-void VariableRules(WalkContext& walk, std::uint32_t tag,
-                   const AttributeInput& input, int depth, int& slot_index) {
+bool IsVariableTag(std::uint32_t tag) {
+  return tag == kTagVariable || tag == kTagFormalParameter;
+}
+
+bool HasAttribute(std::span<const AttributeSpec> specs, std::uint32_t attribute) {
+  return std::any_of(specs.begin(), specs.end(),
+                     [attribute](const AttributeSpec& spec) { return spec.attribute == attribute; });
+}
+
+// Which of the attributes an entry may inherit it carries itself; its own
+// always win, wherever they stand among its attributes.
+struct OwnAttributes {
+  bool name = false;
+  bool type = false;
+  bool external = false;
+};
+
+OwnAttributes OwnAttributesOf(std::span<const AttributeSpec> specs) {
+  return {HasAttribute(specs, kAtName), HasAttribute(specs, kAtType),
+          HasAttribute(specs, kAtExternal)};
+}
+
+// Follows an inherited type as the entry's own DW_AT_type would be: a
+// still nameless entry folds it under a stand-in name, dropped again after.
+void FollowInheritedType(WalkContext& walk, std::uint32_t type_offset, int& slot_index) {
+  if (walk.symbols[kCurrentSlot].name[0] == '\0') CopyName(walk.symbols[kCurrentSlot].name, "?");
+  FollowOwnType(walk, type_offset, true, slot_index);
+  SymbolRecord& after = walk.symbols[kCurrentSlot];
+  if (after.name[0] == '?') ClearName(after);
+}
+
+// A variable or parameter completing another entry. The inherited name
+// and external flag give the class they would give had they stood first;
+// a class the entry's own location already gave is kept.
+void InheritVariable(WalkContext& walk, std::uint32_t tag, const AttributeInput& input,
+                     std::span<const AttributeSpec> specs, int depth, int& slot_index) {
+  Inherited origin;
+  if (!ReadOrigin(walk, input, origin)) return;
+  const OwnAttributes own = OwnAttributesOf(specs);
+  SymbolRecord& record = walk.symbols[kCurrentSlot];
+  if (!own.name && origin.name[0] != '\0') {
+    CopyName(record.name, origin.name, kNameLimit);
+    if (depth > 1) ClearMemberGroupNames(walk.scope);
+    if (record.ident == 0) record.ident = kIdentNon;
+  }
+  if (!own.type && origin.has_type) FollowInheritedType(walk, origin.type_offset, slot_index);
+  SymbolRecord& current = walk.symbols[kCurrentSlot];
+  if (!own.external && origin.has_external) {
+    current.external = static_cast<std::int32_t>(origin.external);
+    if (current.ident == 0 || current.ident == kIdentNon) {
+      current.ident = origin.external != 0 ? kIdentVariable : kIdentLocalStatic;
+    } else if (current.ident == kIdentLocalStatic && origin.external != 0) {
+      current.ident = kIdentVariable;
+    }
+  }
+  if (tag == kTagFormalParameter && walk.options().no_locals) ClearName(current);
+}
+
+void VariableRules(WalkContext& walk, std::uint32_t tag, const AttributeInput& input,
+                   std::span<const AttributeSpec> specs, int depth, int& slot_index) {
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   switch (input.attribute) {
     case kAtName:
@@ -161,26 +231,16 @@ void VariableRules(WalkContext& walk, std::uint32_t tag,
     case kAtDeclaration:
       if (input.form == kFormFlag && input.number != 0) current.ident = kIdentNon;
       return;
-    case kAtSpecification: {
-      InheritedName origin;
-      if (current.name[0] != '\0' || !ReadOrigin(walk, input, origin)) return;
-      SymbolRecord& record = walk.symbols[kCurrentSlot];
-      CopyName(record.name, origin.name, kNameLimit);
-      if (depth > 1) ClearMemberGroupNames(walk.scope);
-      record.ident = kIdentNon;
-      if (origin.has_external) {
-        record.external = static_cast<std::int32_t>(origin.external);
-        record.ident = origin.external != 0 ? kIdentVariable : kIdentLocalStatic;
-      }
-      if (tag == kTagFormalParameter && walk.options().no_locals) ClearName(record);
+    case kAtSpecification:
+    case kAtAbstractOrigin:
+      InheritVariable(walk, tag, input, specs, depth, slot_index);
       return;
-    }
     case kAtType: {
       if (!IsReferenceForm(input.form)) return;
       // A nameless entry still folds its type; the stand-in name keeps the
       // type rules working and is dropped again afterwards.
       if (current.name[0] == '\0') CopyName(current.name, "?");
-      FollowOwnType(walk, input, slot_index);
+      FollowOwnType(walk, input.number, input.form == kFormRefAddr, slot_index);
       SymbolRecord& after = walk.symbols[kCurrentSlot];
       if (after.name[0] == '?') ClearName(after);
       return;
@@ -269,8 +329,8 @@ void CompileUnitRules(WalkContext& walk, const AttributeInput& input,
   }
 }
 
-void SubprogramRules(WalkContext& walk, const AttributeInput& input, int depth,
-                     int& slot_index) {
+void SubprogramRules(WalkContext& walk, const AttributeInput& input,
+                     std::span<const AttributeSpec> specs, int depth, int& slot_index) {
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   ScopeState& scope = walk.scope;
   switch (input.attribute) {
@@ -299,18 +359,29 @@ void SubprogramRules(WalkContext& walk, const AttributeInput& input, int depth,
       break;
     case kAtAbstractOrigin:
     case kAtSpecification: {
-      InheritedName origin;
-      if (current.name[0] != '\0' || !ReadOrigin(walk, input, origin)) break;
+      Inherited origin;
+      if (!ReadOrigin(walk, input, origin)) break;
+      const OwnAttributes own = OwnAttributesOf(specs);
       SymbolRecord& record = walk.symbols[kCurrentSlot];
-      const std::string_view name = BeforeParameterList(origin.name);
-      CopyName(record.name, name, kScopeNameSize - 1);
-      CopyName(scope.function_name, name);
-      if (depth > 1) ClearMemberGroupNames(scope);
-      if (origin.has_external) record.external = static_cast<std::int32_t>(origin.external);
+      if (!own.name && origin.name[0] != '\0' && record.name[0] == '\0') {
+        const std::string_view name = BeforeParameterList(origin.name);
+        CopyName(record.name, name, kScopeNameSize - 1);
+        CopyName(scope.function_name, name);
+        if (depth > 1) ClearMemberGroupNames(scope);
+      }
+      if (!own.external && origin.has_external) {
+        record.external = static_cast<std::int32_t>(origin.external);
+      }
+      // The return type, folded into the record as an own DW_AT_type is.
+      if (!own.type && origin.has_type && record.name[0] != '\0') {
+        FollowOwnType(walk, origin.type_offset, true, slot_index);
+      }
       break;
     }
     case kAtType:
-      if (IsReferenceForm(input.form)) FollowOwnType(walk, input, slot_index);
+      if (IsReferenceForm(input.form)) {
+        FollowOwnType(walk, input.number, input.form == kFormRefAddr, slot_index);
+      }
       break;
     case kAtFrameBase:
       scope.frame_base_read = true;
@@ -354,18 +425,18 @@ void SubprogramRules(WalkContext& walk, const AttributeInput& input, int depth,
   if (DropsLocal(walk)) ClearName(walk.symbols[kCurrentSlot]);
 }
 
-void ApplySymbolRules(WalkContext& walk, std::uint32_t tag,
-                      const AttributeInput& input, int depth, int& slot_index) {
+void ApplySymbolRules(WalkContext& walk, std::uint32_t tag, const AttributeInput& input,
+                      std::span<const AttributeSpec> specs, int depth, int& slot_index) {
   switch (tag) {
     case kTagVariable:
     case kTagFormalParameter:
-      return VariableRules(walk, tag, input, depth, slot_index);
+      return VariableRules(walk, tag, input, specs, depth, slot_index);
     case kTagLabel:
       return LabelRules(walk, input);
     case kTagCompileUnit:
       return CompileUnitRules(walk, input, slot_index);
     case kTagSubprogram:
-      return SubprogramRules(walk, input, depth, slot_index);
+      return SubprogramRules(walk, input, specs, depth, slot_index);
     default:
       return;
   }
@@ -459,7 +530,7 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
     }
 
     const AttributeInput input{spec.attribute, form, number, value};
-    ApplySymbolRules(walk, tag, input, depth, slot_index);
+    ApplySymbolRules(walk, tag, input, specs.specs(), depth, slot_index);
     if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') continue;
     ApplyTypeRules(walk, tag, input, depth, slot_index, type_slot, self_offset);
   }
@@ -470,6 +541,14 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   }
 
   SymbolRecord& current = walk.symbols[kCurrentSlot];
+  // A concrete instance of a variable or parameter without a location of
+  // its own (optimised away there) adds nothing to its abstract entry,
+  // which is converted itself; as a bare declaration it would only take
+  // the address of some unrelated ELF symbol of the same name.
+  if (self_offset == 0 && current.ident == kIdentNon && IsVariableTag(tag) &&
+      HasAttribute(specs.specs(), kAtAbstractOrigin)) {
+    ClearName(current);
+  }
   if (current.ident == kIdentLocalStatic) {
     if (current.location == 0 && current.one_byte == 0) {
       ClearName(current);
@@ -481,8 +560,8 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') return cursor.position();
 
   if (TagTakesChildren(tag)) {
-    return TakeTypeChildren(walk, cursor, tag, depth, slot_index, type_slot,
-                            self_offset);
+    return TakeTypeChildren(walk, cursor, tag, specs.children() != 0, depth, slot_index,
+                            type_slot, self_offset);
   }
   if (tag == kTagSubprogram && !walk.sink.IsWanted(walk.symbols[kCurrentSlot])) {
     ClearName(walk.symbols[kCurrentSlot]);

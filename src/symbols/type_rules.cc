@@ -33,7 +33,7 @@ inline constexpr std::uint32_t kAtUpperBound = 0x2F;
 inline constexpr std::uint32_t kAtCount = 0x37;
 inline constexpr std::uint32_t kAtDataMemberLocation = 0x38;
 
-// Members nested this deep drop their whole top-level symbol.
+// Members nested this deep are not expanded.
 inline constexpr int kMemberDepthLimit = 12;
 inline constexpr std::size_t kMemberNameLimit = 256;
 inline constexpr std::size_t kTypeNameLimit = 31;
@@ -210,16 +210,17 @@ bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
                  int depth, int& slot_index, std::uint32_t& skip_to) {
   const SymbolTable& symbols = walk.symbols;
   const bool refused = symbols[kCurrentSlot].name[0] == '\0' ||
-                       DropsLocalStruct(walk) || walk.options().no_members ||
-                       (slot_index > 0 && depth >= kMemberDepthLimit);
+                       DropsLocalStruct(walk) || walk.options().no_members;
   if (refused) {
     skip_to = SkipEntry(walk, cursor, kTagMember, specs, true);
     return false;
   }
-  // With the slots used up, the rest of the entry's members are dropped:
-  // expanding them into one slot again and again costs time that grows
-  // with every nesting level and gains nothing.
-  if (walk.member_slots_full || static_cast<std::size_t>(slot_index) >= kFirstCopySlot) {
+  // Members too deep, and the rest of the entry's members once the slots
+  // are used up, are dropped with what they would expand; the symbol keeps
+  // the members that fit. Deep chains are common (pointers through linked
+  // structures), and the variable itself must not vanish over them.
+  if ((slot_index > 0 && depth >= kMemberDepthLimit) || walk.member_slots_full ||
+      static_cast<std::size_t>(slot_index) >= kFirstCopySlot) {
     skip_to = SkipEntry(walk, cursor, kTagMember, specs, false);
     return false;
   }
@@ -265,10 +266,10 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
       }
       return;
     case kTagPointerType:
-      if (reference) {
-        type->kind |= kKindPointer;
-        Follow(walk, input, depth, slot_index);
-      }
+      // A pointer without a type (void *) is still a pointer: the debugger
+      // needs its size to show its value.
+      type->kind |= kKindPointer;
+      if (reference) Follow(walk, input, depth, slot_index);
       return;
     case kTagArrayType:
       type->kind |= kKindArray;
@@ -314,9 +315,13 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
   }
 }
 
-std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor,
-                               std::uint32_t tag, int depth, int& slot_index,
+std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32_t tag,
+                               bool has_children, int depth, int& slot_index,
                                int type_slot, std::uint32_t self_offset) {
+  // Without children the entries that follow are its siblings: read as
+  // children they would give an opaque structure the members of whatever
+  // structure comes next in the unit.
+  if (!has_children && tag == kTagArrayType) return cursor.position();
   if (tag == kTagArrayType) {
     // The dimensions go to the array's own slot; the caller's slot index
     // stays where the element type left it.
@@ -330,6 +335,7 @@ std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor,
   }
   if (walk.options().no_members) return cursor.position();
   if (!StructureIsExpanding(walk.expansion, self_offset, depth)) {
+    if (!has_children) return cursor.position();
     const SymbolTable& symbols = walk.symbols;
     const auto at = static_cast<std::size_t>(slot_index);
     const bool named_type =

@@ -280,13 +280,14 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
     ResetSymbolSlots(walk, ResetScope::kEntry);
 
     // Once reached, the limit switches local structures and members off for
-    // the rest of the run; later units are converted without them.
+    // the rest of the run. The unit's remaining entries are converted the
+    // way later units are: a full member area is no reason to lose the
+    // functions and variables that need none of it.
     const std::uint32_t stored = walk.stored_members();
     if (stored >= kStoredMemberLimit && !(options.no_local_structs && options.no_members)) {
       channel.EmitFormatted(texts::kMemberSizeLimit, static_cast<int>(stored));
       options.no_local_structs = true;
       options.no_members = true;
-      return unit_end;
     }
   }
   return cursor.position();

@@ -153,11 +153,13 @@ class SlotSink : public SymbolSink {
   bool copy_slot_clean = false;
 };
 
-enum Code : std::uint8_t { kUnit = 1, kBase, kStruct, kMember, kVar, kStaticVar };
+enum Code : std::uint8_t { kUnit = 1, kBase, kStruct, kMember, kVar, kStaticVar, kPointer };
 
 // Structures nested `levels` deep, each holding `width` members of the next
-// (the innermost holds ints), and a variable of the outermost.
-DwarfBuilder NestedStructures(int levels, int width, bool external = true) {
+// (or, with `pointers`, of pointers to the next; the innermost holds ints),
+// and a variable of the outermost.
+DwarfBuilder NestedStructures(int levels, int width, bool external = true,
+                              bool pointers = false) {
   DwarfBuilder b;
   b.Abbrev(kUnit, kTagCompileUnit, true, {{kAtName, kFormString}});
   b.Abbrev(kBase, 0x24, false, {{kAtName, kFormString}, {0x0B, kFormData1}});
@@ -171,6 +173,7 @@ DwarfBuilder NestedStructures(int levels, int width, bool external = true) {
   // its structure type is reached.
   b.Abbrev(kStaticVar, kTagVariable, false,
            {{kAtName, kFormString}, {kAtLocation, kFormBlock1}, {kAtType, kFormRef4}});
+  b.Abbrev(kPointer, 0x0F, false, {{0x0B, kFormData1}, {kAtType, kFormRef4}});
   b.EndAbbrevs();
   b.BeginUnit();
   b.U8(kUnit);
@@ -180,7 +183,13 @@ DwarfBuilder NestedStructures(int levels, int width, bool external = true) {
   b.Str("int");
   b.U8(4);
   for (int level = 0; level < levels; ++level) {
-    const std::uint32_t inner = type;
+    std::uint32_t inner = type;
+    if (pointers && level > 0) {
+      inner = b.UnitOffset();
+      b.U8(kPointer);
+      b.U8(4);
+      b.U32(type);
+    }
     type = b.UnitOffset();
     b.U8(kStruct);
     b.U8(4);
@@ -208,10 +217,10 @@ struct NestedRun {
 };
 
 void WalkNested(int levels, int width, NestedRun& out, bool external = true,
-                bool no_local_structs = false) {
+                bool no_local_structs = false, bool pointers = false) {
   ::dwarfsift::testing::WalkHarness h;
   h.run.options.no_local_structs = no_local_structs;
-  h.Load(NestedStructures(levels, width, external));
+  h.Load(NestedStructures(levels, width, external, pointers));
   out.sink.options = &h.run.options;
   WalkContext walk{h.run,         h.elf,         h.dwarf,       h.state.symbols,
                    h.state.scope, h.state.units, h.state.index, h.state.abbrevs,
@@ -241,18 +250,18 @@ TEST(MemberExpansion, FullMemberSlotsDropTheRestQuickly) {
       << run.console;
 }
 
-TEST(MemberExpansion, DepthLimitDropsTheSymbol) {
+TEST(MemberExpansion, DepthLimitKeepsTheSymbolWithTheMembersThatFit) {
+  // Members from depth 12 on are dropped with what they would expand; the
+  // variable stays with its first 11 levels.
   const struct {
     int levels;
-    bool written;
-  } cases[] = {{11, true}, {12, false}};
+    bool pointers;
+  } cases[] = {{11, false}, {12, false}, {20, true}};
   for (const auto& c : cases) {
     NestedRun run;
-    WalkNested(c.levels, 1, run);
-    EXPECT_EQ(run.sink.names.size(), c.written ? 1u : 0u) << c.levels;
-    if (c.written) {
-      EXPECT_EQ(run.sink.members, c.levels);
-    }
+    WalkNested(c.levels, 1, run, true, false, c.pointers);
+    EXPECT_EQ(run.sink.names, std::vector<std::string>{"deep"}) << c.levels;
+    EXPECT_EQ(run.sink.members, 11) << c.levels;
     EXPECT_EQ(Count(run.console, "heep over flow"), 0);
   }
 }
