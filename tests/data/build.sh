@@ -164,6 +164,149 @@ member_facts() {
     } >"$members"
 }
 
+# vars_facts ELF [defs] [outline]: writes <stem>.vars beside it, the
+# variables the symbol tests check against (llvm-dwarfdump):
+#   var NAME ADDRESS SIZE STRUCT_LEN
+#                              a variable at a fixed address (its location
+#                              is one DW_OP_addr), named and typed by its
+#                              own entry or the entries it points back at
+#                              (DW_AT_specification, DW_AT_abstract_origin).
+#                              SIZE is the type's size, arrays counting every
+#                              element; a structure or union, or an array of
+#                              them, has SIZE 0 and its structure size as
+#                              STRUCT_LEN, which is - for other types
+#   local FUNC NAME            a parameter or local variable with a location
+#                              of its own in an out-of-line instance (an
+#                              entry with DW_AT_abstract_origin) of FUNC,
+#                              outside the instance's inlined calls
+# Compiler-made variables (DW_AT_artificial, names starting with a dot) are
+# left out. With "defs" the file must hold a variable defined apart from its
+# declaration, with "outline" an out-of-line instance whose parameters or
+# locals carry DW_AT_abstract_origin and a location: the inputs built for
+# them fail without.
+vars_facts() {
+    local elf=$1 vars=${1%.elf}.vars need_defs=0 need_outline=0 arg
+    shift
+    for arg; do
+        case $arg in
+        defs) need_defs=1 ;;
+        outline) need_outline=1 ;;
+        *) die "vars_facts: unknown requirement $arg" ;;
+        esac
+    done
+    {
+        echo "# Variables of ${elf##*/} for the symbol tests, written by build.sh."
+        llvm-dwarfdump --debug-info "$elf" 2>/dev/null | awk -v elf="$elf" \
+            -v need_defs="$need_defs" -v need_outline="$need_outline" '
+            function num(s,   i, v, d) {
+                if (substr(s, 1, 2) != "0x") return s + 0
+                v = 0
+                for (i = 3; i <= length(s); i++) {
+                    d = index("0123456789abcdef", tolower(substr(s, i, 1)))
+                    v = v * 16 + d - 1
+                }
+                return v
+            }
+            function fail(why) { print "error: " elf ": " why >"/dev/stderr"; bad = 1; exit 1 }
+            # The value inside the parentheses of an attribute line.
+            function value(   v) { v = $0; sub(/^[^(]*\(/, "", v); sub(/\)$/, "", v); return v }
+            function reference(   v) { v = value(); sub(/ .*/, "", v); return v }
+            # Follows DW_AT_specification and DW_AT_abstract_origin until
+            # an entry has the attribute in `field`.
+            function inherited(field, e,   hops) {
+                for (hops = 0; hops < 8 && e != ""; hops++) {
+                    if ((field, e) in attr) return attr[field, e]
+                    e = (("back", e) in attr) ? attr["back", e] : ""
+                }
+                return ""
+            }
+            # Sets SIZE and STRUCT_LEN of the type at `t`.
+            function measure(t, what,   count, hops, tag) {
+                count = 1
+                for (hops = 0; hops < 32; hops++) {
+                    if (t == "" || !(t in tags)) fail("no type for " what)
+                    tag = tags[t]
+                    if (tag ~ /^DW_TAG_(typedef|const_type|volatile_type)$/) {
+                        t = attr["type", t]; continue
+                    }
+                    if (tag == "DW_TAG_array_type") {
+                        count *= (t in elements) ? elements[t] : 0
+                        t = attr["type", t]; continue
+                    }
+                    if (!(("size", t) in attr)) fail("no byte size for the type of " what)
+                    if (tag ~ /^DW_TAG_(structure|union|class)_type$/) {
+                        SIZE = 0; STRUCT_LEN = attr["size", t]
+                    } else if (tag ~ /^DW_TAG_(base|enumeration|pointer|reference)_type$/) {
+                        SIZE = attr["size", t] * count; STRUCT_LEN = "-"
+                    } else {
+                        fail("type " tag " of " what " not understood")
+                    }
+                    return
+                }
+                fail("type chain of " what " too long")
+            }
+            /^0x[0-9a-f]+: +(DW_TAG_|NULL)/ {
+                column = match($0, /DW_TAG_|NULL/)
+                while (depth > 0 && stack_column[depth] >= column) depth--
+                if ($2 == "NULL") { entry = ""; next }
+                entry = $1; sub(/:$/, "", entry)
+                tags[entry] = $2; parent[entry] = depth ? stack[depth] : ""
+                order[++entries] = entry
+                stack[++depth] = entry; stack_column[depth] = column
+                if ($2 == "DW_TAG_subrange_type" && parent[entry] != "") {
+                    array = parent[entry]
+                    if (!(array in elements)) elements[array] = 1
+                }
+                next
+            }
+            entry == "" || !/^ +DW_AT_/ { next }
+            $1 == "DW_AT_name" { v = value(); sub(/^"/, "", v); sub(/"$/, "", v); attr["name", entry] = v }
+            $1 == "DW_AT_type" { attr["type", entry] = reference() }
+            $1 == "DW_AT_specification" { attr["back", entry] = reference(); attr["declared", entry] = 1 }
+            $1 == "DW_AT_abstract_origin" { attr["back", entry] = reference(); attr["origin", entry] = 1 }
+            $1 == "DW_AT_byte_size" { attr["size", entry] = num(value()) }
+            $1 == "DW_AT_artificial" { attr["artificial", entry] = 1 }
+            $1 == "DW_AT_location" {
+                attr["location", entry] = 1
+                if (match($0, /\(DW_OP_addr 0x[0-9a-f]+\)$/))
+                    attr["address", entry] = substr($0, RSTART + 12, RLENGTH - 13)
+            }
+            tags[entry] == "DW_TAG_subrange_type" && $1 == "DW_AT_count" {
+                elements[parent[entry]] *= num(value())
+            }
+            tags[entry] == "DW_TAG_subrange_type" && $1 == "DW_AT_upper_bound" {
+                elements[parent[entry]] *= num(value()) + 1
+            }
+            END {
+                if (bad) exit 1
+                for (i = 1; i <= entries; i++) {
+                    e = order[i]; tag = tags[e]
+                    if (tag != "DW_TAG_variable" && tag != "DW_TAG_formal_parameter") continue
+                    if (!(("location", e) in attr)) continue
+                    name = inherited("name", e)
+                    if (name == "" || name ~ /^\./ || inherited("artificial", e) != "") continue
+                    if (tag == "DW_TAG_variable" && (("address", e) in attr)) {
+                        measure(inherited("type", e), name)
+                        print "var", name, attr["address", e], SIZE, STRUCT_LEN
+                        if (("declared", e) in attr) ++declared
+                    }
+                    for (up = parent[e]; up != ""; up = parent[up]) {
+                        if (tags[up] == "DW_TAG_inlined_subroutine") break
+                        if (tags[up] != "DW_TAG_subprogram") continue
+                        if (("origin", up) in attr) {
+                            print "local", inherited("name", up), name
+                            if (("origin", e) in attr) ++outline
+                        }
+                        break
+                    }
+                }
+                if (need_defs && !declared) fail("no variable with DW_AT_specification and an address")
+                if (need_outline && !outline)
+                    fail("no out-of-line instance whose locals have DW_AT_abstract_origin and a location")
+            }'
+    } >"$vars" || die "could not write the variables of $elf"
+}
+
 # frame_facts ELF: writes <stem>.frames beside it, the call frame rules the
 # frame-base tests check against, decoded by readelf --debug-dump=frames-interp
 # from .debug_frame when the file has one, else from .eh_frame (the section
@@ -230,6 +373,7 @@ build() {
     facts "$out"
     member_facts "$out"
     frame_facts "$out"
+    vars_facts "$out"
     printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "$*"
 }
 
@@ -247,6 +391,7 @@ build_lines() {
     mv -f "$TMP/$out" "$out"
     facts "$out"
     frame_facts "$out"
+    vars_facts "$out"
     printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "${flags[*]}"
 }
 
@@ -259,6 +404,7 @@ build_types() {
     mv -f "$TMP/$out" "$out"
     member_facts "$out"
     frame_facts "$out"
+    vars_facts "$out"
     printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "$*"
 }
 
@@ -276,6 +422,7 @@ build_spill() {
     ((lists > 0)) || die "$out: no location list starts at DW_OP_fbreg"
     mv -f "$TMP/$out" "$out"
     frame_facts "$out"
+    vars_facts "$out"
     printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "$*"
 }
 
@@ -337,3 +484,40 @@ build_types ppc_be_dw4_types.elf big 4 powerpc-linux-gnu-gcc -O0 -gdwarf-4
 build_spill arm_le_dw4_spill.elf little 4 arm-none-eabi-gcc "${ARM[@]}" -O2 -gdwarf-4 -Wa,--gdwarf-4
 build_spill ppc_be_dw4_spill.elf big 4 powerpc-linux-gnu-gcc -O2 -gdwarf-4 -Wa,--gdwarf-4
 build_spill sh4_le_dw4_spill.elf little 4 sh4-linux-gnu-gcc -ml -O2 -gdwarf-4 -Wa,--gdwarf-4
+
+# ---------------------------------------------------------------------------
+# The definition and out-of-line inputs, built from src/defs.c and
+# src/outline.c (header src/defs.h), linked with -N. defs.c defines globals
+# of every kind after their extern declarations, so each definition entry
+# points at its declaration (DW_AT_specification) and holds only the
+# address; at -O2, outline.c's static accumulate is inlined where it is
+# called directly and kept out of line for a function-pointer table, so its
+# out-of-line instance names everything through DW_AT_abstract_origin. The
+# -O0 build has the definition entries only.
+DEFS_SRCS=(src/defs.c src/outline.c)
+for f in "${DEFS_SRCS[@]}" src/defs.h; do
+    [[ -f $f ]] || die "missing source file tests/data/$f"
+done
+
+# build_defs OUTPUT DATA DWARF-VERSION REQUIREMENTS COMPILER FLAGS...
+# REQUIREMENTS: "defs" or "defs,outline", what vars_facts must find; it is
+# checked before the file replaces the committed one.
+build_defs() {
+    local out=$1 data=$2 version=$3 needs=() cc=$5
+    IFS=, read -ra needs <<<"$4"
+    shift 5
+    "$cc" "$@" "${COMMON[@]}" -Wl,-N -Wl,--no-warn-rwx-segments -o "$TMP/$out" "${DEFS_SRCS[@]}"
+    check "$TMP/$out" "$data" "$version"
+    vars_facts "$TMP/$out" "${needs[@]}"
+    mv -f "$TMP/$out" "$out"
+    mv -f "$TMP/${out%.elf}.vars" "${out%.elf}.vars"
+    member_facts "$out"
+    frame_facts "$out"
+    printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "$*"
+}
+
+build_defs arm_le_dw4_defs.elf little 4 defs,outline arm-none-eabi-gcc "${ARM[@]}" -O2 -gdwarf-4 \
+    -Wa,--gdwarf-4
+build_defs arm_le_dw2_defs.elf little 2 defs arm-none-eabi-gcc "${ARM[@]}" -O0 -gdwarf-2
+build_defs ppc_be_dw3_defs.elf big 3 defs,outline powerpc-linux-gnu-gcc -O2 -gdwarf-3
+build_defs sh4_le_dw4_defs.elf little 4 defs,outline sh4-linux-gnu-gcc -ml -O2 -gdwarf-4 -Wa,--gdwarf-4

@@ -2,11 +2,14 @@
 // global or file-static variable that the ELF symbol table lists must be in
 // the SYM file at the address the symbol table gives, functions with the
 // class their binding implies. The symbol table is read with llvm-readelf,
-// independently of the tool.
+// independently of the tool. The variables and out-of-line locals that
+// llvm-dwarfdump finds (the <stem>.vars files of tests/data/build.sh) must be
+// there too, with their sizes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -66,20 +69,27 @@ std::vector<ElfSymbol> DefinedSymbols(const std::string& file) {
   return symbols;
 }
 
+// Runs the tool on `file` into `dir`; symbols and lines: the run ends 0.
+void Convert(const std::string& file, const testing::ScratchDir& dir,
+             std::vector<testing::SymFileRecord>& records) {
+  const std::string out = dir.File("out");
+  std::vector<const char*> argv{"dwarfsift", file.c_str(), "-o", out.c_str()};
+  std::string console;
+  ASSERT_EQ(RunEntry(static_cast<int>(argv.size()), argv.data(), &console), kStatusDone)
+      << console;
+  records = testing::ReadSymFile(out + ".SYM");
+}
+
 TEST(RealSymbols, FunctionsAndVariablesAtTheSymbolTableAddresses) {
   if (!testing::HaveTool("llvm-readelf")) GTEST_SKIP() << "llvm-readelf is not installed";
   for (const std::string& file : RealFiles()) {
     SCOPED_TRACE(file);
     testing::ScratchDir dir;
-    const std::string out = dir.File("out");
-    std::vector<const char*> argv{"dwarfsift", file.c_str(), "-o", out.c_str()};
-    std::string console;
-    // Symbols and lines: the run ends 0.
-    ASSERT_EQ(RunEntry(static_cast<int>(argv.size()), argv.data(), &console), kStatusDone)
-        << console;
+    std::vector<testing::SymFileRecord> records;
+    ASSERT_NO_FATAL_FAILURE(Convert(file, dir, records));
     std::set<std::tuple<std::string, std::string, std::uint32_t>> functions;
     std::set<std::pair<std::string, std::uint32_t>> variables;
-    for (const testing::SymFileRecord& r : testing::ReadSymFile(out + ".SYM")) {
+    for (const testing::SymFileRecord& r : records) {
       const auto location = static_cast<std::uint32_t>(r.Number("location", 16));
       functions.emplace(r.Field("name"), r.Field("ident"), location);
       variables.emplace(r.Field("name"), location);
@@ -104,6 +114,75 @@ TEST(RealSymbols, FunctionsAndVariablesAtTheSymbolTableAddresses) {
       }
     }
   }
+}
+
+// Every variable at a fixed address is written at it with the size of its
+// type (total_byte 0 and the structure size for structures and arrays of
+// them), however its entry names it: a definition that points back at its
+// extern declaration counts as much as one that names itself, and so does
+// every record the tool writes for it. Every parameter or local with a
+// location in an out-of-line instance is a local record of that function
+// (its fstart is the function's), however often the name recurs.
+TEST(RealSymbols, VariablesAndOutOfLineLocalsOfTheVarsFiles) {
+  int checked = 0;
+  for (const std::string& file : RealFiles()) {
+    const std::string facts = fs::path(file).replace_extension(".vars").string();
+    if (!fs::exists(facts)) continue;
+    SCOPED_TRACE(file);
+    ++checked;
+    testing::ScratchDir dir;
+    std::vector<testing::SymFileRecord> records;
+    ASSERT_NO_FATAL_FAILURE(Convert(file, dir, records));
+    std::map<std::string, std::set<std::int64_t>> function_starts;
+    std::map<std::pair<std::string, std::int64_t>, int> locals;  // name, fstart
+    for (const testing::SymFileRecord& r : records) {
+      const std::string ident = r.Field("ident");
+      if (ident == "PROGRAM" || ident == "S_PROGRAM") {
+        function_starts[r.Field("name")].insert(r.Number("fstart", 16));
+      } else if (ident == "LOCAL_F" || ident == "LOCAL_R" || ident == "LOCAL_S") {
+        ++locals[{r.Field("name"), r.Number("fstart", 16)}];
+      }
+    }
+
+    std::map<std::pair<std::string, std::string>, int> wanted_locals;  // function, name
+    std::istringstream lines(testing::ReadFileText(facts));
+    std::string line;
+    while (std::getline(lines, line)) {
+      std::istringstream fields(line);
+      std::string kind, name, address, size, struct_len;
+      fields >> kind;
+      if (kind == "local") {
+        std::string function;
+        ASSERT_TRUE(fields >> function >> name) << line;
+        ++wanted_locals[{function, name}];
+        continue;
+      }
+      if (kind != "var") continue;
+      ASSERT_TRUE(fields >> name >> address >> size >> struct_len) << line;
+      const std::int64_t location = std::stoll(address, nullptr, 16);
+      int found = 0;
+      for (const testing::SymFileRecord& r : records) {
+        if (r.Field("name") != name || r.Number("location", 16) != location) continue;
+        ++found;
+        EXPECT_EQ(r.Field("total_byte"), size) << line;
+        if (struct_len != "-") {
+          EXPECT_EQ(r.Field("struct_len"), struct_len) << line;
+        }
+      }
+      EXPECT_GT(found, 0) << line;
+    }
+
+    for (const auto& [key, count] : wanted_locals) {
+      const auto& [function, name] = key;
+      int written = 0;
+      for (const std::int64_t start : function_starts[function]) {
+        const auto found = locals.find({name, start});
+        if (found != locals.end()) written += found->second;
+      }
+      EXPECT_GE(written, count) << "local " << function << " " << name;
+    }
+  }
+  EXPECT_GT(checked, 0) << "no .vars file in " << DWARFSIFT_TEST_DATA;
 }
 
 }  // namespace
