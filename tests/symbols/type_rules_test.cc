@@ -153,7 +153,7 @@ class SlotSink : public SymbolSink {
   bool copy_slot_clean = false;
 };
 
-enum Code : std::uint8_t { kUnit = 1, kBase, kStruct, kMember, kVar, kStaticVar, kPointer };
+enum Code : std::uint8_t { kUnit = 1, kBase, kStruct, kMember, kVar, kStaticVar, kPointer, kDeclared };
 
 // Structures nested `levels` deep, each holding `width` members of the next
 // (or, with `pointers`, of pointers to the next; the innermost holds ints),
@@ -264,6 +264,63 @@ TEST(MemberExpansion, DepthLimitKeepsTheSymbolWithTheMembersThatFit) {
     EXPECT_EQ(run.sink.members, 11) << c.levels;
     EXPECT_EQ(Count(run.console, "heep over flow"), 0);
   }
+}
+
+TEST(MemberExpansion, DeclaredStructureTakesNoMembersFromItsSiblings) {
+  // A pointer to a structure that is only declared (no children), followed
+  // in the unit by a complete structure: the entries after the declaration
+  // are its siblings, not its members.
+  DwarfBuilder b;
+  b.Abbrev(kUnit, kTagCompileUnit, true, {{kAtName, kFormString}});
+  b.Abbrev(kBase, 0x24, false, {{kAtName, kFormString}, {0x0B, kFormData1}});
+  b.Abbrev(kStruct, kTagStructureType, true, {{0x0B, kFormData1}});
+  b.Abbrev(kMember, kTagMember, false,
+           {{kAtName, kFormString}, {kAtType, kFormRef4}, {0x38, kFormData1}});
+  b.Abbrev(kVar, kTagVariable, false,
+           {{kAtName, kFormString}, {kAtType, kFormRef4}, {kAtExternal, kFormFlagPresent},
+            {kAtLocation, kFormBlock1}});
+  b.Abbrev(kPointer, 0x0F, false, {{0x0B, kFormData1}, {kAtType, kFormRef4}});
+  b.Abbrev(kDeclared, kTagStructureType, false, {{kAtName, kFormString}, {kAtDeclaration, kFormFlag}});
+  b.EndAbbrevs();
+  b.BeginUnit();
+  b.U8(kUnit);
+  b.Str("opaque.c");
+  const std::uint32_t base = b.UnitOffset();
+  b.U8(kBase);
+  b.Str("int");
+  b.U8(4);
+  const std::uint32_t declared = b.UnitOffset();
+  b.U8(kDeclared);
+  b.Str("handle");
+  b.U8(1);
+  b.U8(kStruct);
+  b.U8(4);
+  b.U8(kMember);
+  b.Str("stray");
+  b.U32(base);
+  b.U8(0);
+  b.U8(0);
+  const std::uint32_t pointer = b.UnitOffset();
+  b.U8(kPointer);
+  b.U8(4);
+  b.U32(declared);
+  b.U8(kVar);
+  b.Str("h");
+  b.U32(pointer);
+  b.AddrBlock(0x2000);
+  b.U8(0);
+  b.EndUnit();
+
+  ::dwarfsift::testing::WalkHarness h;
+  h.Load(b);
+  SlotSink sink;
+  sink.options = &h.run.options;
+  WalkContext walk{h.run,         h.elf,         h.dwarf,       h.state.symbols,
+                   h.state.scope, h.state.units, h.state.index, h.state.abbrevs,
+                   sink,          [] { return 0u; }};
+  GetDebugInfoAll(walk);
+  ASSERT_EQ(sink.names, std::vector<std::string>{"h"});
+  EXPECT_EQ(sink.members, 0);
 }
 
 TEST(MemberExpansion, LocalStructuresOptionDropsOnlyLocalOnes) {
