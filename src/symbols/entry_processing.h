@@ -173,8 +173,10 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
                            int& slot_index, std::uint32_t self_offset);
 
 // Follows a type reference (section- or unit-relative) and processes the
-// referenced entry into the current slot. False when it was not found or its
-// code has no declaration.
+// referenced entry into the current slot. False only when the reference was
+// not found; a found entry counts even when nothing could be processed (its
+// code has no declaration, or the follow limits are reached), so callers
+// restore their slot index exactly as after a followed type.
 bool FollowType(WalkContext& walk, std::uint32_t reference,
                 bool section_relative, int depth, int& slot_index);
 
