@@ -216,7 +216,7 @@ class LineProgramWalker {
 
   void RunProgram(ByteCursor& p, const Header& h) {
     std::uint32_t address = 0;
-    std::int32_t line = 1;
+    std::uint32_t line = 1;
     const bool tracing = channel_.tracing();
     const bool keep_extras = !run_.options.inline_delete;
     while (p.position() < h.end && !p.AtEnd()) {
@@ -244,7 +244,7 @@ class LineProgramWalker {
         address += address_step;
         if (line_step >= 0) rows_.RecordSpecial(line, address);
         if (tracing) {
-          Append("dl(%d) line(%d) da(0x%X) adr(0x%X) ", line_step, line, address_step,
+          Append("dl(%d) line(%u) da(0x%X) adr(0x%X) ", line_step, line, address_step,
                  address);
         }
       } else if (op <= 9) {
@@ -264,11 +264,11 @@ class LineProgramWalker {
   }
 
   void RunStandard(std::uint8_t op, ByteCursor& p, const Header& h, std::uint32_t& address,
-                   std::int32_t& line, bool keep_extras, bool tracing) {
+                   std::uint32_t& line, bool keep_extras, bool tracing) {
     switch (op) {
       case 1:  // DW_LNS_copy
         rows_.RecordCopy(line, address, keep_extras);
-        if (tracing) Append("Lines(%d) Address(0x%X) ", line, address);
+        if (tracing) Append("Lines(%u) Address(0x%X) ", line, address);
         break;
       case 2: {  // DW_LNS_advance_pc
         const std::uint32_t n = ReadUleb128(p);
@@ -279,7 +279,7 @@ class LineProgramWalker {
       case 3: {  // DW_LNS_advance_line
         const std::int32_t n = ReadSleb128(p);
         line = Add(line, n);
-        if (tracing) Append("op(%d) line(%d) ", n, line);
+        if (tracing) Append("op(%d) line(%u) ", n, line);
         break;
       }
       case 4: {  // DW_LNS_set_file
@@ -303,7 +303,7 @@ class LineProgramWalker {
                                                     : 0) *
             h.min_length;
         address += step;
-        if (tracing) Append("dl(%d) line(%d) da(0x%X) adr(0x%X) ", 0, line, step, address);
+        if (tracing) Append("dl(%d) line(%u) da(0x%X) adr(0x%X) ", 0, line, step, address);
         break;
       }
       case 9: {  // DW_LNS_fixed_advance_pc
@@ -317,7 +317,7 @@ class LineProgramWalker {
     }
   }
 
-  void RunExtended(ByteCursor& p, std::uint32_t& address, std::int32_t& line,
+  void RunExtended(ByteCursor& p, std::uint32_t& address, std::uint32_t& line,
                    bool tracing) {
     const std::uint32_t length = ReadUleb128(p);
     const std::uint64_t after = std::uint64_t{p.position()} + length;
@@ -481,9 +481,8 @@ class LineProgramWalker {
   }
 
   // Line arithmetic wraps like the 32-bit register it models.
-  static std::int32_t Add(std::int32_t line, std::int32_t step) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(line) +
-                                     static_cast<std::uint32_t>(step));
+  static std::uint32_t Add(std::uint32_t line, std::int32_t step) {
+    return line + static_cast<std::uint32_t>(step);
   }
 
   OutputFile& lxx_;
@@ -522,8 +521,8 @@ bool HasSourceExtension(std::string_view name) {
 std::uint32_t GetDebugLineAll(OutputFile& lxx, const ElfImage& elf,
                               const DwarfParameters& dwarf, RunContext& run) {
   if (!elf.debug_line.present()) return 0;
-  // The tables are large (the line slots alone take over a megabyte): one
-  // allocation per run, reused by every unit.
+  // The tables grow with the largest unit met: one walker per run, reused
+  // by every unit.
   auto walker = std::make_unique<LineProgramWalker>(lxx, dwarf, run);
   walker->Walk(elf.Cursor(elf.debug_line));
   return elf.debug_line.end;

@@ -132,8 +132,9 @@ TEST(FinishLineFile, ListingsToLinFiles) {
       {"header only", kLxxHeader, kLinHeader},
       {"rows round-trip; trace and -r directory lines are comments",
        kLxxHeader + "/ trace\n" + kS + "/****  C:\\src\n+****  a.c\n+0x00001A2B    42\n"
-                    "+0x00001A30 100000\n" + kE,
-       kLinHeader + kS + "+****  a.c\n+0x00001A2B    42\n+0x00001A30 100000\n" + kE},
+                    "+0x00001A30 100000\n+0x00001A34 4294967295\n" + kE,
+       kLinHeader + kS + "+****  a.c\n+0x00001A2B    42\n+0x00001A30 100000\n"
+                         "+0x00001A34 4294967295\n" + kE},
       {"empty block dropped with its start marker",
        kLxxHeader + kS + "-****  D\n+****  main.c\n" + kE + kS + "-****  D\n+****  main.c\n" +
            "+0x00001000    10\n+0x00001008    11\n" + kE,

@@ -203,10 +203,13 @@ TEST(LineProgram, EdgeCases) {
                    SetFile(2), kEnd}))},
        kHead + "-****  src\n+****  main.c\n/****  SrcNameOverIndex(3) Regs(2)\n"
                "+0x00000010     1\n+0x00000011     2\n" + kTail},
-      {"no row for line 0, negative lines or lines from 100000 up",
-       {Plain(Cat({SetAddress(0x10), AdvanceLine(-1), kCopy, AdvanceLine(-5), kCopy,
-                   AdvanceLine(100005), kCopy, AdvanceLine(-1), kCopy, Special(0, 1), kEnd}))},
-       kHead + "+0x00000010 99999\n" + kTail},
+      {"no row for line 0; any other 32-bit line in line order, a second address "
+       "after the first; no end row past 0xFFFFFFFF",
+       {Plain(Cat({SetAddress(0x10), AdvanceLine(-1), kCopy, AdvanceLine(-1), kCopy,
+                   AdvanceLine(2000001), kCopy, AdvancePc(2), kCopy, AdvanceLine(-1900000),
+                   kCopy, AdvanceLine(-1), Special(0, 1), AdvancePc(1), kEnd}))},
+       kHead + "+0x00000013 99999\n+0x00000012 100000\n+0x00000010 2000000\n"
+               "+0x00000012 2000000\n+0x00000010 4294967295\n" + kTail},
       {"an extended opcode other than end and set_address is skipped whole",
        {Plain(Cat({SetAddress(0x10), {0, 2, 4, 0x05}, {0, 3, 0x80, 1, 2}, kCopy, kEnd}))},
        kHead + "+0x00000010     1\n" + kTail},

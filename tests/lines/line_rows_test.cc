@@ -1,9 +1,11 @@
-// The row table against the plain model it replaces: 100000 slots scanned in
-// full on every flush and every end row. Random programs must give the same
-// rows in the same order, with and without the extra addresses.
+// The row table against the plain model it replaces: an ordered map from
+// line to address, walked in full on every flush and every end row. Random
+// programs must give the same rows in the same order, with and without the
+// extra addresses.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <random>
 #include <utility>
 #include <vector>
@@ -15,73 +17,71 @@ namespace {
 
 using Rows = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
-// The full-scan table, written the long way.
+// The map table, written the long way.
 class ScanModel {
  public:
-  ScanModel() : slot_address_(kLineSlotCount), slot_line_(kLineSlotCount) {}
-  void Special(std::int32_t line, std::uint32_t address) {
-    if (line > 0 && line < 100000 && slot_line_[line] == 0) Fill(line, address);
+  void Special(std::uint32_t line, std::uint32_t address) {
+    if (line != 0 && !slots_.contains(line)) slots_[line] = address;
   }
-  void Copy(std::int32_t line, std::uint32_t address) {
-    if (line <= 0 || line > 99999) return;
-    if (slot_line_[line] == 0) {
-      Fill(line, address);
-    } else if (slot_address_[line] != address && extras_.size() < kExtraAddressLimit) {
+  void Copy(std::uint32_t line, std::uint32_t address) {
+    if (line == 0) return;
+    if (!slots_.contains(line)) {
+      slots_[line] = address;
+    } else if (slots_[line] != address && extras_.size() < kExtraAddressLimit) {
       extras_.push_back({address, line});
     }
   }
   void End(std::uint32_t address) {
-    std::uint32_t m = 0;
-    for (std::uint32_t l = 0; l < kLineSlotCount; ++l) {
-      if (slot_line_[l] != 0) m = l;
+    if (slots_.empty() || slots_.rbegin()->first == 0xFFFFFFFFu) return;
+    for (const auto& [line, a] : slots_) {
+      if (a == address) return;
     }
-    if (m == 0 || m + 1 >= 100000) return;
-    for (std::uint32_t l = 0; l < kLineSlotCount; ++l) {
-      if (slot_line_[l] != 0 && slot_address_[l] == address) return;
-    }
-    Fill(m + 1, address);
+    slots_[slots_.rbegin()->first + 1] = address;
   }
   void Flush(bool with_extras, Rows& out) {
-    for (std::uint32_t l = 0; l < kLineSlotCount; ++l) {
-      if (slot_line_[l] == 0) continue;
-      out.push_back({slot_address_[l], l});
+    for (const auto& [l, address] : slots_) {
+      out.push_back({address, l});
       if (with_extras) {
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> kept;
         for (const auto& e : extras_) {
-          if (e.second == l && e.first != slot_address_[l]) {
-            out.push_back(e);
-          } else {
-            kept.push_back(e);
-          }
+          if (e.second == l && e.first != address) out.push_back(e);
         }
-        extras_ = kept;
       }
-      slot_line_[l] = 0;
     }
+    Clear();
+  }
+  void Clear() {
+    slots_.clear();
+    extras_.clear();
   }
 
  private:
-  void Fill(std::uint32_t line, std::uint32_t address) {
-    slot_line_[line] = line;
-    slot_address_[line] = address;
-  }
-  std::vector<std::uint32_t> slot_address_, slot_line_;
+  std::map<std::uint32_t, std::uint32_t> slots_;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> extras_;
 };
 
 TEST(LineRowTable, MatchesTheFullScan) {
   std::mt19937 random(7);
-  for (int program = 0; program < 16; ++program) {
+  // Lines cluster like a real unit's, around the first line, the end of a
+  // large source, the edge of the directly indexed lines and the wrap of the
+  // line register; the last programs scatter lines over all 32 bits (each
+  // met again and again) and flush rarely, so that the far table fills and
+  // grows.
+  const std::uint32_t bases[] = {21, 99990, 500000, kDenseLineLimit - 20, 0xFFFFFFF0u};
+  for (int program = 0; program < 22; ++program) {
     const bool with_extras = program % 3 != 0;
-    // Lines cluster like a real unit's, with outliers at both limits.
-    const std::int32_t base = program % 5 == 0 ? 99990 : 1 + random() % 3000;
+    const bool scatter = program >= 20;
+    const std::uint32_t base = bases[program % 5] + (program % 5 == 0 ? random() % 3000 : 0);
     LineRowTable table;
     ScanModel model;
     Rows got, expected;
-    for (int step = 0; step < 250; ++step) {
-      const std::int32_t line = base + static_cast<std::int32_t>(random() % 40) - 20;
+    std::vector<std::uint32_t> scattered(1024);
+    for (std::uint32_t& line : scattered) line = random();
+    for (int step = 0; step < (scatter ? 4000 : 250); ++step) {
+      const std::uint32_t line = scatter ? scattered[random() % 1024] : base + random() % 40 - 20;
       const std::uint32_t address = 0x1000 + random() % 64;
-      switch (random() % 10) {
+      int op = random() % 10;
+      if (scatter && (op < 2 || op == 9) && random() % 40 != 0) op = 2;
+      switch (op) {
         case 0:
           table.RecordEnd(address);
           model.End(address);
@@ -97,6 +97,10 @@ TEST(LineRowTable, MatchesTheFullScan) {
         case 4:
           table.RecordCopy(line, address, with_extras);
           model.Copy(line, address);
+          break;
+        case 9:
+          table.Clear();
+          model.Clear();
           break;
         default:
           table.RecordSpecial(line, address);
