@@ -90,21 +90,57 @@ constexpr std::uint8_t kCfaAdvanceLoc = 0x1;  // in the top two bits
 constexpr std::uint8_t kCfaOffset = 0x2;
 constexpr std::uint8_t kCfaRestore = 0x3;
 
-// remember_state nests this deep at most; GCC uses one or two levels.
-constexpr int kMaxRememberedStates = 16;
+}  // namespace
 
-struct CfaRule {
-  bool is_register = false;  // false: undefined or an expression
-  std::uint32_t reg = 0;
-  std::int32_t offset = 0;
-};
-
-// Runs instructions and collects the register-plus-offset ranges.
-class CfaMachine {
+// Follows the call-frame instructions of one FDE, its CIE's first, and
+// collects the stretches over which the CFA is a register plus an offset.
+class CallFrameTable::CfaMachine {
  public:
-  CfaMachine(std::uint64_t begin, std::uint64_t end, std::span<CfaRange> out)
-      : location_(begin), end_(end), out_(out) {}
+  CfaMachine(const CallFrameTable& table, const Cie& cie, const Fde& fde,
+             std::span<CfaRange> out)
+      : table_(table), cie_(cie), location_(fde.pc_begin), end_(fde.pc_end), out_(out) {}
 
+  // Runs the instructions at [from, to) of the image; false when they are
+  // damaged or use an instruction whose operands cannot be known.
+  bool Execute(std::uint32_t from, std::uint32_t to) {
+    ByteCursor cursor = table_.section_.View(from, to);
+    while (!cursor.AtEnd()) {
+      if (!Step(cursor) || !cursor.ok()) return false;
+    }
+    return true;
+  }
+  // Closes the range still open at the end of the FDE.
+  bool Finish() { return MoveTo(end_); }
+  int count() const { return count_; }
+
+ private:
+  struct Rule {
+    bool is_register = false;  // false: undefined or an expression
+    std::uint32_t reg = 0;
+    std::int32_t offset = 0;
+  };
+  // remember_state nests this deep at most; GCC uses one or two levels.
+  static constexpr int kMaxRememberedStates = 16;
+
+  bool Step(ByteCursor& cursor);
+  void DefineCfa(std::uint8_t op, ByteCursor& cursor);
+  static bool SkipOperands(std::uint8_t op, ByteCursor& cursor);
+
+  bool SetLocation(ByteCursor& cursor) {
+    std::uint32_t location = 0;
+    if (table_.eh_frame_) {
+      if (!table_.ReadPointer(cursor, cie_.pointer_encoding, true, location)) return false;
+    } else {
+      location = static_cast<std::uint32_t>(ReadFixed(cursor, cie_.address_size));
+    }
+    return MoveTo(location);
+  }
+  bool Advance(std::uint64_t delta) {
+    // Past the FDE's range in any case; avoid overflowing the product.
+    const std::uint64_t step =
+        delta > UINT32_MAX ? std::uint64_t{UINT32_MAX} << 1 : delta * cie_.code_align;
+    return MoveTo(location_ + step);
+  }
   // Moves to `location`, closing the range the current rule covered.
   // A location behind the current one means the instructions are damaged.
   bool MoveTo(std::uint64_t location) {
@@ -114,8 +150,6 @@ class CfaMachine {
     location_ = location;
     return true;
   }
-  bool Finish() { return MoveTo(end_); }
-
   bool Remember() {
     if (depth_ == kMaxRememberedStates) return false;
     saved_[depth_++] = rule_;
@@ -126,12 +160,6 @@ class CfaMachine {
     rule_ = saved_[--depth_];
     return true;
   }
-
-  CfaRule& rule() { return rule_; }
-  std::uint64_t location() const { return location_; }
-  int count() const { return count_; }
-
- private:
   void Emit(std::uint64_t end) {
     const auto begin32 = static_cast<std::uint32_t>(location_);
     const auto end32 = static_cast<std::uint32_t>(end);
@@ -146,16 +174,126 @@ class CfaMachine {
     out_[static_cast<std::size_t>(count_++)] = CfaRange{begin32, end32, rule_.reg, rule_.offset};
   }
 
+  const CallFrameTable& table_;
+  const Cie& cie_;
   std::uint64_t location_;
   std::uint64_t end_;
   std::span<CfaRange> out_;
   int count_ = 0;
-  CfaRule rule_{};
-  CfaRule saved_[kMaxRememberedStates]{};
+  Rule rule_{};
+  Rule saved_[kMaxRememberedStates]{};
   int depth_ = 0;
 };
 
-}  // namespace
+bool CallFrameTable::CfaMachine::Step(ByteCursor& cursor) {
+  const std::uint8_t op = cursor.ReadByte();
+  switch (op >> 6) {
+    case kCfaAdvanceLoc:
+      return Advance(op & 0x3fu);
+    case kCfaOffset:
+      ReadUleb128(cursor);
+      return true;
+    case kCfaRestore:
+      return true;
+    default:
+      break;
+  }
+  switch (op) {
+    case kCfaSetLoc:
+      return SetLocation(cursor);
+    case kCfaAdvanceLoc1:
+      return Advance(ReadFixed(cursor, 1));
+    case kCfaAdvanceLoc2:
+      return Advance(ReadFixed(cursor, 2));
+    case kCfaAdvanceLoc4:
+      return Advance(ReadFixed(cursor, 4));
+    case kCfaMipsAdvanceLoc8:
+      return Advance(ReadFixed(cursor, 8));
+    case kCfaRememberState:
+      return Remember();
+    case kCfaRestoreState:
+      return Restore();
+    case kCfaDefCfa:
+    case kCfaDefCfaSf:
+    case kCfaDefCfaRegister:
+    case kCfaDefCfaOffset:
+    case kCfaDefCfaOffsetSf:
+    case kCfaDefCfaExpression:
+      DefineCfa(op, cursor);
+      return true;
+    default:
+      return SkipOperands(op, cursor);
+  }
+}
+
+void CallFrameTable::CfaMachine::DefineCfa(std::uint8_t op, ByteCursor& cursor) {
+  const auto factored = [&] {
+    return static_cast<std::int32_t>(std::int64_t{ReadSleb128(cursor)} * cie_.data_align);
+  };
+  switch (op) {
+    case kCfaDefCfa:
+      rule_.reg = ReadUleb128(cursor);
+      rule_.offset = static_cast<std::int32_t>(ReadUleb128(cursor));
+      rule_.is_register = true;
+      break;
+    case kCfaDefCfaSf:
+      rule_.reg = ReadUleb128(cursor);
+      rule_.offset = factored();
+      rule_.is_register = true;
+      break;
+    case kCfaDefCfaRegister:
+      rule_.reg = ReadUleb128(cursor);
+      rule_.is_register = true;
+      break;
+    case kCfaDefCfaOffset:
+      rule_.offset = static_cast<std::int32_t>(ReadUleb128(cursor));
+      break;
+    case kCfaDefCfaOffsetSf:
+      rule_.offset = factored();
+      break;
+    case kCfaDefCfaExpression:
+      cursor.Skip(ReadUleb128(cursor));
+      rule_.is_register = false;
+      break;
+    default:
+      break;
+  }
+}
+
+// Instructions that leave the CFA alone: their operands are read past.
+bool CallFrameTable::CfaMachine::SkipOperands(std::uint8_t op, ByteCursor& cursor) {
+  switch (op) {
+    case kCfaNop:
+    case kCfaGnuWindowSave:
+      return true;
+    case kCfaRestoreExtended:
+    case kCfaUndefined:
+    case kCfaSameValue:
+    case kCfaGnuArgsSize:
+      ReadUleb128(cursor);
+      return true;
+    case kCfaOffsetExtended:
+    case kCfaRegister:
+    case kCfaValOffset:
+    case kCfaGnuNegativeOffsetExtended:
+      ReadUleb128(cursor);
+      ReadUleb128(cursor);
+      return true;
+    case kCfaOffsetExtendedSf:
+    case kCfaValOffsetSf:
+      ReadUleb128(cursor);
+      ReadSleb128(cursor);
+      return true;
+    case kCfaExpression:
+    case kCfaValExpression:
+      ReadUleb128(cursor);
+      cursor.Skip(ReadUleb128(cursor));
+      return true;
+    default:
+      // Its operands cannot be known, so nothing after it can be.
+      return false;
+  }
+}
 
 void CallFrameTable::Load(const ElfImage& elf, int address_size) {
   *this = CallFrameTable{};
@@ -331,120 +469,9 @@ int CallFrameTable::RulesAt(std::uint32_t pc, std::span<CfaRange> out,
   if (fde == nullptr || out.empty()) return 0;
   if (fde_offset != nullptr) *fde_offset = fde->offset;
   const Cie& cie = cies_[fde->cie];
-  CfaMachine machine(fde->pc_begin, fde->pc_end, out);
-
-  const auto run = [&](std::uint32_t from, std::uint32_t to) {
-    ByteCursor cursor = section_.View(from, to);
-    while (!cursor.AtEnd()) {
-      const std::uint8_t op = cursor.ReadByte();
-      CfaRule& rule = machine.rule();
-      bool moved = true;
-      switch (op >> 6) {
-        case kCfaAdvanceLoc:
-          moved = machine.MoveTo(machine.location() + std::uint64_t{op & 0x3fu} * cie.code_align);
-          break;
-        case kCfaOffset:
-          ReadUleb128(cursor);
-          break;
-        case kCfaRestore:
-          break;
-        default:
-          switch (op) {
-            case kCfaNop:
-            case kCfaGnuWindowSave:
-              break;
-            case kCfaSetLoc: {
-              std::uint32_t location = 0;
-              if (eh_frame_) {
-                if (!ReadPointer(cursor, cie.pointer_encoding, true, location)) return false;
-              } else {
-                location = static_cast<std::uint32_t>(ReadFixed(cursor, cie.address_size));
-              }
-              moved = machine.MoveTo(location);
-              break;
-            }
-            case kCfaAdvanceLoc1:
-            case kCfaAdvanceLoc2:
-            case kCfaAdvanceLoc4:
-            case kCfaMipsAdvanceLoc8: {
-              const int size = op == kCfaAdvanceLoc1   ? 1
-                               : op == kCfaAdvanceLoc2 ? 2
-                               : op == kCfaAdvanceLoc4 ? 4
-                                                       : 8;
-              const std::uint64_t delta = ReadFixed(cursor, size);
-              // Past the FDE's range in any case; avoid overflowing the product.
-              const std::uint64_t step =
-                  delta > UINT32_MAX ? std::uint64_t{UINT32_MAX} << 1 : delta * cie.code_align;
-              moved = machine.MoveTo(machine.location() + step);
-              break;
-            }
-            case kCfaRestoreExtended:
-            case kCfaUndefined:
-            case kCfaSameValue:
-            case kCfaGnuArgsSize:
-              ReadUleb128(cursor);
-              break;
-            case kCfaOffsetExtended:
-            case kCfaRegister:
-            case kCfaValOffset:
-            case kCfaGnuNegativeOffsetExtended:
-              ReadUleb128(cursor);
-              ReadUleb128(cursor);
-              break;
-            case kCfaOffsetExtendedSf:
-            case kCfaValOffsetSf:
-              ReadUleb128(cursor);
-              ReadSleb128(cursor);
-              break;
-            case kCfaRememberState:
-              moved = machine.Remember();
-              break;
-            case kCfaRestoreState:
-              moved = machine.Restore();
-              break;
-            case kCfaDefCfa:
-              rule.reg = ReadUleb128(cursor);
-              rule.offset = static_cast<std::int32_t>(ReadUleb128(cursor));
-              rule.is_register = true;
-              break;
-            case kCfaDefCfaSf:
-              rule.reg = ReadUleb128(cursor);
-              rule.offset = static_cast<std::int32_t>(std::int64_t{ReadSleb128(cursor)} *
-                                                      cie.data_align);
-              rule.is_register = true;
-              break;
-            case kCfaDefCfaRegister:
-              rule.reg = ReadUleb128(cursor);
-              rule.is_register = true;
-              break;
-            case kCfaDefCfaOffset:
-              rule.offset = static_cast<std::int32_t>(ReadUleb128(cursor));
-              break;
-            case kCfaDefCfaOffsetSf:
-              rule.offset = static_cast<std::int32_t>(std::int64_t{ReadSleb128(cursor)} *
-                                                      cie.data_align);
-              break;
-            case kCfaDefCfaExpression:
-              cursor.Skip(ReadUleb128(cursor));
-              rule.is_register = false;
-              break;
-            case kCfaExpression:
-            case kCfaValExpression:
-              ReadUleb128(cursor);
-              cursor.Skip(ReadUleb128(cursor));
-              break;
-            default:
-              // Its operands cannot be known, so nothing after it can be.
-              return false;
-          }
-      }
-      if (!moved || !cursor.ok()) return false;
-    }
-    return true;
-  };
-
-  if (!run(cie.instructions, cie.end) || !run(fde->instructions, fde->end) ||
-      !machine.Finish()) {
+  CfaMachine machine(*this, cie, *fde, out);
+  if (!machine.Execute(cie.instructions, cie.end) ||
+      !machine.Execute(fde->instructions, fde->end) || !machine.Finish()) {
     return 0;
   }
   return machine.count();

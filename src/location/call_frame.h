@@ -69,6 +69,8 @@ class CallFrameTable {
     std::uint32_t cie = 0;  // index into cies_
   };
 
+  class CfaMachine;  // follows the instructions of one FDE
+
   bool ReadCie(ByteCursor cursor, std::uint32_t offset, std::uint32_t end, Cie& cie) const;
   bool ReadPointer(ByteCursor& cursor, std::uint8_t encoding, bool apply_pc,
                    std::uint32_t& value) const;

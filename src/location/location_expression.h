@@ -19,6 +19,8 @@ namespace dwarfsift {
 inline constexpr std::uint8_t kOpAddr = 0x03;
 inline constexpr std::uint8_t kOpDeref = 0x06;
 inline constexpr std::uint8_t kOpPlusUconst = 0x23;
+inline constexpr std::uint8_t kOpLit0 = 0x30;
+inline constexpr std::uint8_t kOpLit31 = 0x4F;
 inline constexpr std::uint8_t kOpReg0 = 0x50;
 inline constexpr std::uint8_t kOpReg7 = 0x57;
 inline constexpr std::uint8_t kOpReg31 = 0x6F;
