@@ -344,6 +344,9 @@ bool GetDebugInfoAll(WalkContext& walk) {
   RunOptions& options = walk.options();
   walk.forms = MakeFormContext(walk.elf, walk.dwarf);
   walk.section_start = section.start;
+  // A walk starts outside any function, whatever an earlier walk with the
+  // same scope left.
+  walk.scope.function_scope_end = 0;
   walk.scope.unit_name[0] = '\0';
   walk.units.Clear();
 
