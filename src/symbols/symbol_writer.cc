@@ -15,14 +15,6 @@
 namespace dwarfsift {
 namespace {
 
-
-// floc columns
-constexpr int kFlocBegin = 1;
-constexpr int kFlocEnd = 2;
-constexpr int kFlocOp = 3;
-constexpr int kFlocOperand1 = 4;
-constexpr int kFlocOperand2 = 5;
-
 struct ClassWord {
   std::int32_t ident;
   const char* word;
@@ -113,17 +105,18 @@ bool MergeRegisterPairs(SymbolRecord& record, ByteOrder byte_order) {
   auto& floc = record.floc;
   bool merged_any = false;
   int row = 0;
-  while (row < kLocationRows && floc[row][kFlocOp] != 0) {
-    const std::int32_t first = floc[row][kFlocOp];
+  while (row < kLocationRows && floc[row][kFlocOpcode] != 0) {
+    const std::int32_t first = floc[row][kFlocOpcode];
     if (!IsRegisterOp(first) || row + 1 >= kLocationRows ||
-        floc[row + 1][kFlocOp] != kOpPiece) {
+        floc[row + 1][kFlocOpcode] != kOpPiece) {
       ++row;
       continue;
     }
     int partner = -1;
     for (int p = row + 2; p < kLocationRows; ++p) {
       if (floc[p][kFlocBegin] == floc[row][kFlocBegin] &&
-          floc[p][kFlocEnd] == floc[row][kFlocEnd] && IsRegisterOp(floc[p][kFlocOp])) {
+          floc[p][kFlocEnd] == floc[row][kFlocEnd] &&
+          IsRegisterOp(floc[p][kFlocOpcode])) {
         partner = p;
         break;
       }
@@ -132,12 +125,12 @@ bool MergeRegisterPairs(SymbolRecord& record, ByteOrder byte_order) {
       ++row;
       continue;
     }
-    const std::int32_t second = floc[partner][kFlocOp];
+    const std::int32_t second = floc[partner][kFlocOpcode];
     const std::int32_t code = byte_order == ByteOrder::kLittle
                                   ? (second << 8) | first
                                   : (first << 8) | second;
-    floc[row][kFlocOp] = code;
-    floc[partner][kFlocOp] = code;
+    floc[row][kFlocOpcode] = code;
+    floc[partner][kFlocOpcode] = code;
     if (!merged_any && record.ident == kIdentLocalRegister) record.regcode = code;
     merged_any = true;
     row = partner + 2;
@@ -327,7 +320,8 @@ bool WriteSymbolRecord(const SymbolWriteContext& context,
       const auto& f = r.floc[row];
       if (f[kFlocBegin] == 0 && f[kFlocEnd] == 0) break;
       channel.WriteRecordLine(out, "+ floc[%d 0x%X 0x%X 0x%X %d %d]\n", row,
-                              Hex(f[kFlocBegin]), Hex(f[kFlocEnd]), Hex(f[kFlocOp]),
+                              Hex(f[kFlocBegin]), Hex(f[kFlocEnd]),
+                              Hex(f[kFlocOpcode]),
                               f[kFlocOperand1], f[kFlocOperand2]);
     }
   }
