@@ -12,13 +12,11 @@
 #include "elf/elf_image.h"
 #include "elf/symbol_table.h"
 #include "location/call_frame.h"
-#include "symbols/member_area.h"
+#include "symbols/members.h"
 #include "symbols/symbol_record.h"
 #include "symbols/unit_walk.h"
 
 namespace dwarfsift {
-
-using SymbolMemberArea = MemberArea<SymbolRecord>;
 
 // What the phases of one conversion share besides the run context.
 struct ConversionState {

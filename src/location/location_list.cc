@@ -17,8 +17,6 @@ namespace dwarfsift {
 
 namespace {
 
-enum Column { kOrdinal, kBegin, kEnd, kOpcode, kOperand1, kOperand2 };
-
 std::uint32_t SaturatedPosition(std::uint64_t position) {
   return position > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(position);
 }
@@ -100,16 +98,16 @@ std::uint32_t ReadLocationList(MessageChannel& channel, OutputFile* file,
       if (rows >= kLocationRows || code == kOpDeref) continue;
       if (code == kOpPlusUconst) {
         // The offset is folded into the register-plus-offset row before it.
-        if (rows > 0) record.floc[rows - 1][kOperand1] += result.opcode;
+        if (rows > 0) record.floc[rows - 1][kFlocOperand1] += result.opcode;
         continue;
       }
       std::int32_t* row = record.floc[rows];
-      row[kOrdinal] = ordinal;
-      row[kBegin] = static_cast<std::int32_t>(begin);
-      row[kEnd] = static_cast<std::int32_t>(end);
-      row[kOpcode] = result.opcode;
-      row[kOperand1] = result.operand1;
-      row[kOperand2] = result.operand2;
+      row[kFlocOrdinal] = ordinal;
+      row[kFlocBegin] = static_cast<std::int32_t>(begin);
+      row[kFlocEnd] = static_cast<std::int32_t>(end);
+      row[kFlocOpcode] = result.opcode;
+      row[kFlocOperand1] = result.operand1;
+      row[kFlocOperand2] = result.operand2;
       ++ordinal;
       ++rows;
     }
@@ -158,9 +156,9 @@ void ReadIntoWorkRecord(WalkContext& walk, const LocationListSource& source,
 }
 
 void TakeFirstRow(const SymbolRecord& work, SymbolRecord& current) {
-  current.regcode = work.floc[0][kOpcode];
-  current.regop1 = work.floc[0][kOperand1];
-  current.regop2 = work.floc[0][kOperand2];
+  current.regcode = work.floc[0][kFlocOpcode];
+  current.regop1 = work.floc[0][kFlocOperand1];
+  current.regop2 = work.floc[0][kFlocOperand2];
 }
 
 void SetRegisterText(const WalkContext& walk, SymbolRecord& current) {
@@ -182,8 +180,8 @@ void ApplyLocationList(WalkContext& walk, std::uint32_t offset) {
   ReadIntoWorkRecord(walk, source, offset, work);
   TakeFirstRow(work, current);
   for (int row = 0; row < kLocationRows; ++row) {
-    std::memcpy(&current.floc[row][kBegin], &work.floc[row][kBegin],
-                sizeof(std::int32_t) * (kLocationColumns - kBegin));
+    std::memcpy(&current.floc[row][kFlocBegin], &work.floc[row][kFlocBegin],
+                sizeof(std::int32_t) * (kLocationColumns - kFlocBegin));
   }
 
   if (current.regcode == kOpFbreg && scope.cfa_row_count > 0) {
@@ -227,18 +225,18 @@ void ResolveCallFrameBase(WalkContext& walk) {
   for (int i = 0; i < count; ++i) {
     const CfaRange& range = ranges[i];
     std::int32_t* row = scope.cfa_rows[i];
-    row[kOrdinal] = 0;
-    row[kBegin] = static_cast<std::int32_t>(range.begin);
-    row[kEnd] = static_cast<std::int32_t>(range.end);
+    row[kFlocOrdinal] = 0;
+    row[kFlocBegin] = static_cast<std::int32_t>(range.begin);
+    row[kFlocEnd] = static_cast<std::int32_t>(range.end);
     // The shapes the decoder gives DW_OP_bregN and DW_OP_bregx.
     if (range.reg < 32) {
-      row[kOpcode] = static_cast<std::int32_t>(kOpBreg0 + range.reg);
-      row[kOperand1] = range.offset;
-      row[kOperand2] = 0;
+      row[kFlocOpcode] = static_cast<std::int32_t>(kOpBreg0 + range.reg);
+      row[kFlocOperand1] = range.offset;
+      row[kFlocOperand2] = 0;
     } else {
-      row[kOpcode] = kOpBregx;
-      row[kOperand1] = static_cast<std::int32_t>(range.reg);
-      row[kOperand2] = range.offset;
+      row[kFlocOpcode] = kOpBregx;
+      row[kFlocOperand1] = static_cast<std::int32_t>(range.reg);
+      row[kFlocOperand2] = range.offset;
     }
     channel.TraceLine(walk.trace_file,
                       "/%s FDE[0x%04X] beginning[0x%08X] ending[0x%08X] CFA[r%u%+d]\n",

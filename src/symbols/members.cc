@@ -10,8 +10,6 @@ namespace dwarfsift {
 
 namespace {
 
-inline constexpr std::size_t kGroupNameLimit = 33;
-
 // FNV-1a over the fields that decide whether two member records are equal.
 class FieldHash {
  public:

@@ -15,7 +15,9 @@
 namespace dwarfsift {
 
 inline constexpr std::size_t kScopeNameSize = 256;     // up to 255 characters
-inline constexpr std::size_t kMemberGroupNameSize = 34;  // up to 33 characters
+// Characters kept of a member group's name (a structure tag).
+inline constexpr std::size_t kGroupNameLimit = 33;
+inline constexpr std::size_t kMemberGroupNameSize = kGroupNameLimit + 1;
 
 struct ScopeState {
   std::uint32_t unit_low_pc = 0;

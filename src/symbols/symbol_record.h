@@ -10,7 +10,18 @@ namespace dwarfsift {
 
 inline constexpr int kMaxArrayDimensions = 6;
 inline constexpr int kLocationRows = 48;
-inline constexpr int kLocationColumns = 6;
+
+// The columns of a `floc` row. The location lists fill the rows and the
+// writer prints them, so both index them by these names.
+enum FlocColumn : int {
+  kFlocOrdinal,  // piece ordinal
+  kFlocBegin,
+  kFlocEnd,
+  kFlocOpcode,
+  kFlocOperand1,
+  kFlocOperand2,
+};
+inline constexpr int kLocationColumns = kFlocOperand2 + 1;
 
 struct SymbolRecord {
   std::uint32_t entry;   // member: section offset of its structure type
@@ -39,8 +50,8 @@ struct SymbolRecord {
   std::int32_t regcode;
   std::int32_t regop1;
   std::int32_t regop2;
-  // Location-list rows: piece ordinal, begin, end, operation, operand 1,
-  // operand 2. A row whose begin and end are both 0 ends the list.
+  // Location-list rows, indexed by FlocColumn. A row whose begin and end are
+  // both 0 ends the list.
   std::int32_t floc[kLocationRows][kLocationColumns];
 };
 

@@ -15,14 +15,6 @@
 namespace dwarfsift {
 namespace {
 
-
-// floc columns
-constexpr int kFlocBegin = 1;
-constexpr int kFlocEnd = 2;
-constexpr int kFlocOp = 3;
-constexpr int kFlocOperand1 = 4;
-constexpr int kFlocOperand2 = 5;
-
 struct ClassWord {
   std::int32_t ident;
   const char* word;
@@ -113,17 +105,18 @@ bool MergeRegisterPairs(SymbolRecord& record, ByteOrder byte_order) {
   auto& floc = record.floc;
   bool merged_any = false;
   int row = 0;
-  while (row < kLocationRows && floc[row][kFlocOp] != 0) {
-    const std::int32_t first = floc[row][kFlocOp];
+  while (row < kLocationRows && floc[row][kFlocOpcode] != 0) {
+    const std::int32_t first = floc[row][kFlocOpcode];
     if (!IsRegisterOp(first) || row + 1 >= kLocationRows ||
-        floc[row + 1][kFlocOp] != kOpPiece) {
+        floc[row + 1][kFlocOpcode] != kOpPiece) {
       ++row;
       continue;
     }
     int partner = -1;
     for (int p = row + 2; p < kLocationRows; ++p) {
       if (floc[p][kFlocBegin] == floc[row][kFlocBegin] &&
-          floc[p][kFlocEnd] == floc[row][kFlocEnd] && IsRegisterOp(floc[p][kFlocOp])) {
+          floc[p][kFlocEnd] == floc[row][kFlocEnd] &&
+          IsRegisterOp(floc[p][kFlocOpcode])) {
         partner = p;
         break;
       }
@@ -132,12 +125,12 @@ bool MergeRegisterPairs(SymbolRecord& record, ByteOrder byte_order) {
       ++row;
       continue;
     }
-    const std::int32_t second = floc[partner][kFlocOp];
+    const std::int32_t second = floc[partner][kFlocOpcode];
     const std::int32_t code = byte_order == ByteOrder::kLittle
                                   ? (second << 8) | first
                                   : (first << 8) | second;
-    floc[row][kFlocOp] = code;
-    floc[partner][kFlocOp] = code;
+    floc[row][kFlocOpcode] = code;
+    floc[partner][kFlocOpcode] = code;
     if (!merged_any && record.ident == kIdentLocalRegister) record.regcode = code;
     merged_any = true;
     row = partner + 2;
@@ -228,37 +221,18 @@ std::uint32_t PrintedEnd(const SymbolRecord& record) {
 
 std::uint32_t Hex(std::int32_t value) { return static_cast<std::uint32_t>(value); }
 
-}  // namespace
-
-bool WriteSymbolRecord(const SymbolWriteContext& context,
-                       std::span<SymbolRecord> table, std::size_t index,
-                       RecordTableKind table_kind) {
-  if (index >= table.size()) return false;
+// Rewrites record `index` of `table` into the form it is printed in: the
+// base-type name, "-2" pointer sizes, the bit offsets of a bit-field run and
+// merged 64-bit register pairs. Bit fields also move the records of their
+// run, which is why this takes the table and not the record alone.
+void NormaliseRecord(const SymbolWriteContext& context,
+                     std::span<SymbolRecord> table, std::size_t index) {
   SymbolRecord& r = table[index];
-  if (r.name[0] == '\0') return false;
-  const RunOptions& options = *context.options;
-
-  char kind_words[48];
-  std::size_t kind_length = 0;
-  auto add_word = [&](const char* word) {
-    const std::size_t n = std::strlen(word);
-    std::memcpy(kind_words + kind_length, word, n);
-    kind_length += n;
-  };
-  if ((r.kind & kKindArray) != 0) add_word("ARRAY ");
-  if ((r.kind & kKindPointer) != 0) {
-    add_word("POINTER ");
-    if (options.pointer_size == 2 && r.one_byte != 2) ApplyPointerSize(r);
+  if ((r.kind & kKindPointer) != 0 && context.options->pointer_size == 2 &&
+      r.one_byte != 2) {
+    ApplyPointerSize(r);
   }
-  if ((r.kind & kKindStruct) != 0) add_word("STRUCT ");
-  if ((r.kind & kKindStruct2P) != 0) add_word("STRUCT2P ");
-  if ((r.kind & kKindBit) != 0) {
-    add_word("BIT ");
-    AdjustBitField(table, index);
-  }
-  if (kind_length == 0) add_word("SIMPLE ");
-  kind_words[kind_length] = '\0';
-
+  if ((r.kind & kKindBit) != 0) AdjustBitField(table, index);
   if (RenameBaseType(r) &&
       (r.ident == kIdentLocalRegister || r.ident == kIdentLocalFrame) &&
       MergeRegisterPairs(r, context.byte_order)) {
@@ -266,39 +240,76 @@ bool WriteSymbolRecord(const SymbolWriteContext& context,
     RegisterOperandText(context.machine, Hex(r.regcode), r.regop1, r.regop2,
                         std::span<char>(r.regn, sizeof r.regn));
   }
+}
 
-  std::size_t printed_index = index;
-  if (table_kind == RecordTableKind::kSymbolTable && index >= kFirstCopySlot) {
-    printed_index -= kFirstCopySlot;
+// The words of the `kind` line, each followed by a blank.
+struct KindWords {
+  char text[48];
+};
+KindWords KindWordsOf(std::int32_t kind) {
+  KindWords words;
+  std::size_t length = 0;
+  auto add_word = [&](const char* word) {
+    const std::size_t n = std::strlen(word);
+    std::memcpy(words.text + length, word, n);
+    length += n;
+  };
+  if ((kind & kKindArray) != 0) add_word("ARRAY ");
+  if ((kind & kKindPointer) != 0) add_word("POINTER ");
+  if ((kind & kKindStruct) != 0) add_word("STRUCT ");
+  if ((kind & kKindStruct2P) != 0) add_word("STRUCT2P ");
+  if ((kind & kKindBit) != 0) add_word("BIT ");
+  if (length == 0) add_word("SIMPLE ");
+  words.text[length] = '\0';
+  return words;
+}
+
+int TextLength(std::string_view field) { return static_cast<int>(field.size()); }
+
+// The register lines and the location-list rows; a record without register
+// text has neither.
+void PrintRegisterLines(MessageChannel& channel, OutputFile* out,
+                        const SymbolRecord& r) {
+  const std::string_view regn = FieldText(r.regn);
+  if (regn.empty()) return;
+  channel.WriteRecordLine(out, "+ regn[%.*s]\n", TextLength(regn), regn.data());
+  channel.WriteRecordLine(out, "+ regcode[0x%X]\n", Hex(r.regcode));
+  channel.WriteRecordLine(out, "+ regop1[%d]\n", r.regop1);
+  channel.WriteRecordLine(out, "+ regop2[%d]\n", r.regop2);
+  for (int row = 0; row < kLocationRows; ++row) {
+    const auto& f = r.floc[row];
+    if (f[kFlocBegin] == 0 && f[kFlocEnd] == 0) break;
+    channel.WriteRecordLine(out, "+ floc[%d 0x%X 0x%X 0x%X %d %d]\n", row,
+                            Hex(f[kFlocBegin]), Hex(f[kFlocEnd]), Hex(f[kFlocOpcode]),
+                            f[kFlocOperand1], f[kFlocOperand2]);
   }
+}
 
+// Prints an already normalised record as `printed_index`.
+void PrintRecord(const SymbolWriteContext& context, const SymbolRecord& r,
+                 std::size_t printed_index) {
   MessageChannel& channel = *context.channel;
   OutputFile* out = context.out;
   const bool is_struct = (r.kind & kKindStruct) != 0;
-  const bool is_bit = (r.kind & kKindBit) != 0;
-  auto text = [](std::string_view field) {
-    return static_cast<int>(field.size());
-  };
   const std::string_view struct_text = FieldText(r.struct_name);
   const std::string_view name = FieldText(r.name);
   const std::string_view typen = FieldText(r.typen);
-  const std::string_view regn = FieldText(r.regn);
 
   channel.WriteRecordLine(out, ": index[%d]\n", static_cast<int>(printed_index));
-  if (options.entry_positions) {
+  if (context.options->entry_positions) {
     channel.WriteRecordLine(out, "+ entry[0x%X]\n", r.entry);
     channel.WriteRecordLine(out, "+ entry2[0x%X]\n", r.entry2);
   }
   channel.WriteRecordLine(out, "+ nest[%d]\n", r.nest);
   if (!struct_text.empty()) {
-    channel.WriteRecordLine(out, "+ struct[%.*s]\n", text(struct_text),
+    channel.WriteRecordLine(out, "+ struct[%.*s]\n", TextLength(struct_text),
                             struct_text.data());
   }
-  channel.WriteRecordLine(out, "+ name[%.*s]\n", text(name), name.data());
+  channel.WriteRecordLine(out, "+ name[%.*s]\n", TextLength(name), name.data());
   channel.WriteRecordLine(out, "+ location[0x%X]\n", Hex(r.location));
-  channel.WriteRecordLine(out, "+ typen[%.*s]\n", text(typen), typen.data());
+  channel.WriteRecordLine(out, "+ typen[%.*s]\n", TextLength(typen), typen.data());
   channel.WriteRecordLine(out, "+ ident[%s]\n", ClassWordOf(r.ident));
-  channel.WriteRecordLine(out, "+ kind[%s]\n", kind_words);
+  channel.WriteRecordLine(out, "+ kind[%s]\n", KindWordsOf(r.kind).text);
   if (is_struct) {
     channel.WriteRecordLine(out, "+ mebtop[%d]\n", r.mebtop);
     channel.WriteRecordLine(out, "+ mebend[%d]\n", r.mebend);
@@ -310,7 +321,7 @@ bool WriteSymbolRecord(const SymbolWriteContext& context,
   }
   channel.WriteRecordLine(out, "+ fstart[0x%X]\n", PrintedStart(r));
   channel.WriteRecordLine(out, "+ fend[0x%X]\n", PrintedEnd(r));
-  if (is_bit) {
+  if ((r.kind & kKindBit) != 0) {
     channel.WriteRecordLine(out, "+ bit_off[0x%X]\n", Hex(r.bit_off));
     channel.WriteRecordLine(out, "+ bit_size[0x%X]\n", Hex(r.bit_size));
   } else {
@@ -318,20 +329,23 @@ bool WriteSymbolRecord(const SymbolWriteContext& context,
     channel.WriteRecordLine(out, "+ total_byte[%d]\n", r.total_byte);
   }
   if (is_struct) channel.WriteRecordLine(out, "+ struct_len[%d]\n", r.struct_len);
-  if (!regn.empty()) {
-    channel.WriteRecordLine(out, "+ regn[%.*s]\n", text(regn), regn.data());
-    channel.WriteRecordLine(out, "+ regcode[0x%X]\n", Hex(r.regcode));
-    channel.WriteRecordLine(out, "+ regop1[%d]\n", r.regop1);
-    channel.WriteRecordLine(out, "+ regop2[%d]\n", r.regop2);
-    for (int row = 0; row < kLocationRows; ++row) {
-      const auto& f = r.floc[row];
-      if (f[kFlocBegin] == 0 && f[kFlocEnd] == 0) break;
-      channel.WriteRecordLine(out, "+ floc[%d 0x%X 0x%X 0x%X %d %d]\n", row,
-                              Hex(f[kFlocBegin]), Hex(f[kFlocEnd]), Hex(f[kFlocOp]),
-                              f[kFlocOperand1], f[kFlocOperand2]);
-    }
-  }
+  PrintRegisterLines(channel, out, r);
   channel.WriteRecordLine(out, "=\n");
+}
+
+}  // namespace
+
+bool WriteSymbolRecord(const SymbolWriteContext& context,
+                       std::span<SymbolRecord> table, std::size_t index,
+                       RecordTableKind table_kind) {
+  if (index >= table.size()) return false;
+  if (table[index].name[0] == '\0') return false;
+  NormaliseRecord(context, table, index);
+  std::size_t printed_index = index;
+  if (table_kind == RecordTableKind::kSymbolTable && index >= kFirstCopySlot) {
+    printed_index -= kFirstCopySlot;
+  }
+  PrintRecord(context, table[index], printed_index);
   return true;
 }
 

@@ -37,7 +37,6 @@ inline constexpr std::uint32_t kAtDataMemberLocation = 0x38;
 inline constexpr int kMemberDepthLimit = 12;
 inline constexpr std::size_t kMemberNameLimit = 256;
 inline constexpr std::size_t kTypeNameLimit = 31;
-inline constexpr std::size_t kGroupNameLimit = 33;
 
 
 
