@@ -1,28 +1,13 @@
 #include "app/driver.h"
 
-#include "app/messages.h"
-#include "app/platform.h"
+#include "base/messages.h"
+#include "base/platform.h"
 #include "elf/srecord_writer.h"
 #include "lines/line_program.h"
 #include "location/location_list.h"
 #include "symbols/members.h"
 
 namespace dwarfsift {
-
-void WriteLineFileHeader(OutputFile& file, const RunContext& run) {
-  file.Write(texts::kHeaderTool);
-  file.Write(texts::kHeaderVersion);
-  file.Write(run.echo_line);
-  if (!run.options.inline_delete) file.Write(texts::kHeaderInlineDelOff);
-  if (run.options.merge_duplicates) file.Write(texts::kHeaderViewMergeOn);
-}
-
-void WriteSymbolFileHeader(OutputFile& file, const RunContext& run) {
-  file.Write(texts::kHeaderTool);
-  file.Write(texts::kHeaderVersion);
-  file.Write(run.echo_line);
-  file.Write(texts::kHeaderMemberAdd);
-}
 
 namespace {
 

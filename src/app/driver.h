@@ -6,8 +6,9 @@
 #include <span>
 
 #include "app/input_files.h"
-#include "app/output_file.h"
-#include "app/run_context.h"
+#include "base/file_headers.h"
+#include "base/output_file.h"
+#include "base/run_context.h"
 #include "dwarf/readers.h"
 #include "elf/elf_image.h"
 #include "elf/symbol_table.h"
@@ -26,11 +27,6 @@ struct ConversionState {
   CallFrameTable call_frames;  // frame bases given as DW_OP_call_frame_cfa
   SymbolConversion symbols;
 };
-
-// The header of the LXX and LIN files.
-void WriteLineFileHeader(OutputFile& file, const RunContext& run);
-// The header of the SYM and MEB files.
-void WriteSymbolFileHeader(OutputFile& file, const RunContext& run);
 
 // Runs the phases over `image`. The member phase runs only when `members`
 // exists.

@@ -2,11 +2,12 @@
 
 #include <cstdio>
 
+#include "app/command_line.h"
 #include "app/driver.h"
 #include "app/input_files.h"
-#include "app/messages.h"
-#include "app/run_context.h"
-#include "app/text_match.h"
+#include "base/messages.h"
+#include "base/run_context.h"
+#include "base/text_match.h"
 #include "lines/line_file.h"
 
 namespace dwarfsift {

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "app/text_match.h"
+#include "base/text_match.h"
 
 namespace dwarfsift {
 namespace {
@@ -58,24 +58,6 @@ OutputFileSet DeriveOutputFileSet(RunOptions& options) {
   names.meb = stem + "MEB";
   if (options.write_srecords) names.mot = stem + "mot";
   return names;
-}
-
-std::uint32_t ClassifyInputName(std::string_view input_name) {
-  const std::size_t dot = FindExtension(input_name);
-  if (dot == input_name.size()) return 0;
-  const std::string_view extension = input_name.substr(dot + 1);
-  struct Kind {
-    std::string_view word;
-    std::uint32_t bit;
-  };
-  static constexpr Kind kKinds[] = {{"x", kInputKindX},
-                                    {"elf", kInputKindElf},
-                                    {"abs", kInputKindAbs},
-                                    {"out", kInputKindOut}};
-  for (const Kind& kind : kKinds) {
-    if (MatchWordNoCase(extension, kind.word)) return kind.bit;
-  }
-  return 0;
 }
 
 LoadedInput LoadInputFile(RunOptions& options) {

@@ -6,7 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_options.h"
+#include "base/input_kind.h"
+#include "base/run_options.h"
 
 namespace dwarfsift {
 
@@ -17,14 +18,6 @@ struct OutputFileSet {
   std::string sym;
   std::string meb;
   std::string mot;
-};
-
-// The extension class of the input name (at most one bit is set).
-enum InputKind : std::uint32_t {
-  kInputKindX = 1,
-  kInputKindElf = 2,
-  kInputKindAbs = 4,
-  kInputKindOut = 8,
 };
 
 struct LoadedInput {
@@ -40,8 +33,6 @@ struct LoadedInput {
 // `options.input_name` (".x" when it has no extension) and derives the
 // output names from the output name.
 OutputFileSet DeriveOutputFileSet(RunOptions& options);
-
-std::uint32_t ClassifyInputName(std::string_view input_name);
 
 // Derives the output names, completes the input name, classifies it and
 // reads the whole input file.

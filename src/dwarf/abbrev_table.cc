@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/message_channel.h"
+#include "base/message_channel.h"
 #include "dwarf/dwarf_names.h"
 #include "dwarf/readers.h"
 #include "dwarf/value_text.h"

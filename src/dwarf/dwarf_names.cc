@@ -4,7 +4,7 @@
 #include <array>
 #include <span>
 
-#include "app/message_channel.h"
+#include "base/message_channel.h"
 #include "dwarf/value_text.h"
 
 namespace dwarfsift {

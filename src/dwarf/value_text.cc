@@ -1,6 +1,6 @@
 #include "dwarf/value_text.h"
 
-#include "app/message_channel.h"
+#include "base/message_channel.h"
 #include "dwarf/readers.h"
 
 namespace dwarfsift {

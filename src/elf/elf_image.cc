@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/message_channel.h"
-#include "app/messages.h"
+#include "base/message_channel.h"
+#include "base/messages.h"
 #include "dwarf/value_text.h"
 
 namespace dwarfsift {

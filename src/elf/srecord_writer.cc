@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/output_file.h"
+#include "base/output_file.h"
 #include "dwarf/byte_cursor.h"
 #include "elf/elf_image.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/message_channel.h"
+#include "base/message_channel.h"
 #include "dwarf/readers.h"
 #include "dwarf/value_text.h"
 #include "elf/elf_image.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <numeric>
 
-#include "app/driver.h"
-#include "app/messages.h"
-#include "app/text_match.h"
+#include "base/file_headers.h"
+#include "base/messages.h"
+#include "base/text_match.h"
 
 namespace dwarfsift {
 namespace {

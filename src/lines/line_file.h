@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/output_file.h"
-#include "app/run_context.h"
+#include "base/output_file.h"
+#include "base/run_context.h"
 
 namespace dwarfsift {
 

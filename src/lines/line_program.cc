@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/text_match.h"
+#include "base/text_match.h"
 #include "dwarf/value_text.h"
 #include "lines/line_rows.h"
 

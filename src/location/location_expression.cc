@@ -7,7 +7,7 @@
 #include <cstring>
 #include <span>
 
-#include "app/message_channel.h"
+#include "base/message_channel.h"
 #include "dwarf/readers.h"
 #include "dwarf/register_names.h"
 #include "dwarf/value_text.h"

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/input_files.h"
-#include "app/message_channel.h"
-#include "app/run_options.h"
+#include "base/input_kind.h"
+#include "base/message_channel.h"
+#include "base/run_options.h"
 #include "location/call_frame.h"
 #include "dwarf/register_names.h"
 #include "elf/elf_image.h"

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_context.h"
+#include "base/run_context.h"
 #include "dwarf/abbrev_table.h"
 #include "dwarf/attribute_value.h"
 #include "dwarf/byte_cursor.h"

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <utility>
 
-#include "app/run_options.h"
-#include "app/text_match.h"
+#include "base/run_options.h"
+#include "base/text_match.h"
 #include "elf/symbol_table.h"
 
 namespace dwarfsift {

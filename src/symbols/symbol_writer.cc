@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/message_channel.h"
-#include "app/run_options.h"
-#include "app/text_match.h"
+#include "base/message_channel.h"
+#include "base/run_options.h"
+#include "base/text_match.h"
 #include "dwarf/register_names.h"
 #include "location/location_expression.h"
 #include "symbols/symbol_table.h"

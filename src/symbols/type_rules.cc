@@ -7,8 +7,8 @@
 #include <string_view>
 #include <utility>
 
-#include "app/messages.h"
-#include "app/text_match.h"
+#include "base/messages.h"
+#include "base/text_match.h"
 #include "dwarf/dwarf_names.h"
 #include "location/location_expression.h"
 #include "symbols/entry_hooks.h"

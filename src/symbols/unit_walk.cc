@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "app/messages.h"
+#include "base/messages.h"
 #include "dwarf/dwarf_names.h"
 #include "dwarf/value_text.h"
 #include "elf/elf_image.h"

@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "app/message_channel.h"
-#include "app/messages.h"
-#include "app/run_options.h"
+#include "app/command_line.h"
+#include "base/message_channel.h"
+#include "base/text_match.h"
+#include "base/messages.h"
+#include "base/run_options.h"
 
 namespace dwarfsift {
 namespace {

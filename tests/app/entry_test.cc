@@ -9,7 +9,7 @@
 
 #include "app/driver.h"
 #include "app/entry.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "test_support.h"
 
 namespace dwarfsift {

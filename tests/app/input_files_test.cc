@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/input_files.h"
-#include "app/text_match.h"
+#include "base/text_match.h"
 #include "test_support.h"
 
 namespace dwarfsift {

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/message_channel.h"
-#include "app/output_file.h"
-#include "app/run_options.h"
+#include "base/message_channel.h"
+#include "base/output_file.h"
+#include "base/run_options.h"
 #include "dwarf/abbrev_table.h"
 #include "elf/elf_image.h"
 

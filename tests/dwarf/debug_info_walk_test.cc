@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/message_channel.h"
-#include "app/run_options.h"
+#include "base/message_channel.h"
+#include "base/run_options.h"
 #include "dwarf/abbrev_table.h"
 #include "dwarf/attribute_value.h"
 #include "dwarf/readers.h"

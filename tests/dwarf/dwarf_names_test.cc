@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/message_channel.h"
-#include "app/run_options.h"
+#include "base/message_channel.h"
+#include "base/run_options.h"
 #include "dwarf/dwarf_names.h"
 
 namespace dwarfsift {

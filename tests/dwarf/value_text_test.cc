@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/message_channel.h"
-#include "app/output_file.h"
-#include "app/run_options.h"
+#include "base/message_channel.h"
+#include "base/output_file.h"
+#include "base/run_options.h"
 #include "dwarf/byte_cursor.h"
 #include "dwarf/value_text.h"
 

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "app/entry.h"
-#include "app/message_channel.h"
-#include "app/messages.h"
-#include "app/output_file.h"
-#include "app/run_options.h"
+#include "base/message_channel.h"
+#include "base/messages.h"
+#include "base/output_file.h"
+#include "base/run_options.h"
 #include "elf/elf_image.h"
 #include "test_support.h"
 

@@ -11,7 +11,7 @@
 
 #include "app/driver.h"
 #include "app/input_files.h"
-#include "app/output_file.h"
+#include "base/output_file.h"
 #include "elf/elf_image.h"
 #include "elf/srecord_writer.h"
 #include "test_support.h"

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/message_channel.h"
-#include "app/output_file.h"
-#include "app/run_options.h"
+#include "base/message_channel.h"
+#include "base/output_file.h"
+#include "base/run_options.h"
 #include "elf/elf_image.h"
 #include "elf/symbol_table.h"
 #include "test_support.h"

@@ -26,10 +26,10 @@
 #include <string_view>
 
 #include "app/driver.h"
-#include "app/message_channel.h"
-#include "app/run_context.h"
-#include "app/output_file.h"
-#include "app/run_options.h"
+#include "base/message_channel.h"
+#include "base/run_context.h"
+#include "base/output_file.h"
+#include "base/run_options.h"
 #include "dwarf/byte_cursor.h"
 #include "dwarf/readers.h"
 #include "dwarf/value_text.h"

@@ -10,7 +10,7 @@
 
 #include "app/driver.h"
 #include "app/entry.h"
-#include "app/text_match.h"
+#include "base/text_match.h"
 #include "lines/line_file.h"
 #include "test_support.h"
 

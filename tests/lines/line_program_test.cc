@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/output_file.h"
-#include "app/run_context.h"
+#include "base/output_file.h"
+#include "base/run_context.h"
 #include "lines/line_program.h"
 
 namespace dwarfsift {

@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/output_file.h"
-#include "app/run_context.h"
+#include "base/output_file.h"
+#include "base/run_context.h"
 #include "elf/elf_image.h"
 #include "lines/line_program.h"
 #include "test_support.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/input_files.h"
-#include "app/run_context.h"
+#include "base/run_context.h"
 #include "elf/elf_image.h"
 #include "location/call_frame.h"
 #include "location/location_walk.h"

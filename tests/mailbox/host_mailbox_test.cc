@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/messages.h"
+#include "base/messages.h"
 #include "mailbox_host.h"
 #include "test_support.h"
 

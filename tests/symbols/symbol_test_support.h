@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/message_channel.h"
-#include "app/output_file.h"
-#include "app/run_options.h"
+#include "base/message_channel.h"
+#include "base/output_file.h"
+#include "base/run_options.h"
 #include "elf/symbol_table.h"
 #include "symbols/symbol_table.h"
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/run_context.h"
+#include "base/run_context.h"
 #include "dwarf/attribute_value.h"
 #include "elf/elf_image.h"
 #include "elf/symbol_table.h"

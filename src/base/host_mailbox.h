@@ -13,7 +13,7 @@
 #include <memory>
 #include <string_view>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 namespace dwarfsift {
 

@@ -1,6 +1,7 @@
 // The switches and names of one run, parsed from the command line.
 //
-// RunOptions is filled once by ParseCommandLine and then read by every phase.
+// RunOptions is filled once by ParseCommandLine (app/command_line.h) and then
+// read by every phase.
 // A few flags are changed later on purpose: `debug_trace` by the trace
 // trigger of the unit walk, `no_local_structs` and `no_members` by its member
 // limit.
@@ -8,11 +9,8 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 namespace dwarfsift {
-
-class MessageChannel;
 
 struct RunOptions {
   bool debug_trace = false;      // -d
@@ -35,23 +33,5 @@ struct RunOptions {
   std::string input_name;
   std::string output_name;
 };
-
-// The echoed command line stays below this many characters.
-inline constexpr std::size_t kEchoLineLimit = 255;
-
-// Fills `options` and `echo_line` ("/usage: ", the program path and each
-// argument after a blank, without the final newline) from argv. When the echo
-// line reaches kEchoLineLimit characters, the too-long message goes to
-// `channel` and the remaining arguments are ignored.
-void ParseCommandLine(int argc, const char* const* argv, RunOptions& options,
-                      std::string& echo_line, MessageChannel& channel);
-
-struct HexParse {
-  std::uint32_t value;
-  std::size_t stop;  // index in the text where reading stopped
-};
-// Hexadecimal with an optional "0x" prefix and leading zeros; more than eight
-// significant digits saturate to 0xFFFFFFFF.
-HexParse ParseHexValue(std::string_view text);
 
 }  // namespace dwarfsift

@@ -1,4 +1,4 @@
-#include "app/host_mailbox.h"
+#include "base/host_mailbox.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -23,5 +24,13 @@ std::optional<std::size_t> MatchWordNoCase(std::string_view text,
 // name is never an extension dot. The scan is bytewise: a 0x5C byte always
 // counts as "\".
 std::size_t FindExtension(std::string_view path);
+
+struct HexParse {
+  std::uint32_t value;
+  std::size_t stop;  // index in the text where reading stopped
+};
+// Hexadecimal with an optional "0x" prefix and leading zeros; more than eight
+// significant digits saturate to 0xFFFFFFFF.
+HexParse ParseHexValue(std::string_view text);
 
 }  // namespace dwarfsift

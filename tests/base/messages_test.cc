@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/messages.h"
+#include "base/messages.h"
 
 namespace dwarfsift {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/output_file.h"
+#include "base/output_file.h"
 
 #include <cstring>
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/host_mailbox.h"
-#include "app/output_file.h"
-#include "app/run_options.h"
+#include "base/host_mailbox.h"
+#include "base/output_file.h"
+#include "base/run_options.h"
 
 #if defined(__GNUC__)
 #define DWARFSIFT_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 namespace dwarfsift::platform {
 namespace {

@@ -1,9 +1,8 @@
-#include "app/run_options.h"
+#include "app/command_line.h"
 
-#include <cctype>
-
-#include "app/message_channel.h"
-#include "app/messages.h"
+#include "base/message_channel.h"
+#include "base/messages.h"
+#include "base/text_match.h"
 
 namespace dwarfsift {
 namespace {
@@ -41,32 +40,7 @@ bool ApplyFlag(std::string_view arg, RunOptions& o) {
   return false;
 }
 
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
-
-HexParse ParseHexValue(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && text[i] == '0') ++i;
-  if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) {
-    ++i;
-    while (i < text.size() && text[i] == '0') ++i;
-  }
-  std::uint32_t value = 0;
-  int digits = 0;
-  for (; i < text.size(); ++i) {
-    const int digit = HexDigitValue(text[i]);
-    if (digit < 0) break;
-    if (++digits > 8) return {0xFFFFFFFFu, i + 1};
-    value = (value << 4) | static_cast<std::uint32_t>(digit);
-  }
-  return {value, i};
-}
 
 void ParseCommandLine(int argc, const char* const* argv, RunOptions& options,
                       std::string& echo_line, MessageChannel& channel) {

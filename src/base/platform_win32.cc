@@ -1,7 +1,7 @@
 // Compiled only on Windows.
 #include <windows.h>
 
-#include "app/platform.h"
+#include "base/platform.h"
 
 namespace dwarfsift::platform {
 

@@ -1,7 +1,14 @@
-#include "app/text_match.h"
+#include "base/text_match.h"
 
 namespace dwarfsift {
 namespace {
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
 char UpperAscii(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -35,6 +42,24 @@ std::size_t FindExtension(std::string_view path) {
     if (c == '\\' || c == '/') return path.size();
   }
   return path.size();
+}
+
+HexParse ParseHexValue(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == '0') ++i;
+  if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) {
+    ++i;
+    while (i < text.size() && text[i] == '0') ++i;
+  }
+  std::uint32_t value = 0;
+  int digits = 0;
+  for (; i < text.size(); ++i) {
+    const int digit = HexDigitValue(text[i]);
+    if (digit < 0) break;
+    if (++digits > 8) return {0xFFFFFFFFu, i + 1};
+    value = (value << 4) | static_cast<std::uint32_t>(digit);
+  }
+  return {value, i};
 }
 
 }  // namespace dwarfsift

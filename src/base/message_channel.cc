@@ -1,4 +1,4 @@
-#include "app/message_channel.h"
+#include "base/message_channel.h"
 
 #include <cstdarg>
 #include <cstdio>

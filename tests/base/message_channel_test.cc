@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "app/message_channel.h"
-#include "app/output_file.h"
-#include "app/run_options.h"
+#include "base/message_channel.h"
+#include "base/output_file.h"
+#include "base/run_options.h"
 
 namespace dwarfsift {
 namespace {
