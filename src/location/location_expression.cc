@@ -11,9 +11,6 @@
 #include "dwarf/readers.h"
 #include "dwarf/register_names.h"
 #include "dwarf/value_text.h"
-#include "elf/elf_image.h"
-#include "symbols/entry_hooks.h"
-#include "symbols/entry_processing.h"
 
 namespace dwarfsift {
 
@@ -407,130 +404,12 @@ std::uint32_t DecodeLocationOp(ByteCursor& cursor, const LocationTarget& target,
   return cursor.position();
 }
 
-// ---------------------------------------------------------------------------
-// The location rules of single expressions.
-
-namespace {
-
-LocationTarget TargetOf(const WalkContext& walk) {
-  return LocationTarget{walk.dwarf.address_size, walk.elf.header.e_machine};
-}
-
-// The first operation of a block; bytes past the block read as zero, as in
-// the cleared value area the block was read into.
-LocationResult DecodeFirst(const WalkContext& walk, std::span<const std::uint8_t> block,
-                           std::string* text) {
-  ByteCursor cursor(block, walk.dwarf.byte_order);
+LocationResult DecodeFirstLocationOp(std::span<const std::uint8_t> block, ByteOrder order,
+                                     const LocationTarget& target, std::string* text) {
+  ByteCursor cursor(block, order);
   LocationResult result;
-  DecodeLocationOp(cursor, TargetOf(walk), result, text);
+  DecodeLocationOp(cursor, target, result, text);
   return result;
-}
-
-void SetFunctionRange(const ScopeState& scope, SymbolRecord& record) {
-  record.fstart = scope.function_low_pc;
-  record.fend = scope.function_high_pc;
-}
-
-void SetRegisters(const WalkContext& walk, SymbolRecord& record, std::int32_t code,
-                  std::int32_t operand1, std::int32_t operand2) {
-  record.regcode = code;
-  record.regop1 = operand1;
-  record.regop2 = operand2;
-  RegisterOperandText(walk.elf.header.e_machine, static_cast<std::uint32_t>(code), operand1,
-                      operand2, record.regn);
-}
-
-}  // namespace
-
-void ApplyLocationRules(WalkContext& walk, const AttributeValue& value) {
-  const auto block = value.block();
-  SymbolRecord& current = walk.symbols[kCurrentSlot];
-  const ScopeState& scope = walk.scope;
-  const std::uint8_t code = block.empty() ? 0 : block[0];
-  if (code == 0) {
-    current.ident = kIdentNon;
-    SetFunctionRange(scope, current);
-    return;
-  }
-  const LocationResult first = DecodeFirst(walk, block, nullptr);
-
-  if (code == kOpAddr) {
-    std::uint32_t address = first.opcode;
-    if (walk.dwarf.address_size != 2) {
-      address |= (static_cast<std::uint32_t>(first.operand1) & 0xFFFF) << 16;
-    }
-    if (current.ident == kIdentNon) current.ident = kIdentLocalStatic;
-    current.location = static_cast<std::int32_t>(address);
-    if (scope.function_scope_end != 0) {
-      SetFunctionRange(scope, current);
-    } else {
-      current.fstart = scope.unit_low_pc;
-      current.fend = scope.unit_high_pc;
-    }
-    return;
-  }
-  if (code >= kOpReg0 && code <= kOpBreg31) {
-    current.ident = kIdentLocalRegister;
-    SetFunctionRange(scope, current);
-    SetRegisters(walk, current, code, first.operand1, first.operand2);
-    return;
-  }
-  switch (code) {
-    case kOpRegx: {
-      current.ident = kIdentLocalRegister;
-      SetFunctionRange(scope, current);
-      // The debugger looks at the third byte only, which is the next
-      // operation when the register number takes one byte.
-      const std::uint8_t next = block.size() > 2 ? block[2] : 0;
-      if (next == 0) {
-        SetRegisters(walk, current, kOpRegx, first.operand1, 0);
-      } else if (next == kOpPiece) {
-        SetRegisters(walk, current, kOpReg7, 0, 0);
-      }
-      return;
-    }
-    case kOpBregx:
-      current.ident = kIdentLocalRegister;
-      SetFunctionRange(scope, current);
-      SetRegisters(walk, current, kOpBregx, first.operand1, first.operand2);
-      return;
-    case kOpFbreg: {
-      current.ident = kIdentLocalFrame;
-      SetFunctionRange(scope, current);
-      // The host adds the frame base itself; it only needs to know which
-      // register-based shape the frame base has.
-      std::int32_t regcode = scope.frame_base_opcode;
-      if (regcode == 0) {
-        regcode = kOpFbreg;
-      } else if (regcode < kOpBreg0) {
-        regcode += kOpBreg0 - kOpReg0;
-      }
-      SetRegisters(walk, current, regcode, first.operand1, 0);
-      return;
-    }
-    default:
-      return;
-  }
-}
-
-void SaveFrameBase(WalkContext& walk, const AttributeValue& value) {
-  const LocationResult first = DecodeFirst(walk, value.block(), nullptr);
-  // An operation that stores no opcode of its own (DW_OP_call_frame_cfa, the
-  // frame base of every DWARF 3 and 4 function GCC writes) is still saved by
-  // its code, so frame-based locals carry it rather than passing for
-  // functions without any frame base: the host must not take the CFA for
-  // the frame base it assumes when none is given.
-  walk.scope.frame_base_opcode =
-      first.opcode == 0 && !value.block().empty() ? value.block()[0] : first.opcode;
-  walk.scope.frame_base_operand1 = first.operand1;
-  walk.scope.frame_base_operand2 = first.operand2;
-  walk.scope.frame_base_is_cfa = value.block().size() == 1 && value.block()[0] == kOpCallFrameCfa;
-}
-
-void FirstOperationText(WalkContext& walk, const AttributeValue& value, std::string& out) {
-  std::string text;
-  DecodeFirst(walk, value.block(), &text);
-  out += text;
 }
 
 }  // namespace dwarfsift

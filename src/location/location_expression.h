@@ -5,11 +5,12 @@
 // base. DecodeLocationOp reads one operation, keeps its register-shaped
 // operands in a LocationResult and, for the trace, appends a fixed text.
 // The location rules built on it (a variable's DW_AT_location, a function's
-// DW_AT_frame_base) are the hooks of symbols/entry_hooks.h.
+// DW_AT_frame_base) belong to the symbol conversion.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "dwarf/byte_cursor.h"
@@ -58,5 +59,11 @@ struct LocationTarget {
 // operands missing at the end of the cursor's view read as zero.
 std::uint32_t DecodeLocationOp(ByteCursor& cursor, const LocationTarget& target,
                                LocationResult& result, std::string* text);
+
+// The first operation of an expression block, decoded as above; bytes
+// past the block read as zero, as in the cleared value area a block is read
+// into.
+LocationResult DecodeFirstLocationOp(std::span<const std::uint8_t> block, ByteOrder order,
+                                     const LocationTarget& target, std::string* text);
 
 }  // namespace dwarfsift

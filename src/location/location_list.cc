@@ -6,12 +6,7 @@
 #include "base/input_kind.h"
 #include "base/message_channel.h"
 #include "base/run_options.h"
-#include "location/call_frame.h"
-#include "dwarf/register_names.h"
 #include "elf/elf_image.h"
-#include "symbols/entry_hooks.h"
-#include "symbols/entry_processing.h"
-#include "symbols/symbol_record.h"
 
 namespace dwarfsift {
 
@@ -43,11 +38,7 @@ LocationListSource MakeLocationListSource(const ElfImage& elf, const DwarfParame
 
 std::uint32_t ReadLocationList(MessageChannel& channel, OutputFile* file,
                                const LocationListSource& source, std::uint32_t base,
-                               SymbolRecord& record, std::uint32_t position) {
-  if (source.no_locals) {
-    record.name[0] = '\0';
-    return position;
-  }
+                               LocationRows& rows, std::uint32_t position) {
   const ByteCursor& section = source.section;
   const std::uint32_t section_size = section.end() - section.begin();
   const int address_size = source.target.address_size;
@@ -55,7 +46,7 @@ std::uint32_t ReadLocationList(MessageChannel& channel, OutputFile* file,
   const bool tracing = channel.tracing();
   std::string text;
   if (tracing) text.reserve(kLocationTextLimit + 1);
-  int rows = 0;
+  int count = 0;
 
   while (true) {
     const std::uint32_t entry_position = cursor.position();
@@ -95,13 +86,13 @@ std::uint32_t ReadLocationList(MessageChannel& channel, OutputFile* file,
         DecodeLocationOp(expression, source.target, result, nullptr);
       }
       first = false;
-      if (rows >= kLocationRows || code == kOpDeref) continue;
+      if (count >= kLocationRows || code == kOpDeref) continue;
       if (code == kOpPlusUconst) {
         // The offset is folded into the register-plus-offset row before it.
-        if (rows > 0) record.floc[rows - 1][kFlocOperand1] += result.opcode;
+        if (count > 0) rows[count - 1][kFlocOperand1] += result.opcode;
         continue;
       }
-      std::int32_t* row = record.floc[rows];
+      std::int32_t* row = rows[count];
       row[kFlocOrdinal] = ordinal;
       row[kFlocBegin] = static_cast<std::int32_t>(begin);
       row[kFlocEnd] = static_cast<std::int32_t>(end);
@@ -109,7 +100,7 @@ std::uint32_t ReadLocationList(MessageChannel& channel, OutputFile* file,
       row[kFlocOperand1] = result.operand1;
       row[kFlocOperand2] = result.operand2;
       ++ordinal;
-      ++rows;
+      ++count;
     }
   }
 }
@@ -118,9 +109,9 @@ std::uint32_t GetDebugLocAll(MessageChannel& channel, OutputFile* file,
                              const LocationListSource& source) {
   const ByteCursor& section = source.section;
   if (section.begin() == section.end()) return 0;
-  // The walk only feeds the trace; its records are thrown away.
+  // The walk only feeds the trace; its rows are thrown away.
   if (!source.no_locals && channel.tracing()) {
-    SymbolRecord scratch;
+    LocationRows scratch;
     std::uint32_t position = section.begin();
     for (int list = 0; position < section.end(); ++list) {
       channel.TraceLine(file, "/.debug_loc Section[%d]\n", list);
@@ -133,126 +124,6 @@ std::uint32_t GetDebugLocAll(MessageChannel& channel, OutputFile* file,
     }
   }
   return section.end();
-}
-
-// ---------------------------------------------------------------------------
-// Lists applied to the symbol being processed.
-
-namespace {
-
-// Reads the list at `offset` into `record`'s rows. An offset past the
-// section (or a file without .debug_loc) adds no row.
-void ReadListAt(WalkContext& walk, const LocationListSource& source, std::uint32_t offset,
-                SymbolRecord& record) {
-  if (offset >= source.section.end() - source.section.begin()) return;
-  ReadLocationList(walk.channel(), walk.trace_file, source, walk.scope.unit_low_pc, record,
-                   source.section.begin() + offset);
-}
-
-void ReadIntoWorkRecord(WalkContext& walk, const LocationListSource& source,
-                        std::uint32_t offset, SymbolRecord& work) {
-  std::memset(&work, 0, sizeof work);
-  ReadListAt(walk, source, offset, work);
-}
-
-void TakeFirstRow(const SymbolRecord& work, SymbolRecord& current) {
-  current.regcode = work.floc[0][kFlocOpcode];
-  current.regop1 = work.floc[0][kFlocOperand1];
-  current.regop2 = work.floc[0][kFlocOperand2];
-}
-
-void SetRegisterText(const WalkContext& walk, SymbolRecord& current) {
-  RegisterOperandText(walk.elf.header.e_machine, static_cast<std::uint32_t>(current.regcode),
-                      current.regop1, current.regop2, current.regn);
-}
-
-}  // namespace
-
-void ApplyLocationList(WalkContext& walk, std::uint32_t offset) {
-  const LocationListSource source = MakeLocationListSource(walk.elf, walk.dwarf, walk.options());
-  const ScopeState& scope = walk.scope;
-  SymbolRecord& current = walk.symbols[kCurrentSlot];
-  current.ident = kIdentLocalFrame;
-  current.fstart = scope.function_low_pc;
-  current.fend = scope.function_high_pc;
-
-  SymbolRecord work;
-  ReadIntoWorkRecord(walk, source, offset, work);
-  TakeFirstRow(work, current);
-  for (int row = 0; row < kLocationRows; ++row) {
-    std::memcpy(&current.floc[row][kFlocBegin], &work.floc[row][kFlocBegin],
-                sizeof(std::int32_t) * (kLocationColumns - kFlocBegin));
-  }
-
-  if (current.regcode == kOpFbreg && scope.cfa_row_count > 0) {
-    std::memcpy(current.floc, scope.cfa_rows,
-                sizeof scope.cfa_rows[0] * static_cast<std::size_t>(scope.cfa_row_count));
-  } else if (current.regcode == kOpFbreg && scope.frame_base_is_list) {
-    // The rows then say where the frame base lives over each range; the
-    // variable's own offset stays in regop1.
-    ReadListAt(walk, source, scope.frame_base_list_offset, current);
-  } else if (current.regcode != kOpFbreg) {
-    current.ident = kIdentLocalRegister;
-  }
-  SetRegisterText(walk, current);
-}
-
-void ApplyFrameBaseList(WalkContext& walk, std::uint32_t offset) {
-  const LocationListSource source = MakeLocationListSource(walk.elf, walk.dwarf, walk.options());
-  SymbolRecord& current = walk.symbols[kCurrentSlot];
-  SymbolRecord work;
-  ReadIntoWorkRecord(walk, source, offset, work);
-  TakeFirstRow(work, current);
-  std::memcpy(current.floc, work.floc, sizeof current.floc);
-  SetRegisterText(walk, current);
-}
-
-void ResolveCallFrameBase(WalkContext& walk) {
-  ScopeState& scope = walk.scope;
-  // A function declared inside another has no frame base of its own; the
-  // locals after it still belong to the outer function.
-  if (!scope.frame_base_read) return;
-  scope.cfa_row_count = 0;
-  if (!scope.frame_base_is_cfa || !scope.function_low_pc_read) return;
-  // Without locals nothing would use the rows, as with a list.
-  if (walk.call_frames == nullptr || walk.options().no_locals) return;
-  CfaRange ranges[kLocationRows];
-  std::uint32_t fde_offset = 0;
-  const int count = walk.call_frames->RulesAt(scope.function_low_pc, ranges, &fde_offset);
-  if (count == 0) return;
-
-  MessageChannel& channel = walk.channel();
-  for (int i = 0; i < count; ++i) {
-    const CfaRange& range = ranges[i];
-    std::int32_t* row = scope.cfa_rows[i];
-    row[kFlocOrdinal] = 0;
-    row[kFlocBegin] = static_cast<std::int32_t>(range.begin);
-    row[kFlocEnd] = static_cast<std::int32_t>(range.end);
-    // The shapes the decoder gives DW_OP_bregN and DW_OP_bregx.
-    if (range.reg < 32) {
-      row[kFlocOpcode] = static_cast<std::int32_t>(kOpBreg0 + range.reg);
-      row[kFlocOperand1] = range.offset;
-      row[kFlocOperand2] = 0;
-    } else {
-      row[kFlocOpcode] = kOpBregx;
-      row[kFlocOperand1] = static_cast<std::int32_t>(range.reg);
-      row[kFlocOperand2] = range.offset;
-    }
-    channel.TraceLine(walk.trace_file,
-                      "/%s FDE[0x%04X] beginning[0x%08X] ending[0x%08X] CFA[r%u%+d]\n",
-                      walk.call_frames->section_name(), fde_offset, range.begin, range.end,
-                      range.reg, range.offset);
-  }
-  scope.cfa_row_count = count;
-  // Frame-based locals now refer to the rows, as under a frame-base list.
-  scope.frame_base_opcode = scope.frame_base_operand1 = scope.frame_base_operand2 = 0;
-
-  SymbolRecord& current = walk.symbols[kCurrentSlot];
-  std::memset(current.floc, 0, sizeof current.floc);
-  std::memcpy(current.floc, scope.cfa_rows,
-              sizeof scope.cfa_rows[0] * static_cast<std::size_t>(count));
-  TakeFirstRow(current, current);
-  SetRegisterText(walk, current);
 }
 
 }  // namespace dwarfsift

@@ -3,9 +3,8 @@
 // A variable whose place changes over its function refers to a list of
 // (begin, end, expression) entries instead of holding one expression. The
 // phase GetDebugLocAll walks every list once for the trace; afterwards the
-// entry processing reads one list whenever a variable, a parameter or a
-// function's frame base refers to it, and keeps it as the `floc` rows of the
-// symbol record.
+// symbol conversion reads one list whenever a variable, a parameter or a
+// function's frame base refers to it, into the rows of its record.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +12,7 @@
 #include "dwarf/byte_cursor.h"
 #include "dwarf/readers.h"
 #include "location/location_expression.h"
+#include "location/location_rows.h"
 
 namespace dwarfsift {
 
@@ -20,7 +20,6 @@ class MessageChannel;
 class OutputFile;
 struct ElfImage;
 struct RunOptions;
-struct SymbolRecord;
 
 // Where the lists lie and how their entries are laid out.
 struct LocationListSource {
@@ -28,7 +27,7 @@ struct LocationListSource {
   ByteCursor section{};
   LocationTarget target{};
   int length_width = 2;  // bytes of an entry's expression length
-  bool no_locals = false;
+  bool no_locals = false;  // -l: the lists are neither traced nor read
 };
 
 // The expression-length width for an input of `input_kind` (InputKind of
@@ -41,12 +40,14 @@ LocationListSource MakeLocationListSource(const ElfImage& elf, const DwarfParame
                                           const RunOptions& options);
 
 // Reads the list whose first entry is at image position `position` into
-// `record`'s location rows (ranges moved by `base`) and returns the position
-// after its terminating pair. A list that leaves the section stops there:
-// the entry that does not fit adds no row and the section end is returned.
+// `rows` from the first row on (ranges moved by `base`; rows past the list's
+// last are left as they are) and returns the position after its terminating
+// pair. A list that leaves the section stops there: the entry that does not
+// fit adds no row and the section end is returned. The caller decides about
+// `source.no_locals`.
 std::uint32_t ReadLocationList(MessageChannel& channel, OutputFile* file,
                                const LocationListSource& source, std::uint32_t base,
-                               SymbolRecord& record, std::uint32_t position);
+                               LocationRows& rows, std::uint32_t position);
 
 // The phase: traces every list of .debug_loc. Returns the section's end
 // position, or 0 when the file has none.

@@ -1,15 +1,13 @@
-// The points where the type, member and location rules join the entry
-// processing.
+// The points where the type and member rules join the entry processing.
 //
 // ProcessEntry decides which attribute of which entry reaches which rule;
 // the rules themselves (folding type chains into a record, expanding
-// structure members, decoding location expressions and lists) live behind
-// these functions. Where a rule set is not part of the tool yet, its hook
-// leaves the record as it is.
+// structure members) live behind these functions. Where a rule set is not
+// part of the tool yet, its hook leaves the record as it is. The location
+// rules have their own header, location_rules.h.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "dwarf/abbrev_table.h"
 #include "dwarf/attribute_value.h"
@@ -55,29 +53,5 @@ void FinishTypeSizes(WalkContext& walk);
 
 // Forgets the structures being expanded for the current entry.
 void ResetMemberExpansion(WalkContext& walk);
-
-// DW_AT_location of a variable or parameter as an expression block.
-void ApplyLocationRules(WalkContext& walk, const AttributeValue& value);
-
-// A variable's or parameter's location list at `offset` in .debug_loc,
-// converted into slot 0.
-void ApplyLocationList(WalkContext& walk, std::uint32_t offset);
-
-// A function's frame-base list at `offset` in .debug_loc, converted into
-// slot 0 (the function's own record).
-void ApplyFrameBaseList(WalkContext& walk, std::uint32_t offset);
-
-// DW_AT_frame_base of a function as an expression block: saved in the
-// scope for the frame-based locals that follow.
-void SaveFrameBase(WalkContext& walk, const AttributeValue& value);
-
-// Called once a function entry's attributes are read: a frame base of
-// DW_OP_call_frame_cfa becomes a frame-base list made from the call-frame
-// information covering the function's start, in slot 0 and in the scope.
-void ResolveCallFrameBase(WalkContext& walk);
-
-// The trace text of a block's first location operation (appended to `out`).
-void FirstOperationText(WalkContext& walk, const AttributeValue& value,
-                        std::string& out);
 
 }  // namespace dwarfsift

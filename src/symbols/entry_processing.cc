@@ -9,6 +9,7 @@
 #include "elf/symbol_table.h"
 #include "location/location_expression.h"
 #include "symbols/entry_hooks.h"
+#include "symbols/location_rules.h"
 #include "symbols/unit_walk.h"
 
 namespace dwarfsift {

@@ -41,7 +41,7 @@ struct ScopeState {
   // The current function's frame base made from its call-frame information,
   // as the rows of a frame-base list (count 0: none).
   int cfa_row_count = 0;
-  std::int32_t cfa_rows[kLocationRows][kLocationColumns] = {};
+  LocationRows cfa_rows = {};
   // Unit offset of the current function's sibling; nonzero while inside it.
   std::uint32_t function_scope_end = 0;
   char unit_name[kScopeNameSize] = {};

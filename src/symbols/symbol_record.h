@@ -6,22 +6,11 @@
 
 #include <cstdint>
 
+#include "location/location_rows.h"
+
 namespace dwarfsift {
 
 inline constexpr int kMaxArrayDimensions = 6;
-inline constexpr int kLocationRows = 48;
-
-// The columns of a `floc` row. The location lists fill the rows and the
-// writer prints them, so both index them by these names.
-enum FlocColumn : int {
-  kFlocOrdinal,  // piece ordinal
-  kFlocBegin,
-  kFlocEnd,
-  kFlocOpcode,
-  kFlocOperand1,
-  kFlocOperand2,
-};
-inline constexpr int kLocationColumns = kFlocOperand2 + 1;
 
 struct SymbolRecord {
   std::uint32_t entry;   // member: section offset of its structure type
@@ -50,9 +39,8 @@ struct SymbolRecord {
   std::int32_t regcode;
   std::int32_t regop1;
   std::int32_t regop2;
-  // Location-list rows, indexed by FlocColumn. A row whose begin and end are
-  // both 0 ends the list.
-  std::int32_t floc[kLocationRows][kLocationColumns];
+  // Location-list rows, indexed by FlocColumn.
+  LocationRows floc;
 };
 
 }  // namespace dwarfsift

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "elf/elf_image.h"
-#include "location/location_walk.h"
 
 namespace dwarfsift {
 namespace {
@@ -163,123 +162,6 @@ TEST(LocationExpression, TextStaysBoundedAndMissingOperandsReadAsZero) {
   EXPECT_EQ(DecodeLocationOp(shorter, LocationTarget{}, cut, nullptr), 3u);
   EXPECT_EQ(cut.opcode, 0);
   EXPECT_EQ(cut.operand1, 0);
-}
-
-
-// The location rules, through a unit walk: one function per frame-base shape.
-TEST(LocationRules, VariablesAndParametersTakeTheShapeOfTheirFirstOperation) {
-  using testing::DwarfBuilder;
-  DwarfBuilder b;
-  b.Abbrev(1, 0x11, true, {{0x03, 0x08}, {0x11, 0x01}, {0x12, 0x01}});
-  b.Abbrev(2, 0x2e, true, {{0x03, 0x08}, {0x3a, 0x0b}, {0x11, 0x01}, {0x12, 0x01}, {0x40, 0x0a}});
-  b.Abbrev(3, 0x34, false, {{0x03, 0x08}, {0x02, 0x0a}});
-  b.Abbrev(4, 0x05, false, {{0x03, 0x08}, {0x02, 0x0a}});
-  b.Abbrev(5, 0x2e, true, {{0x03, 0x08}, {0x3a, 0x0b}, {0x11, 0x01}, {0x12, 0x01}});
-  b.EndAbbrevs();
-  b.BeginUnit(2);
-  b.U8(1), b.Str("u.c"), b.U32(0x1000), b.U32(0x2000);
-  const auto variable = [&b](std::uint8_t code, const char* name,
-                             std::initializer_list<std::uint8_t> expression) {
-    b.U8(code), b.Str(name), b.U8(static_cast<std::uint8_t>(expression.size()));
-    for (std::uint8_t byte : expression) b.U8(byte);
-  };
-  // Frame base DW_OP_reg6.
-  b.U8(2), b.Str("f"), b.U8(1), b.U32(0x1100), b.U32(0x1200), b.U8(1), b.U8(0x56);
-  variable(3, "fb", {0x91, 0x78});               // fbreg -8
-  variable(3, "rx", {0x90, 0x03});               // regx 3
-  variable(3, "rxp", {0x90, 0x03, 0x93, 0x04});  // regx 3, piece 4
-  variable(3, "rxo", {0x90, 0x03, 0x9f});        // regx 3, stack_value
-  variable(4, "bx", {0x92, 0x02, 0x7c});         // bregx 2 -4
-  variable(4, "br", {0x7d, 0x08});               // breg13 8
-  variable(3, "st", {0x03, 0x00, 0x40, 0x00, 0x00});
-  variable(3, "empty", {});
-  variable(3, "other", {0x9c});
-  b.U8(0);
-  // Frame base DW_OP_call_frame_cfa.
-  b.U8(2), b.Str("g"), b.U8(1), b.U32(0x1200), b.U32(0x1300), b.U8(1), b.U8(0x9c);
-  variable(3, "cfa", {0x91, 0x78});
-  b.U8(0);
-  // No frame base at all.
-  b.U8(5), b.Str("h"), b.U8(1), b.U32(0x1300), b.U32(0x1400);
-  variable(3, "none", {0x91, 0x78});
-  b.U8(0);
-  b.U8(0);
-  b.EndUnit();
-
-  testing::LocationWalk walk;
-  walk.Load(b, {});
-  walk.Walk();
-
-  struct Expected {
-    const char* name;
-    std::int32_t ident;
-    std::int32_t regcode, regop1, regop2;
-    const char* regn;
-    std::uint32_t fstart, fend;
-  };
-  const Expected expected[] = {
-      {"fb", kIdentLocalFrame, 0x76, -8, 0, "@(.-8+R6)", 0x1100, 0x1200},
-      {"rx", kIdentLocalRegister, 0x90, 3, 0, "R3", 0x1100, 0x1200},
-      {"rxp", kIdentLocalRegister, 0x57, 0, 0, "R7", 0x1100, 0x1200},
-      {"rxo", kIdentLocalRegister, 0, 0, 0, "", 0x1100, 0x1200},
-      {"bx", kIdentLocalRegister, 0x92, 2, -4, "@(.-4+R2)", 0x1100, 0x1200},
-      {"br", kIdentLocalRegister, 0x7d, 8, 0, "@(.8+R13)", 0x1100, 0x1200},
-      {"st", kIdentLocalStatic, 0, 0, 0, "", 0x1000, 0x2000},
-      {"empty", kIdentNon, 0, 0, 0, "", 0x1100, 0x1200},
-      {"other", kIdentNon, 0, 0, 0, "", 0, 0},
-      // A DW_OP_call_frame_cfa frame base is kept by its code: the local
-      // carries it and gets no register text.
-      {"cfa", kIdentLocalFrame, 0x9c, -8, 0, "", 0x1200, 0x1300},
-      {"none", kIdentLocalFrame, 0x91, -8, 0, "@(.-8+FB)", 0x1300, 0x1400},
-  };
-  for (const Expected& e : expected) {
-    SCOPED_TRACE(e.name);
-    const SymbolRecord* r = walk.Find(e.name);
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->ident, e.ident);
-    EXPECT_EQ(r->regcode, e.regcode);
-    EXPECT_EQ(r->regop1, e.regop1);
-    EXPECT_EQ(r->regop2, e.regop2);
-    EXPECT_STREQ(r->regn, e.regn);
-    EXPECT_EQ(r->fstart, e.fstart);
-    EXPECT_EQ(r->fend, e.fend);
-  }
-  EXPECT_EQ(walk.Find("st")->location, 0x4000);
-}
-
-TEST(LocationRules, AddressOfATwoByteTargetAndLocalsDroppedByNoLocals) {
-  using testing::DwarfBuilder;
-  DwarfBuilder b;
-  b.Abbrev(1, 0x11, true, {{0x03, 0x08}});
-  b.Abbrev(2, 0x34, false, {{0x03, 0x08}, {0x3f, 0x0c}, {0x02, 0x0a}});
-  b.Abbrev(3, 0x34, false, {{0x03, 0x08}, {0x02, 0x0a}});
-  b.EndAbbrevs();
-  b.BeginUnit(2);
-  b.U8(1), b.Str("u.c");
-  b.U8(2), b.Str("global"), b.U8(1), b.U8(5), b.U8(0x03), b.U32(0x12345678);
-  b.U8(3), b.Str("reg"), b.U8(1), b.U8(0x51);
-  b.U8(0);
-  b.EndUnit();
-
-  for (const bool no_locals : {false, true}) {
-    SCOPED_TRACE(no_locals);
-    testing::LocationWalk walk;
-    walk.Load(b, {});
-    walk.harness.run.options.no_locals = no_locals;
-    walk.Walk();
-    const SymbolRecord* global = walk.Find("global");
-    ASSERT_NE(global, nullptr);
-    EXPECT_EQ(global->ident, kIdentVariable);
-    EXPECT_EQ(global->location, 0x12345678);
-    EXPECT_EQ(walk.Find("reg") == nullptr, no_locals);
-  }
-
-  testing::LocationWalk narrow;
-  narrow.Load(b, {});
-  narrow.harness.dwarf.address_size = 2;
-  narrow.Walk();
-  ASSERT_NE(narrow.Find("global"), nullptr);
-  EXPECT_EQ(narrow.Find("global")->location, 0x5678);
 }
 
 }  // namespace

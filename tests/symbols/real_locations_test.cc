@@ -14,7 +14,7 @@
 
 #include "app/entry.h"
 #include "elf/elf_image.h"
-#include "location/location_walk.h"
+#include "symbols/location_walk.h"
 #include "test_support.h"
 
 namespace dwarfsift {
