@@ -7,7 +7,6 @@
 #include "dwarf/dwarf_names.h"
 #include "dwarf/readers.h"
 #include "dwarf/value_text.h"
-#include "elf/elf_image.h"
 
 namespace dwarfsift {
 namespace {
@@ -67,15 +66,15 @@ AbbrevDecl AbbrevTable::Cursor(std::uint32_t index) const {
   return decl;
 }
 
-bool LoadAbbrevTable(AbbrevTable& table, const ElfImage& elf,
+bool LoadAbbrevTable(AbbrevTable& table, const ByteCursor& debug_abbrev,
                      std::uint32_t abbrev_offset, MessageChannel& channel,
                      OutputFile* trace_file) {
-  const SectionView& section = elf.debug_abbrev;
-  if (!section.found() || abbrev_offset >= section.size) return false;
+  const std::uint32_t section_size = debug_abbrev.end() - debug_abbrev.begin();
+  if (abbrev_offset >= section_size) return false;
   table.Reset();
 
   ByteCursor cursor =
-      elf.Cursor(section).At(std::uint64_t{section.start} + abbrev_offset);
+      debug_abbrev.At(std::uint64_t{debug_abbrev.begin()} + abbrev_offset);
   std::string attribute_name;
   std::string form_name;
   while (!cursor.AtEnd() && cursor.PeekByte() != 0) {

@@ -16,11 +16,12 @@
 #include <utility>
 #include <vector>
 
+#include "dwarf/byte_cursor.h"
+
 namespace dwarfsift {
 
 class MessageChannel;
 class OutputFile;
-struct ElfImage;
 
 struct AttributeSpec {
   std::uint32_t attribute;
@@ -74,7 +75,8 @@ class AbbrevTable {
   std::size_t declaration_count() const { return declarations_.size(); }
 
  private:
-  friend bool LoadAbbrevTable(AbbrevTable& table, const ElfImage& elf,
+  friend bool LoadAbbrevTable(AbbrevTable& table,
+                              const ByteCursor& debug_abbrev,
                               std::uint32_t abbrev_offset,
                               MessageChannel& channel, OutputFile* trace_file);
   friend AbbrevDecl FindAbbrev(const AbbrevTable& table, std::uint32_t code);
@@ -105,15 +107,16 @@ class AbbrevTable {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> large_codes_;
 };
 
-// Loads the declarations that start at `abbrev_offset` in .debug_abbrev and
-// traces each of them to `trace_file` while the debug trace is on.
+// Loads the declarations that start at `abbrev_offset` in .debug_abbrev, whose
+// bytes `debug_abbrev` views, and traces each of them to `trace_file` while
+// the debug trace is on.
 //
-// Fails, leaving the table as it was, when the file has no .debug_abbrev or
-// the offset lies outside it. A list that runs into the end of the section
+// Fails, leaving the table as it was, when the view is empty (the file has no
+// .debug_abbrev) or the offset lies outside it. A list that runs into the end of the section
 // without its closing 0 code ends there: the declarations completed before
 // the end are kept and the load succeeds, so the entries that use them can
 // still be read; a declaration cut off by the end is left out.
-bool LoadAbbrevTable(AbbrevTable& table, const ElfImage& elf,
+bool LoadAbbrevTable(AbbrevTable& table, const ByteCursor& debug_abbrev,
                      std::uint32_t abbrev_offset, MessageChannel& channel,
                      OutputFile* trace_file);
 

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "elf/elf_image.h"
-
 namespace dwarfsift {
 
-FormContext MakeFormContext(const ElfImage& elf, const DwarfParameters& dwarf) {
-  return FormContext{dwarf.address_size, elf.Cursor(elf.debug_str)};
+FormContext MakeFormContext(const ByteCursor& debug_str,
+                            const DwarfParameters& dwarf) {
+  return FormContext{dwarf.address_size, debug_str};
 }
 
 void AttributeValue::Clear() {

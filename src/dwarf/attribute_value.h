@@ -19,8 +19,6 @@
 
 namespace dwarfsift {
 
-struct ElfImage;
-
 // DW_FORM codes of DWARF 2 to 4, and the extension forms whose size is known.
 inline constexpr std::uint32_t kFormAddr = 0x01;
 inline constexpr std::uint32_t kFormBlock2 = 0x03;
@@ -57,7 +55,9 @@ struct FormContext {
   std::uint8_t address_size = 4;  // the run's, from the first unit header
   ByteCursor strings;             // .debug_str; an empty view when absent
 };
-FormContext MakeFormContext(const ElfImage& elf, const DwarfParameters& dwarf);
+// `debug_str` views the bytes of .debug_str (empty when the file has none).
+FormContext MakeFormContext(const ByteCursor& debug_str,
+                            const DwarfParameters& dwarf);
 
 class AttributeValue {
  public:

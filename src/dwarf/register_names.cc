@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <string_view>
 
-#include "elf/elf_image.h"
-
 namespace dwarfsift {
 namespace {
 

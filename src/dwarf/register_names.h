@@ -14,6 +14,14 @@
 
 namespace dwarfsift {
 
+// The register-name families, as the ELF reader normalises e_machine.
+inline constexpr std::uint32_t kMachineSh = 42;
+inline constexpr std::uint32_t kMachineH8300 = 46;
+inline constexpr std::uint32_t kMachineH8300H = 47;
+inline constexpr std::uint32_t kMachineH8S = 48;
+inline constexpr std::uint32_t kMachineArm = 80;
+inline constexpr std::uint32_t kMachineRx = 173;
+
 // Holds every text below with its terminating zero.
 inline constexpr std::size_t kRegisterTextSize = 32;
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dwarf/readers.h"
+#include "dwarf/register_names.h"
 
 namespace dwarfsift {
 
@@ -61,14 +62,9 @@ struct SectionView {
   bool present() const { return index != 0 && offset != 0; }
 };
 
-// Machine codes after normalisation.
-inline constexpr std::uint32_t kMachineSh = 42;
-inline constexpr std::uint32_t kMachineH8300 = 46;
-inline constexpr std::uint32_t kMachineH8300H = 47;
-inline constexpr std::uint32_t kMachineH8S = 48;
-inline constexpr std::uint32_t kMachineArm = 80;
-inline constexpr std::uint32_t kMachineRx = 173;
-// EM_ARM as the file gives it (kMachineArm is the register-name family).
+// The normalised machine codes (kMachine*) are the register-name families of
+// dwarf/register_names.h. EM_ARM as the file gives it (kMachineArm is the
+// register-name family):
 inline constexpr std::uint32_t kElfMachineArm = 40;
 
 // Only the ELF tables may hold more entries than this; beyond it the file is

@@ -328,7 +328,8 @@ std::optional<std::uint32_t> ConvertUnit(WalkContext& walk,
     return next;
   }
   walk.dwarf.version = version;
-  if (!LoadAbbrevTable(walk.abbrevs, walk.elf, abbrev_offset, channel, walk.trace_file)) {
+  if (!LoadAbbrevTable(walk.abbrevs, walk.elf.Cursor(walk.elf.debug_abbrev), abbrev_offset,
+                       channel, walk.trace_file)) {
     return std::nullopt;
   }
   walk.unit_start = unit_start;
@@ -342,7 +343,7 @@ bool GetDebugInfoAll(WalkContext& walk) {
   if (!section.present()) return false;
   MessageChannel& channel = walk.channel();
   RunOptions& options = walk.options();
-  walk.forms = MakeFormContext(walk.elf, walk.dwarf);
+  walk.forms = MakeFormContext(walk.elf.Cursor(walk.elf.debug_str), walk.dwarf);
   walk.section_start = section.start;
   // A walk starts outside any function, whatever an earlier walk with the
   // same scope left.

@@ -11,7 +11,7 @@
 #include "base/output_file.h"
 #include "base/run_options.h"
 #include "dwarf/abbrev_table.h"
-#include "elf/elf_image.h"
+#include "dwarf/byte_cursor.h"
 
 namespace dwarfsift {
 namespace {
@@ -57,12 +57,11 @@ class AbbrevTableTest : public ::testing::Test {
     image_.assign(kStart, 0xEE);
     image_.insert(image_.end(), section.begin(), section.end());
     image_.insert(image_.end(), after.begin(), after.end());
-    elf_.bytes = image_;
     const auto size = static_cast<std::uint32_t>(section.size());
-    elf_.debug_abbrev = {1, kStart, size, kStart, kStart + size};
+    abbrev_ = ByteCursor(image_, ByteOrder::kLittle).View(kStart, kStart + size);
   }
   bool Load(std::uint32_t offset) {
-    return LoadAbbrevTable(table_, elf_, offset, channel_, &trace_);
+    return LoadAbbrevTable(table_, abbrev_, offset, channel_, &trace_);
   }
   std::uint32_t TagOf(std::uint32_t code) {
     const AbbrevDecl decl = FindAbbrev(table_, code);
@@ -76,7 +75,7 @@ class AbbrevTableTest : public ::testing::Test {
   }
 
   Bytes image_;
-  ElfImage elf_;
+  ByteCursor abbrev_;  // the .debug_abbrev view
   AbbrevTable table_;
   RunOptions options_;
   MessageChannel channel_{options_};
@@ -163,12 +162,12 @@ TEST_F(AbbrevTableTest, FailedLoadKeepsThePreviousTable) {
   ASSERT_TRUE(Load(0));
   options_.debug_trace = true;
   trace_.CreateInMemory();
-  const std::uint32_t section_size = elf_.debug_abbrev.size;
+  const std::uint32_t section_size = abbrev_.end() - abbrev_.begin();
   for (std::uint32_t outside : {section_size, section_size + 1, 0xFFFFFFFFu}) {
     EXPECT_FALSE(Load(outside)) << outside;
     EXPECT_EQ(TagOf(3), 0x34u);
   }
-  elf_.debug_abbrev = {};  // no .debug_abbrev at all
+  abbrev_ = abbrev_.View(0, 0);  // no .debug_abbrev at all: an empty view
   EXPECT_FALSE(Load(0));
   EXPECT_EQ(TagOf(1), 0x11u);
   EXPECT_EQ(trace_.memory(), "");  // nothing traced by a failed load

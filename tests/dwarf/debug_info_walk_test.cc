@@ -54,7 +54,7 @@ void WalkDebugInfo(const std::string& file, Walk& walk) {
   ASSERT_TRUE(GetSection(image, elf, dwarf, channel, nullptr));
   ASSERT_TRUE(elf.debug_info.found() && elf.debug_abbrev.found());
 
-  const FormContext context = MakeFormContext(elf, dwarf);
+  const FormContext context = MakeFormContext(elf.Cursor(elf.debug_str), dwarf);
   AbbrevTable table;
   AttributeValue value;  // one value object for the whole walk
   const ByteCursor info = elf.Cursor(elf.debug_info);
@@ -69,7 +69,8 @@ void WalkDebugInfo(const std::string& file, Walk& walk) {
     ASSERT_TRUE(header.ok());
     ASSERT_LE(unit_end, info.end());
     ASSERT_TRUE(version >= 2 && version <= 4) << version;
-    ASSERT_TRUE(LoadAbbrevTable(table, elf, abbrev_offset, channel, nullptr));
+    ASSERT_TRUE(
+        LoadAbbrevTable(table, elf.Cursor(elf.debug_abbrev), abbrev_offset, channel, nullptr));
 
     ByteCursor unit = info.View(header.position(), unit_end);
     while (!unit.AtEnd()) {

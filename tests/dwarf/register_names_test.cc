@@ -7,7 +7,6 @@
 #include <string>
 
 #include "dwarf/register_names.h"
-#include "elf/elf_image.h"
 
 namespace dwarfsift {
 namespace {

@@ -277,7 +277,7 @@ void WalkUnits(const ElfImage& elf, const DwarfParameters& dwarf, bool trace) {
   channel.CaptureConsole(&console);
   OutputFile sym;
   sym.CreateInMemory();
-  const FormContext context = MakeFormContext(elf, dwarf);
+  const FormContext context = MakeFormContext(elf.Cursor(elf.debug_str), dwarf);
   AbbrevTable table;
   AttributeValue value;
   const ByteCursor info = elf.Cursor(elf.debug_info);
@@ -289,7 +289,7 @@ void WalkUnits(const ElfImage& elf, const DwarfParameters& dwarf, bool trace) {
     const std::uint32_t abbrev_offset = ReadFixed32(header);
     header.ReadByte();
     const std::uint64_t unit_end = std::min<std::uint64_t>(unit_start + 4 + length, info.end());
-    if (!LoadAbbrevTable(table, elf, abbrev_offset, channel, &sym)) break;
+    if (!LoadAbbrevTable(table, elf.Cursor(elf.debug_abbrev), abbrev_offset, channel, &sym)) break;
     ByteCursor unit = info.View(header.position(), static_cast<std::uint32_t>(unit_end));
     while (!unit.AtEnd()) {
       const std::uint32_t before = unit.position();
