@@ -31,11 +31,11 @@ int LocationLengthWidth(std::uint32_t input_kind, std::uint32_t machine,
 }
 
 LocationListSource MakeLocationListSource(const ElfImage& elf, const DwarfParameters& dwarf,
-                                          const RunOptions& options) {
+                                          const RunOptions& options, std::uint32_t input_kind) {
   LocationListSource source;
   if (elf.debug_loc.present()) source.section = elf.Cursor(elf.debug_loc);
   source.target = LocationTarget{dwarf.address_size, elf.header.e_machine};
-  source.length_width = LocationLengthWidth(ClassifyInputName(options.input_name),
+  source.length_width = LocationLengthWidth(input_kind,
                                             elf.header.e_machine, dwarf.version);
   source.no_locals = options.no_locals;
   return source;
@@ -169,7 +169,8 @@ void SetRegisterText(const WalkContext& walk, SymbolRecord& current) {
 }  // namespace
 
 void ApplyLocationList(WalkContext& walk, std::uint32_t offset) {
-  const LocationListSource source = MakeLocationListSource(walk.elf, walk.dwarf, walk.options());
+  const LocationListSource source = MakeLocationListSource(
+      walk.elf, walk.dwarf, walk.options(), walk.state().input_kind);
   const ScopeState& scope = walk.scope;
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   current.ident = kIdentLocalFrame;
@@ -198,7 +199,8 @@ void ApplyLocationList(WalkContext& walk, std::uint32_t offset) {
 }
 
 void ApplyFrameBaseList(WalkContext& walk, std::uint32_t offset) {
-  const LocationListSource source = MakeLocationListSource(walk.elf, walk.dwarf, walk.options());
+  const LocationListSource source = MakeLocationListSource(
+      walk.elf, walk.dwarf, walk.options(), walk.state().input_kind);
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   SymbolRecord work;
   ReadIntoWorkRecord(walk, source, offset, work);

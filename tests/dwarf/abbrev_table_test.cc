@@ -10,6 +10,7 @@
 #include "base/message_channel.h"
 #include "base/output_file.h"
 #include "base/run_options.h"
+#include "base/run_state.h"
 #include "dwarf/abbrev_table.h"
 #include "elf/elf_image.h"
 
@@ -79,7 +80,8 @@ class AbbrevTableTest : public ::testing::Test {
   ElfImage elf_;
   AbbrevTable table_;
   RunOptions options_;
-  MessageChannel channel_{options_};
+  RunState state_;
+  MessageChannel channel_{options_, state_};
   OutputFile trace_;
 };
 
@@ -126,7 +128,7 @@ TEST_F(AbbrevTableTest, TraceOfEachDeclaration) {
   EXPECT_EQ(trace_.memory(), "");  // the trace is off, but the table is filled
   EXPECT_EQ(TagOf(1), 0x11u);
 
-  options_.debug_trace = true;
+  state_.debug_trace = true;
   ASSERT_TRUE(Load(0));
   const std::string pad17(17, ' ');
   EXPECT_EQ(trace_.memory(),
@@ -161,7 +163,7 @@ TEST_F(AbbrevTableTest, TraceOfEachDeclaration) {
 
 TEST_F(AbbrevTableTest, FailedLoadKeepsThePreviousTable) {
   ASSERT_TRUE(Load(0));
-  options_.debug_trace = true;
+  state_.debug_trace = true;
   trace_.CreateInMemory();
   const std::uint32_t section_size = elf_.debug_abbrev.size;
   for (std::uint32_t outside : {section_size, section_size + 1, 0xFFFFFFFFu}) {
@@ -191,7 +193,7 @@ TEST_F(AbbrevTableTest, ListRunningOffTheSectionStopsAtItsEnd) {
       {"no closing 0 code", {0x01, 0x11, 0x01, 0x00, 0x00, 0x02, 0x24, 0x00, 0x00, 0x00},
        {0x03, 0x34, 0x00, 0x00, 0x00, 0x00}, true},
   };
-  options_.debug_trace = true;  // the trace must stay inside as well
+  state_.debug_trace = true;  // the trace must stay inside as well
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Build(c.section, c.after);

@@ -263,9 +263,8 @@ TEST(LocationRules, AddressOfATwoByteTargetAndLocalsDroppedByNoLocals) {
 
   for (const bool no_locals : {false, true}) {
     SCOPED_TRACE(no_locals);
-    testing::LocationWalk walk;
+    testing::LocationWalk walk(kMachineArm, RunOptions{.no_locals = no_locals});
     walk.Load(b, {});
-    walk.harness.run.options.no_locals = no_locals;
     walk.Walk();
     const SymbolRecord* global = walk.Find("global");
     ASSERT_NE(global, nullptr);
