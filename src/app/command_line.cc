@@ -1,7 +1,5 @@
 #include "app/command_line.h"
 
-#include "base/message_channel.h"
-#include "base/messages.h"
 #include "base/text_match.h"
 
 namespace dwarfsift {
@@ -42,8 +40,8 @@ bool ApplyFlag(std::string_view arg, RunOptions& o) {
 
 }  // namespace
 
-void ParseCommandLine(int argc, const char* const* argv, RunOptions& options,
-                      std::string& echo_line, MessageChannel& channel) {
+bool ParseCommandLine(int argc, const char* const* argv, RunOptions& options,
+                      std::string& echo_line) {
   options.input_name.clear();
   options.output_name.clear();
   echo_line = "/usage: ";
@@ -55,8 +53,7 @@ void ParseCommandLine(int argc, const char* const* argv, RunOptions& options,
     echo_line += ' ';
     echo_line += arg;
     if (echo_line.size() >= kEchoLineLimit) {
-      channel.EmitMessage(texts::kTooLong);
-      return;  // later arguments are ignored, and -i keeps -m as it is
+      return false;  // later arguments are ignored, and -i keeps -m as it is
     }
     if (ApplyFlag(arg, options)) continue;
     if (arg.starts_with("-?")) {
@@ -76,6 +73,7 @@ void ParseCommandLine(int argc, const char* const* argv, RunOptions& options,
     }
   }
   if (options.inline_delete) options.merge_duplicates = false;
+  return true;
 }
 
 }  // namespace dwarfsift

@@ -8,16 +8,14 @@
 
 namespace dwarfsift {
 
-class MessageChannel;
-
 // The echoed command line stays below this many characters.
 inline constexpr std::size_t kEchoLineLimit = 255;
 
 // Fills `options` and `echo_line` ("/usage: ", the program path and each
 // argument after a blank, without the final newline) from argv. When the echo
-// line reaches kEchoLineLimit characters, the too-long message goes to
-// `channel` and the remaining arguments are ignored.
-void ParseCommandLine(int argc, const char* const* argv, RunOptions& options,
-                      std::string& echo_line, MessageChannel& channel);
+// line reaches kEchoLineLimit characters, the remaining arguments are ignored
+// and false is returned: the caller tells the user once its channel is there.
+[[nodiscard]] bool ParseCommandLine(int argc, const char* const* argv,
+                                    RunOptions& options, std::string& echo_line);
 
 }  // namespace dwarfsift

@@ -17,18 +17,27 @@ void CloseAndCheck(OutputFile& file, const std::string& name,
   if (!file.Close()) channel.EmitFormatted(texts::kWriteFailed, name.c_str());
 }
 
+// What both record writers (SYM and MEB) take from the run; the SYM writer
+// adds its global structure list and member store.
+SymbolWriteContext MakeWriteContext(RunContext& run, const ConversionState& state,
+                                    OutputFile* out) {
+  SymbolWriteContext write;
+  write.out = out;
+  write.channel = &run.channel;
+  write.options = &run.options;
+  write.state = &run.state;
+  write.elf_symbols = &state.elf_symbols;
+  write.byte_order = state.dwarf.byte_order;
+  write.machine = state.elf.header.e_machine;
+  return write;
+}
+
 // The unit walk over .debug_info, writing the SYM records.
 void ConvertSymbols(RunContext& run, ConversionState& state,
                     SymbolMemberArea& members, OutputFile* sym) {
   SymbolConversion& symbols = state.symbols;
   symbols.global_structs.Clear();
-  SymbolWriteContext write;
-  write.out = sym;
-  write.channel = &run.channel;
-  write.options = &run.options;
-  write.elf_symbols = &state.elf_symbols;
-  write.byte_order = state.dwarf.byte_order;
-  write.machine = state.elf.header.e_machine;
+  SymbolWriteContext write = MakeWriteContext(run, state, sym);
   write.global_structs = &symbols.global_structs;
   MemberGroupStore member_store(members, symbols.scope);
   if (members.exists()) write.member_store = &member_store;
@@ -69,7 +78,9 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
   // added phase by phase.
   if (!run.options.no_locals) {
     channel.EmitMessage(texts::kGetDebugLocAll);
-    GetDebugLocAll(channel, &sym, MakeLocationListSource(state.elf, state.dwarf, run.options));
+    GetDebugLocAll(channel, &sym,
+                   MakeLocationListSource(state.elf, state.dwarf, run.options,
+                                          run.state.input_kind));
   }
   channel.EmitMessage(texts::kGetDebugSymTabAll);
   GetDebugSymTabAll(state.elf, state.elf_symbols, channel, &sym);
@@ -82,14 +93,7 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
     OutputFile meb;
     if (meb.Create(names.meb)) WriteSymbolFileHeader(meb, run);
     channel.EmitMessage(texts::kGetDebugMemberAll);
-    SymbolWriteContext write;
-    write.out = meb.is_open() ? &meb : nullptr;
-    write.channel = &channel;
-    write.options = &run.options;
-    write.elf_symbols = &state.elf_symbols;
-    write.byte_order = state.dwarf.byte_order;
-    write.machine = state.elf.header.e_machine;
-    GetDebugMemberAll(write, members);
+    GetDebugMemberAll(MakeWriteContext(run, state, meb.is_open() ? &meb : nullptr), members);
     CloseAndCheck(meb, names.meb, channel);
   }
   if (mot.is_open()) WriteSrecordImage(mot, names.mot, state.elf);

@@ -1,6 +1,7 @@
 #include "app/entry.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "app/command_line.h"
 #include "app/driver.h"
@@ -13,15 +14,22 @@
 namespace dwarfsift {
 
 int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
-  RunContext run;
+  RunOptions parsed;
+  std::string echo_line;
+  const bool whole_line = ParseCommandLine(argc, argv, parsed, echo_line);
+  // Completing the names is the last change to the options; without an input
+  // name there is nothing to complete (the usage text follows).
+  OutputFileSet outputs;
+  if (!parsed.input_name.empty()) outputs = DeriveOutputFileSet(parsed);
+
+  RunContext run(parsed);
   MessageChannel& channel = run.channel;
   channel.CaptureConsole(console_capture);
-
-  ParseCommandLine(argc, argv, run.options, run.echo_line, channel);
-  if (run.options.host_mailbox) {
-    run.options.host_mailbox = channel.OpenHostMailbox();
+  if (!whole_line) channel.EmitMessage(texts::kTooLong);
+  if (run.state.host_mailbox) {
+    run.state.host_mailbox = channel.OpenHostMailbox();
   }
-  run.echo_line += '\n';
+  run.echo_line = std::move(echo_line) + '\n';
   channel.EmitMessage(run.echo_line);
   channel.EmitMessage(texts::kBanner);
   if (run.options.input_name.empty()) {
@@ -42,6 +50,7 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
     channel.CloseHostMailbox();
     return kStatusNoInput;
   }
+  run.state.input_kind = input.input_kind;
   const std::string_view image_text(reinterpret_cast<const char*>(input.image.data()),
                                     input.image.size());
   if (!StartsWith(image_text, "\x7F" "ELF")) {
@@ -56,19 +65,19 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
   // The state outlives the driver: the LIN header names the DWARF version
   // of the last unit read.
   ConversionState state;
-  RunConversion(input.outputs, input.image, run, members, state);
+  RunConversion(outputs, input.image, run, members, state);
   members.Release();
 
-  FinishLineFile(input.outputs.lin, input.outputs.lxx, run, state.dwarf.version);
-  if (!run.options.debug_trace) std::remove(input.outputs.lxx.c_str());
+  FinishLineFile(outputs.lin, outputs.lxx, run, state.dwarf.version);
+  if (!run.state.debug_trace) std::remove(outputs.lxx.c_str());
 
   channel.EmitFormatted(texts::kCompleteFormat,
                         static_cast<unsigned long>(run.counters.symbol_count),
                         static_cast<unsigned long>(run.counters.line_count));
   channel.CloseHostMailbox();
 
-  if (run.counters.symbol_count == 0) std::remove(input.outputs.sym.c_str());
-  if (run.counters.line_count == 0) std::remove(input.outputs.lin.c_str());
+  if (run.counters.symbol_count == 0) std::remove(outputs.sym.c_str());
+  if (run.counters.line_count == 0) std::remove(outputs.lin.c_str());
 
   if (run.counters.symbol_count == 0) return kStatusNoSymbol;
   if (run.counters.line_count == 0) return kStatusNoLine;

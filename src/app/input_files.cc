@@ -60,9 +60,8 @@ OutputFileSet DeriveOutputFileSet(RunOptions& options) {
   return names;
 }
 
-LoadedInput LoadInputFile(RunOptions& options) {
+LoadedInput LoadInputFile(const RunOptions& options) {
   LoadedInput input;
-  input.outputs = DeriveOutputFileSet(options);
   if (!ReadWholeFile(options.input_name, input.image, input.too_large)) {
     input.image.clear();
     return input;

@@ -21,7 +21,6 @@ struct OutputFileSet {
 };
 
 struct LoadedInput {
-  OutputFileSet outputs;
   std::uint32_t input_kind = 0;
   // The whole file; empty when it could not be read or holds no byte.
   std::vector<std::uint8_t> image;
@@ -31,11 +30,12 @@ struct LoadedInput {
 
 // Completes `options.output_name` (from the input name) and
 // `options.input_name` (".x" when it has no extension) and derives the
-// output names from the output name.
+// output names from the output name. This ends the parsing of the names: the
+// options are not changed after it.
 OutputFileSet DeriveOutputFileSet(RunOptions& options);
 
-// Derives the output names, completes the input name, classifies it and
-// reads the whole input file.
-LoadedInput LoadInputFile(RunOptions& options);
+// Reads the whole input file named by the completed input name and classifies
+// that name.
+LoadedInput LoadInputFile(const RunOptions& options);
 
 }  // namespace dwarfsift

@@ -32,7 +32,7 @@ void MessageChannel::EmitMessage(std::string_view text) {
     if (mailbox_.Send(text)) return;
     // The host stopped answering: this message is lost, the rest go to the
     // console.
-    options_.host_mailbox = false;
+    state_.host_mailbox = false;
     return;
   }
   WriteConsole(text);
@@ -60,7 +60,7 @@ bool MessageChannel::OpenHostMailbox() { return mailbox_.Open(); }
 void MessageChannel::CloseHostMailbox() { mailbox_.Close(); }
 
 void MessageChannel::TraceLine(OutputFile* file, const char* format, ...) {
-  if (!options_.debug_trace) return;
+  if (!state_.debug_trace) return;
   char buffer[kFormattedTextLimit + 1];
   va_list args;
   va_start(args, format);
@@ -70,7 +70,7 @@ void MessageChannel::TraceLine(OutputFile* file, const char* format, ...) {
 }
 
 void MessageChannel::TraceText(OutputFile* file, std::string_view text) {
-  if (!options_.debug_trace) return;
+  if (!state_.debug_trace) return;
   if (file != nullptr) file->Write(text);
   if (options_.echo_trace) EmitMessage(text);
 }
@@ -83,7 +83,7 @@ void MessageChannel::WriteRecordLine(OutputFile* file, const char* format,
   const std::string_view text = FormatText(buffer, format, args);
   va_end(args);
   if (file != nullptr) file->Write(text);
-  if (options_.debug_trace) EmitMessage(text);
+  if (state_.debug_trace) EmitMessage(text);
 }
 
 }  // namespace dwarfsift

@@ -15,6 +15,7 @@
 #include "base/host_mailbox.h"
 #include "base/output_file.h"
 #include "base/run_options.h"
+#include "base/run_state.h"
 
 #if defined(__GNUC__)
 #define DWARFSIFT_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
@@ -29,7 +30,8 @@ inline constexpr std::size_t kFormattedTextLimit = 1023;
 
 class MessageChannel {
  public:
-  explicit MessageChannel(RunOptions& options) : options_(options) {}
+  MessageChannel(const RunOptions& options, RunState& state)
+      : options_(options), state_(state) {}
 
   // Sends one finished text.
   void EmitMessage(std::string_view text);
@@ -42,7 +44,7 @@ class MessageChannel {
   void CloseHostMailbox();
   bool mailbox_open() const { return mailbox_.is_open(); }
 
-  bool tracing() const { return options_.debug_trace; }
+  bool tracing() const { return state_.debug_trace; }
 
   // Trace output: nothing at all (not even formatting) unless "-d".
   void TraceLine(OutputFile* file, const char* format, ...)
@@ -60,7 +62,8 @@ class MessageChannel {
  private:
   void WriteConsole(std::string_view text);
 
-  RunOptions& options_;
+  const RunOptions& options_;
+  RunState& state_;
   HostMailbox mailbox_;
   std::string* console_capture_ = nullptr;
 };

@@ -1,10 +1,9 @@
 // The switches and names of one run, parsed from the command line.
 //
-// RunOptions is filled once by ParseCommandLine (app/command_line.h) and then
-// read by every phase.
-// A few flags are changed later on purpose: `debug_trace` by the trace
-// trigger of the unit walk, `no_local_structs` and `no_members` by its member
-// limit.
+// RunOptions is filled by ParseCommandLine (app/command_line.h), its names are
+// completed by DeriveOutputFileSet (app/input_files.h), and from then on it is
+// only read. The flags a run switches on its way (tracing, the member limit,
+// the mailbox) start a RunState (base/run_state.h) and are read from there.
 #pragma once
 
 #include <cstdint>

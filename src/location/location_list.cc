@@ -26,11 +26,11 @@ int LocationLengthWidth(std::uint32_t input_kind, std::uint32_t machine,
 }
 
 LocationListSource MakeLocationListSource(const ElfImage& elf, const DwarfParameters& dwarf,
-                                          const RunOptions& options) {
+                                          const RunOptions& options, std::uint32_t input_kind) {
   LocationListSource source;
   if (elf.debug_loc.present()) source.section = elf.Cursor(elf.debug_loc);
   source.target = LocationTarget{dwarf.address_size, elf.header.e_machine};
-  source.length_width = LocationLengthWidth(ClassifyInputName(options.input_name),
+  source.length_width = LocationLengthWidth(input_kind,
                                             elf.header.e_machine, dwarf.version);
   source.no_locals = options.no_locals;
   return source;

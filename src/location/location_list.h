@@ -37,7 +37,7 @@ int LocationLengthWidth(std::uint32_t input_kind, std::uint32_t machine,
                         std::uint32_t version);
 
 LocationListSource MakeLocationListSource(const ElfImage& elf, const DwarfParameters& dwarf,
-                                          const RunOptions& options);
+                                          const RunOptions& options, std::uint32_t input_kind);
 
 // Reads the list whose first entry is at image position `position` into
 // `rows` from the first row on (ranges moved by `base`; rows past the list's

@@ -15,7 +15,7 @@
 namespace dwarfsift {
 
 bool SymFileSink::IsWanted(SymbolRecord& current) {
-  return SymbolIsWanted(current, *context_.options, *context_.elf_symbols);
+  return SymbolIsWanted(current, *context_.state, *context_.elf_symbols);
 }
 
 bool SymFileSink::Emit(SymbolTable& table, std::uint32_t global_copy_count) {

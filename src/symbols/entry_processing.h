@@ -149,7 +149,8 @@ struct WalkContext {
     return members != nullptr ? static_cast<std::uint32_t>(members->size()) : 0;
   }
   MessageChannel& channel() { return run.channel; }
-  RunOptions& options() { return run.options; }
+  const RunOptions& options() const { return run.options; }
+  RunState& state() { return run.state; }
 };
 
 // References are followed at most this deep. Real type chains, even through

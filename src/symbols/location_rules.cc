@@ -163,7 +163,7 @@ void ReadIntoWorkRows(WalkContext& walk, const LocationListSource& source,
 }  // namespace
 
 void ApplyLocationList(WalkContext& walk, std::uint32_t offset) {
-  const LocationListSource source = MakeLocationListSource(walk.elf, walk.dwarf, walk.options());
+  const LocationListSource source = MakeLocationListSource(walk.elf, walk.dwarf, walk.options(), walk.state().input_kind);
   const ScopeState& scope = walk.scope;
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   current.ident = kIdentLocalFrame;
@@ -193,7 +193,7 @@ void ApplyLocationList(WalkContext& walk, std::uint32_t offset) {
 }
 
 void ApplyFrameBaseList(WalkContext& walk, std::uint32_t offset) {
-  const LocationListSource source = MakeLocationListSource(walk.elf, walk.dwarf, walk.options());
+  const LocationListSource source = MakeLocationListSource(walk.elf, walk.dwarf, walk.options(), walk.state().input_kind);
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   LocationRows work;
   ReadIntoWorkRows(walk, source, offset, work);

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "base/run_options.h"
+#include "base/run_state.h"
 #include "base/text_match.h"
 #include "elf/symbol_table.h"
 
@@ -68,7 +68,7 @@ bool GlobalStructList::Add(const SymbolRecord& record) {
   return true;
 }
 
-bool SymbolIsWanted(SymbolRecord& current, const RunOptions& options,
+bool SymbolIsWanted(SymbolRecord& current, const RunState& state,
                     const ElfSymbolTable& elf_symbols) {
   if (current.location != 0) return true;
   const std::int32_t ident = current.ident;
@@ -76,7 +76,7 @@ bool SymbolIsWanted(SymbolRecord& current, const RunOptions& options,
   if (current.typen[0] == '\0' && current.kind == 0) return false;
   const bool local = ident == kIdentLocalStatic || ident == kIdentLocalRegister ||
                      ident == kIdentLocalFrame;
-  if (options.no_local_structs && local && (current.kind & kKindStruct) != 0) {
+  if (state.no_local_structs && local && (current.kind & kKindStruct) != 0) {
     return false;
   }
   if (ident != kIdentNon && ident != kIdentVariable && ident != kIdentLocalStatic &&
@@ -95,7 +95,7 @@ bool SymbolIsWanted(SymbolRecord& current, const RunOptions& options,
 bool EmitCurrentSymbol(const SymbolWriteContext& context, SymbolTable& table,
                        std::uint32_t global_copy_count) {
   SymbolRecord& current = table[kCurrentSlot];
-  if (!SymbolIsWanted(current, *context.options, *context.elf_symbols)) return false;
+  if (!SymbolIsWanted(current, *context.state, *context.elf_symbols)) return false;
 
   // Slots past the highest touched member slot are still zero: no scan of
   // the member region needs to go further.

@@ -21,6 +21,7 @@ class ElfSymbolTable;
 class MessageChannel;
 class OutputFile;
 struct RunOptions;
+struct RunState;
 
 // Symbol classes (`ident`).
 inline constexpr std::int32_t kIdentLabel = 1;
@@ -165,6 +166,7 @@ struct SymbolWriteContext {
   OutputFile* out = nullptr;
   MessageChannel* channel = nullptr;
   const RunOptions* options = nullptr;
+  const RunState* state = nullptr;  // read as the run switches it
   const ElfSymbolTable* elf_symbols = nullptr;
   ByteOrder byte_order = ByteOrder::kLittle;  // of the DWARF data
   std::uint32_t machine = 0;                  // normalised e_machine
@@ -178,7 +180,7 @@ enum class RecordTableKind : std::uint8_t { kSymbolTable, kMemberArea };
 
 // Whether `current` (slot 0) is to be written. May give it the address of a
 // same-named ELF symbol (its `location`) when it has none of its own.
-bool SymbolIsWanted(SymbolRecord& current, const RunOptions& options,
+bool SymbolIsWanted(SymbolRecord& current, const RunState& state,
                     const ElfSymbolTable& elf_symbols);
 
 // Writes the finished entry in `table` (slot 0, its "-g" copies in slots

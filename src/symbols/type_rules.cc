@@ -42,7 +42,7 @@ inline constexpr std::size_t kTypeNameLimit = 31;
 
 // "-x": no local structures.
 bool DropsLocalStruct(WalkContext& walk) {
-  if (!walk.options().no_local_structs) return false;
+  if (!walk.state().no_local_structs) return false;
   return IsLocal(std::as_const(walk.symbols)[kCurrentSlot].ident);
 }
 
@@ -209,7 +209,7 @@ bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
                  int depth, int& slot_index, std::uint32_t& skip_to) {
   const SymbolTable& symbols = walk.symbols;
   const bool refused = symbols[kCurrentSlot].name[0] == '\0' ||
-                       DropsLocalStruct(walk) || walk.options().no_members;
+                       DropsLocalStruct(walk) || walk.state().no_members;
   if (refused) {
     skip_to = SkipEntry(walk, cursor, kTagMember, specs, true);
     return false;
@@ -332,7 +332,7 @@ std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32
     walk.symbols[kCurrentSlot].name[0] = '\0';
     return cursor.position();
   }
-  if (walk.options().no_members) return cursor.position();
+  if (walk.state().no_members) return cursor.position();
   if (!StructureIsExpanding(walk.expansion, self_offset, depth)) {
     if (!has_children) return cursor.position();
     const SymbolTable& symbols = walk.symbols;

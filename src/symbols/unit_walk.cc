@@ -205,7 +205,8 @@ void ResetSymbolSlots(WalkContext& walk, ResetScope reset) {
 std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
                                  std::uint32_t unit_end) {
   MessageChannel& channel = walk.channel();
-  RunOptions& options = walk.options();
+  const RunOptions& options = walk.options();
+  RunState& state = walk.state();
   channel.TraceLine(walk.trace_file,
                     "/>>start[0x%08X] end[0x%08X] wide[0x%08X] info.address\n",
                     first_entry, unit_end, unit_end - first_entry);
@@ -215,7 +216,7 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
   EntryIndex& index = walk.index;
   if (index.full()) {
     channel.EmitFormatted(texts::kTagSizeLimit, static_cast<int>(index.size()));
-    if (options.trace_trigger) options.debug_trace = false;
+    if (options.trace_trigger) state.debug_trace = false;
     return unit_end;
   }
   for (std::size_t i = 0; i < index.size(); ++i) {
@@ -251,7 +252,7 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
                         static_cast<int>(code));
     }
     if (options.trace_trigger && options.trace_trigger_pos == entry_pos) {
-      options.debug_trace = true;
+      state.debug_trace = true;
     }
     if (scope.function_scope_end != 0 && unit_offset >= scope.function_scope_end) {
       scope.function_scope_end = 0;
@@ -264,7 +265,7 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
     cursor.Seek(std::max(next, cursor.position()));
 
     const std::uint32_t elapsed = walk.tick() - start_time;
-    if (elapsed >= kUnitTimeLimitMs && !options.debug_trace && !options.trace_trigger) {
+    if (elapsed >= kUnitTimeLimitMs && !state.debug_trace && !options.trace_trigger) {
       channel.EmitFormatted(texts::kUnitTimeOver, scope.unit_name,
                             static_cast<int>(walk.stored_members()),
                             static_cast<int>(elapsed));
@@ -284,10 +285,10 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
     // way later units are: a full member area is no reason to lose the
     // functions and variables that need none of it.
     const std::uint32_t stored = walk.stored_members();
-    if (stored >= kStoredMemberLimit && !(options.no_local_structs && options.no_members)) {
+    if (stored >= kStoredMemberLimit && !(state.no_local_structs && state.no_members)) {
       channel.EmitFormatted(texts::kMemberSizeLimit, static_cast<int>(stored));
-      options.no_local_structs = true;
-      options.no_members = true;
+      state.no_local_structs = true;
+      state.no_members = true;
     }
   }
   return cursor.position();
@@ -342,7 +343,7 @@ bool GetDebugInfoAll(WalkContext& walk) {
   const SectionView& section = walk.elf.debug_info;
   if (!section.present()) return false;
   MessageChannel& channel = walk.channel();
-  RunOptions& options = walk.options();
+  const RunOptions& options = walk.options();
   walk.forms = MakeFormContext(walk.elf.Cursor(walk.elf.debug_str), walk.dwarf);
   walk.section_start = section.start;
   // A walk starts outside any function, whatever an earlier walk with the
@@ -355,7 +356,7 @@ bool GetDebugInfoAll(WalkContext& walk) {
   std::uint32_t number = 0;
   while (position < section.end) {
     if (options.trace_trigger && options.trace_trigger_pos == position) {
-      options.debug_trace = true;
+      walk.state().debug_trace = true;
     }
     channel.TraceLine(walk.trace_file,
                       "/[0x%04X]<<<<<<<<<<<<<<<<<<<< .debug_info Section [% 3d] "

@@ -162,15 +162,15 @@ TEST(Entry, UncreatableOutputsEndWithNoSymbol) {
 
 TEST(Driver, WritesHeadersAndVersionLine) {
   ScratchDir dir;
-  RunContext run;
-  std::string console;
-  run.channel.CaptureConsole(&console);
-  run.echo_line = "/usage: x\n";
-  run.options.write_srecords = true;
-  RunOptions& options = run.options;
+  RunOptions options;
+  options.write_srecords = true;
   options.input_name = kElf;
   options.output_name = dir.File("d");
   const OutputFileSet names = DeriveOutputFileSet(options);
+  RunContext run(options);
+  std::string console;
+  run.channel.CaptureConsole(&console);
+  run.echo_line = "/usage: x\n";
   const std::vector<std::uint8_t> image = testing::ReadFileBytes(kElf);
   ConversionState state;
   SymbolMemberArea absent;  // never created

@@ -105,10 +105,11 @@ TEST(LoadInputFile, ReadsWholeFileAndCompletesName) {
 
   RunOptions options;
   options.input_name = dir.File("prog");
+  const OutputFileSet outputs = DeriveOutputFileSet(options);
   const LoadedInput input = LoadInputFile(options);
   EXPECT_EQ(options.input_name, dir.File("prog.x"));
   EXPECT_EQ(options.output_name, dir.File("prog"));
-  EXPECT_EQ(input.outputs.sym, dir.File("prog.SYM"));
+  EXPECT_EQ(outputs.sym, dir.File("prog.SYM"));
   EXPECT_EQ(input.input_kind, kInputKindX);
   // Binary: no line-end translation, embedded zero and 0x1A kept.
   EXPECT_EQ(std::string(input.image.begin(), input.image.end()), content);

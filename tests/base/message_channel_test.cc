@@ -7,6 +7,7 @@
 #include "base/message_channel.h"
 #include "base/output_file.h"
 #include "base/run_options.h"
+#include "base/run_state.h"
 
 namespace dwarfsift {
 namespace {
@@ -28,7 +29,8 @@ TEST(MessageChannel, CutTextsKeepTheirLineEnd) {
     RunOptions options;
     options.debug_trace = true;
     options.echo_trace = false;
-    MessageChannel channel(options);
+    RunState state(options);
+    MessageChannel channel(options, state);
     OutputFile file;
     file.CreateInMemory();
     const std::string argument(c.argument, 'x');

@@ -10,6 +10,7 @@
 #include "base/message_channel.h"
 #include "base/output_file.h"
 #include "base/run_options.h"
+#include "base/run_state.h"
 #include "dwarf/abbrev_table.h"
 #include "dwarf/byte_cursor.h"
 
@@ -78,7 +79,8 @@ class AbbrevTableTest : public ::testing::Test {
   ByteCursor abbrev_;  // the .debug_abbrev view
   AbbrevTable table_;
   RunOptions options_;
-  MessageChannel channel_{options_};
+  RunState state_;
+  MessageChannel channel_{options_, state_};
   OutputFile trace_;
 };
 
@@ -125,7 +127,7 @@ TEST_F(AbbrevTableTest, TraceOfEachDeclaration) {
   EXPECT_EQ(trace_.memory(), "");  // the trace is off, but the table is filled
   EXPECT_EQ(TagOf(1), 0x11u);
 
-  options_.debug_trace = true;
+  state_.debug_trace = true;
   ASSERT_TRUE(Load(0));
   const std::string pad17(17, ' ');
   EXPECT_EQ(trace_.memory(),
@@ -160,7 +162,7 @@ TEST_F(AbbrevTableTest, TraceOfEachDeclaration) {
 
 TEST_F(AbbrevTableTest, FailedLoadKeepsThePreviousTable) {
   ASSERT_TRUE(Load(0));
-  options_.debug_trace = true;
+  state_.debug_trace = true;
   trace_.CreateInMemory();
   const std::uint32_t section_size = abbrev_.end() - abbrev_.begin();
   for (std::uint32_t outside : {section_size, section_size + 1, 0xFFFFFFFFu}) {
@@ -190,7 +192,7 @@ TEST_F(AbbrevTableTest, ListRunningOffTheSectionStopsAtItsEnd) {
       {"no closing 0 code", {0x01, 0x11, 0x01, 0x00, 0x00, 0x02, 0x24, 0x00, 0x00, 0x00},
        {0x03, 0x34, 0x00, 0x00, 0x00, 0x00}, true},
   };
-  options_.debug_trace = true;  // the trace must stay inside as well
+  state_.debug_trace = true;  // the trace must stay inside as well
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Build(c.section, c.after);

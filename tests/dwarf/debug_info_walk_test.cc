@@ -13,6 +13,7 @@
 
 #include "base/message_channel.h"
 #include "base/run_options.h"
+#include "base/run_state.h"
 #include "dwarf/abbrev_table.h"
 #include "dwarf/attribute_value.h"
 #include "dwarf/readers.h"
@@ -48,7 +49,8 @@ void WalkDebugInfo(const std::string& file, Walk& walk) {
   const std::vector<std::uint8_t> image = testing::ReadFileBytes(PathOf(file));
   ASSERT_FALSE(image.empty()) << file;
   RunOptions options;
-  MessageChannel channel(options);
+  RunState state(options);
+  MessageChannel channel(options, state);
   ElfImage elf;
   DwarfParameters dwarf;
   ASSERT_TRUE(GetSection(image, elf, dwarf, channel, nullptr));

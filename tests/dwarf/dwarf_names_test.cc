@@ -7,6 +7,7 @@
 
 #include "base/message_channel.h"
 #include "base/run_options.h"
+#include "base/run_state.h"
 #include "dwarf/dwarf_names.h"
 
 namespace dwarfsift {
@@ -16,9 +17,10 @@ using NameFn = void (*)(const MessageChannel&, std::string&, std::uint32_t);
 
 class NameTables : public ::testing::Test {
  protected:
-  void SetUp() override { options_.debug_trace = true; }
+  void SetUp() override { state_.debug_trace = true; }
   RunOptions options_;
-  MessageChannel channel_{options_};
+  RunState state_;
+  MessageChannel channel_{options_, state_};
 };
 
 TEST_F(NameTables, RowsFallbacksAndHouseSpellings) {
@@ -102,7 +104,7 @@ TEST_F(NameTables, EveryCodePrintsToItsColumnWidth) {
 }
 
 TEST_F(NameTables, TraceOffLeavesTheBufferAlone) {
-  options_.debug_trace = false;
+  state_.debug_trace = false;
   for (NameFn fn : {AttributeNameText, TagNameText, FormNameText, EncodingNameText}) {
     std::string out = "unchanged";
     fn(channel_, out, 0x03);

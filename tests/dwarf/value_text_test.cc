@@ -9,6 +9,7 @@
 #include "base/message_channel.h"
 #include "base/output_file.h"
 #include "base/run_options.h"
+#include "base/run_state.h"
 #include "dwarf/byte_cursor.h"
 #include "dwarf/value_text.h"
 
@@ -103,7 +104,8 @@ class ChannelTest : public ::testing::Test {
     channel_.CaptureConsole(&console_);
   }
   RunOptions options_;
-  MessageChannel channel_{options_};
+  RunState state_;
+  MessageChannel channel_{options_, state_};
   OutputFile file_;
   std::string console_;
 };
@@ -112,7 +114,7 @@ class ChannelTest : public ::testing::Test {
 const Bytes kTagBytes = {0x11, 0x00};
 
 TEST_F(ChannelTest, LabelledValueGoesToFileAndConsole) {
-  options_.debug_trace = true;
+  state_.debug_trace = true;
   options_.echo_trace = true;
   TraceLabelledValue(channel_, &file_, "/Tag",
                      ByteCursor(kTagBytes, ByteOrder::kLittle), 1, 2);
@@ -122,7 +124,7 @@ TEST_F(ChannelTest, LabelledValueGoesToFileAndConsole) {
 }
 
 TEST_F(ChannelTest, LabelledValueWithoutEchoGoesToFileOnly) {
-  options_.debug_trace = true;
+  state_.debug_trace = true;
   options_.echo_trace = false;
   TraceLabelledValue(channel_, &file_, "/Tag",
                      ByteCursor(kTagBytes, ByteOrder::kLittle), 1, 2);
@@ -131,7 +133,7 @@ TEST_F(ChannelTest, LabelledValueWithoutEchoGoesToFileOnly) {
 }
 
 TEST_F(ChannelTest, LabelledValueWithoutTraceWritesNothing) {
-  options_.debug_trace = false;
+  state_.debug_trace = false;
   options_.echo_trace = true;
   TraceLabelledValue(channel_, &file_, "/Tag",
                      ByteCursor(kTagBytes, ByteOrder::kLittle), 1, 2);
@@ -140,7 +142,7 @@ TEST_F(ChannelTest, LabelledValueWithoutTraceWritesNothing) {
 }
 
 TEST_F(ChannelTest, LongLabelIsCutAtTheValueColumn) {
-  options_.debug_trace = true;
+  state_.debug_trace = true;
   struct Case {
     std::string label;
     std::string shown;
@@ -165,14 +167,14 @@ TEST_F(ChannelTest, LongLabelIsCutAtTheValueColumn) {
 }
 
 TEST_F(ChannelTest, TraceLineIsNotEvenFormattedWhenTracingIsOff) {
-  options_.debug_trace = false;
+  state_.debug_trace = false;
   int written = -1;
   channel_.TraceLine(&file_, "abc%n\n", &written);
   EXPECT_EQ(written, -1);  // %n would have stored 3 had it been formatted
   EXPECT_EQ(file_.memory(), "");
   EXPECT_EQ(console_, "");
 
-  options_.debug_trace = true;
+  state_.debug_trace = true;
   channel_.TraceLine(&file_, "abc%n\n", &written);
   EXPECT_EQ(written, 3);
   EXPECT_EQ(file_.memory(), "abc\r\n");
@@ -180,7 +182,7 @@ TEST_F(ChannelTest, TraceLineIsNotEvenFormattedWhenTracingIsOff) {
 }
 
 TEST_F(ChannelTest, TraceLineFormatsAndFollowsEcho) {
-  options_.debug_trace = true;
+  state_.debug_trace = true;
   options_.echo_trace = false;
   channel_.TraceLine(&file_, "/Section Name [% 3d]%s\n", 7, ".text");
   EXPECT_EQ(file_.memory(), "/Section Name [  7].text\r\n");
@@ -206,7 +208,7 @@ TEST_F(ChannelTest, RecordLineRouting) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "trace " << c.trace << " echo "
                                       << c.echo);
-    options_.debug_trace = c.trace;
+    state_.debug_trace = c.trace;
     options_.echo_trace = c.echo;
     file_.CreateInMemory();
     console_.clear();
@@ -217,7 +219,7 @@ TEST_F(ChannelTest, RecordLineRouting) {
 }
 
 TEST_F(ChannelTest, PercentInFinishedTextStaysAsIs) {
-  options_.debug_trace = true;
+  state_.debug_trace = true;
   channel_.TraceText(&file_, "100%d\n");
   EXPECT_EQ(file_.memory(), "100%d\r\n");
   EXPECT_EQ(console_, "100%d\n");
@@ -238,7 +240,7 @@ TEST_F(ChannelTest, PercentInFinishedTextStaysAsIs) {
 }
 
 TEST_F(ChannelTest, FormattedTextIsCutAtTheLimit) {
-  options_.debug_trace = true;
+  state_.debug_trace = true;
   const std::string long_text(kFormattedTextLimit + 50, 'x');
   channel_.WriteRecordLine(&file_, "%s", long_text.c_str());
   EXPECT_EQ(file_.memory(), std::string(kFormattedTextLimit, 'x'));

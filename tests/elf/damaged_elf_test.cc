@@ -20,6 +20,7 @@
 #include "base/messages.h"
 #include "base/output_file.h"
 #include "base/run_options.h"
+#include "base/run_state.h"
 #include "elf/elf_image.h"
 #include "test_support.h"
 
@@ -285,7 +286,8 @@ TEST_P(DamagedElfTest, SectionPhaseWithTrace) {
   const Texts texts = c.damage(f);
   const Bytes image = f.b;  // sized exactly, so that the sanitizers see a read past it
   RunOptions options;
-  MessageChannel channel(options);
+  RunState state(options);
+  MessageChannel channel(options, state);
   std::string console;
   channel.CaptureConsole(&console);
   // The image object held the intact file before: nothing of it may stay.
@@ -293,7 +295,7 @@ TEST_P(DamagedElfTest, SectionPhaseWithTrace) {
   DwarfParameters dwarf;
   ASSERT_TRUE(GetSection(intact, elf, dwarf, channel, nullptr));
   dwarf = DwarfParameters{};
-  options.debug_trace = true;
+  state.debug_trace = true;
   OutputFile sym;
   sym.CreateInMemory();
   EXPECT_EQ(GetSection(image, elf, dwarf, channel, &sym), c.reached == kSections);

@@ -18,6 +18,7 @@
 #include "base/message_channel.h"
 #include "base/output_file.h"
 #include "base/run_options.h"
+#include "base/run_state.h"
 #include "elf/elf_image.h"
 #include "test_support.h"
 
@@ -151,7 +152,8 @@ class RealElfTest : public ::testing::TestWithParam<const char*> {
   std::vector<std::uint8_t> image_;
   Readelf expected_;
   RunOptions options_;
-  MessageChannel channel_{options_};
+  RunState state_;
+  MessageChannel channel_{options_, state_};
   OutputFile sym_;
   std::string console_;
   ElfImage elf_;
@@ -257,7 +259,7 @@ TEST_P(RealElfTest, TraceIsExact) {
   for (auto at = crlf.find('\n'); at != std::string::npos; at = crlf.find('\n', at + 2)) {
     crlf.insert(at, "\r");
   }
-  options_.debug_trace = true;
+  state_.debug_trace = true;
   Run();
   EXPECT_EQ(sym_.memory(), crlf);
   EXPECT_EQ(console_, trace);  // the version line is no trace text
@@ -286,7 +288,8 @@ TEST(FirstUnitHeader, Version5TakesItsOwnAddressSizeByte) {
     SCOPED_TRACE(file);
     std::vector<std::uint8_t> image = testing::ReadFileBytes(testing::TestDataPath(file));
     RunOptions options;
-    MessageChannel channel(options);
+    RunState state(options);
+    MessageChannel channel(options, state);
     ElfImage elf;
     DwarfParameters dwarf;
     ASSERT_TRUE(GetSection(image, elf, dwarf, channel, nullptr));
@@ -331,7 +334,8 @@ TEST(NormaliseMachine, RxKeepsItsCodeOthersGoByFlags) {
       for (int i = 0; i < 2; ++i) image.at(18 + i) = machine >> 8 * (big ? 1 - i : i);
       for (int i = 0; i < 4; ++i) image.at(36 + i) = flags >> 8 * (big ? 3 - i : i);
       RunOptions options;
-      MessageChannel channel(options);
+      RunState state(options);
+      MessageChannel channel(options, state);
       ElfImage elf;
       DwarfParameters dwarf;
       ASSERT_TRUE(GetSection(image, elf, dwarf, channel, nullptr));

@@ -103,13 +103,14 @@ TEST_P(SrecordOfRealFile, ReadsBackAsObjcopyImage) {
   if (testing::RunCommand("command -v objcopy").empty()) GTEST_SKIP() << "objcopy not installed";
   const std::string path = GetParam();
   testing::ScratchDir dir;
-  RunContext run;
+  RunOptions options;
+  options.write_srecords = true;
+  options.input_name = path;
+  options.output_name = dir.File("out");
+  const OutputFileSet names = DeriveOutputFileSet(options);
+  RunContext run(options);
   std::string console;
   run.channel.CaptureConsole(&console);
-  run.options.write_srecords = true;
-  run.options.input_name = path;
-  run.options.output_name = dir.File("out");
-  const OutputFileSet names = DeriveOutputFileSet(run.options);
   SymbolMemberArea absent;
   ConversionState state;
   RunConversion(names, testing::ReadFileBytes(path), run, absent, state);
@@ -242,7 +243,8 @@ TEST(Srecord, RejectedHeaderGivesHeaderAndEndRecordOnly) {
   ASSERT_GT(image.size(), 52u);
   image[4] = 2;  // a 64-bit class byte
   RunOptions options;
-  MessageChannel channel(options);
+  RunState state(options);
+  MessageChannel channel(options, state);
   ElfImage elf;
   DwarfParameters dwarf;
   ASSERT_FALSE(GetSection(image, elf, dwarf, channel, nullptr));

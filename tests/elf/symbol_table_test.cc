@@ -15,6 +15,7 @@
 #include "base/message_channel.h"
 #include "base/output_file.h"
 #include "base/run_options.h"
+#include "base/run_state.h"
 #include "elf/elf_image.h"
 #include "elf/symbol_table.h"
 #include "test_support.h"
@@ -77,7 +78,8 @@ Phase RunPhase(const std::vector<std::uint8_t>& image, bool trace = true) {
   RunOptions options;
   options.debug_trace = trace;
   options.echo_trace = false;
-  MessageChannel channel(options);
+  RunState state(options);
+  MessageChannel channel(options, state);
   std::string console;  // reports of damaged sections
   channel.CaptureConsole(&console);
   OutputFile sym;

@@ -120,7 +120,8 @@ struct PhaseResult {
 void RunPhase(std::span<const std::uint8_t> image, bool trace, PhaseResult& result) {
   RunOptions options;
   options.debug_trace = trace;
-  MessageChannel channel(options);
+  RunState state(options);
+  MessageChannel channel(options, state);
   channel.CaptureConsole(&result.console);
   OutputFile sym;
   sym.CreateInMemory();
@@ -244,7 +245,8 @@ void CheckSrecords(const std::string& text) {
 void RunElfPhases(const ElfImage& elf, bool trace) {
   RunOptions options;
   options.debug_trace = trace;
-  MessageChannel channel(options);
+  RunState state(options);
+  MessageChannel channel(options, state);
   std::string console;
   channel.CaptureConsole(&console);
   OutputFile sym;
@@ -272,7 +274,8 @@ void WalkUnits(const ElfImage& elf, const DwarfParameters& dwarf, bool trace) {
   if (!elf.debug_info.found()) return;
   RunOptions options;
   options.debug_trace = trace;
-  MessageChannel channel(options);
+  RunState state(options);
+  MessageChannel channel(options, state);
   std::string console;
   channel.CaptureConsole(&console);
   OutputFile sym;
@@ -328,13 +331,14 @@ std::size_t CountRows(const std::string& text, bool after_file_line = false) {
 
 // The line phase and the LIN finishing with the options the input picks.
 void RunLinePhases(const ElfImage& elf, const DwarfParameters& dwarf, std::uint8_t choice) {
-  RunContext run;
+  RunOptions options;
+  options.debug_trace = choice & 1;
+  options.inline_delete = choice & 2;
+  options.all_includes = choice & 4;
+  options.directory_info = !(choice & 8);
+  RunContext run(options);
   std::string console;
   run.channel.CaptureConsole(&console);
-  run.options.debug_trace = choice & 1;
-  run.options.inline_delete = choice & 2;
-  run.options.all_includes = choice & 4;
-  run.options.directory_info = !(choice & 8);
   run.echo_line = "/usage: fuzz\n";
   OutputFile lxx;
   lxx.CreateInMemory();
@@ -377,8 +381,7 @@ std::uint32_t ConvertSymbols(const ElfImage& elf, const DwarfParameters& paramet
                              bool trace) {
   // The record slots are large; one set serves every input.
   static SymbolConversion* const conversion = new SymbolConversion;
-  RunContext run;
-  run.options.debug_trace = trace;
+  RunContext run{RunOptions{.debug_trace = trace}};
   std::string console;
   run.channel.CaptureConsole(&console);
   OutputFile sym;
@@ -390,6 +393,7 @@ std::uint32_t ConvertSymbols(const ElfImage& elf, const DwarfParameters& paramet
   write.out = &sym;
   write.channel = &run.channel;
   write.options = &run.options;
+  write.state = &run.state;
   write.elf_symbols = &elf_symbols;
   write.byte_order = dwarf.byte_order;
   write.global_structs = &conversion->global_structs;

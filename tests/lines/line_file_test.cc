@@ -39,9 +39,10 @@ const std::string kE = "$LNE_end_sequence=\n";
 // in memory. Returns the LIN bytes with CR LF turned back into LF, after
 // checking that no line ends in a bare LF.
 std::string FinishText(const std::string& lxx, bool inline_delete = false) {
-  RunContext run;
+  RunOptions options;
+  options.inline_delete = inline_delete;
+  RunContext run(options);
   run.echo_line = "/usage: t\n";
-  run.options.inline_delete = inline_delete;
   const std::string bytes = Crlf(lxx);
   LinePieceReader reader{std::string_view(bytes)};
   OutputFile lin;
@@ -314,13 +315,14 @@ TEST(FinishLineFile, AfterARealConversion) {
   ASSERT_GE(inputs.size(), 16u);
   for (const auto& input : inputs) {
     ScratchDir dir;
-    RunContext run;
+    RunOptions options;
+    options.input_name = testing::TestDataPath(input.elf);
+    options.output_name = dir.File("o");
+    const OutputFileSet names = DeriveOutputFileSet(options);
+    RunContext run(options);
     std::string console;
     run.channel.CaptureConsole(&console);
     run.echo_line = "/usage: t\n";
-    run.options.input_name = testing::TestDataPath(input.elf);
-    run.options.output_name = dir.File("o");
-    const OutputFileSet names = DeriveOutputFileSet(run.options);
     const std::vector<std::uint8_t> image = testing::ReadFileBytes(run.options.input_name);
     ConversionState state;
     SymbolMemberArea absent;

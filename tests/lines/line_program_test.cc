@@ -113,10 +113,11 @@ LineRun RunLines(const Bytes& section, std::initializer_list<bool RunOptions::*>
   elf.bytes = image;
   const auto size = static_cast<std::uint32_t>(section.size());
   elf.debug_line = {1, 16, size, 16, 16 + size};
-  RunContext run;
-  for (bool RunOptions::*flag : flags) run.options.*flag = true;
-  run.options.directory_info = directory_info;
-  run.options.echo_trace = false;
+  RunOptions options;
+  for (bool RunOptions::*flag : flags) options.*flag = true;
+  options.directory_info = directory_info;
+  options.echo_trace = false;
+  RunContext run(options);
   std::string console;  // record lines are echoed while tracing
   run.channel.CaptureConsole(&console);
   OutputFile lxx;

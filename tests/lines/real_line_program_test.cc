@@ -116,18 +116,20 @@ class RealLines : public ::testing::TestWithParam<std::string> {
     ASSERT_FALSE(image_.empty());
     ASSERT_FALSE(facts_.units.empty());
     RunOptions options;
-    MessageChannel channel(options);
+    RunState state(options);
+    MessageChannel channel(options, state);
     ASSERT_TRUE(GetSection(image_, elf_, dwarf_, channel, nullptr));
     arm_ = image_.at(18 + (image_.at(5) == 2)) == 40;
     plain_ = Run({});
   }
 
   RealRun Run(std::initializer_list<bool RunOptions::*> flags) {
-    RunContext run;
-    for (bool RunOptions::*flag : flags) run.options.*flag = true;
+    RunOptions options;
+    for (bool RunOptions::*flag : flags) options.*flag = true;
     if (flags.size() == 1 && *flags.begin() == &RunOptions::directory_info) {
-      run.options.directory_info = false;  // "-r"
+      options.directory_info = false;  // "-r"
     }
+    RunContext run(options);
     std::string console;
     run.channel.CaptureConsole(&console);
     OutputFile lxx;

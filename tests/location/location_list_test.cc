@@ -34,7 +34,6 @@ struct ListRun {
     source.length_width = length_width;
     source.target.machine = kMachineArm;
     std::memset(rows, 0, sizeof rows);
-    run.options.debug_trace = true;
     run.channel.CaptureConsole(&trace);
   }
   std::uint32_t Read(std::uint32_t offset, std::uint32_t base = 0) {
@@ -43,7 +42,7 @@ struct ListRun {
   std::vector<std::uint8_t> image;
   LocationListSource source;
   LocationRows rows;
-  RunContext run;
+  RunContext run{RunOptions{.debug_trace = true}};
   std::string trace;
 };
 

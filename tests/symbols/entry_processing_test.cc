@@ -140,8 +140,7 @@ TEST(EntryProcessing, SymbolClassesAddressesAndRanges) {
 }
 
 TEST(EntryProcessing, GlobalCopiesOfStatics) {
-  WalkHarness walk;
-  walk.run.options.global_statics = true;
+  WalkHarness walk(RunOptions{.global_statics = true});
   walk.Load(BuildUnit());
   ASSERT_TRUE(walk.Walk());
   const Expected copies[] = {
@@ -173,8 +172,7 @@ TEST(EntryProcessing, GlobalCopiesOfStatics) {
 }
 
 TEST(EntryProcessing, NoLocalsDropsParametersAndLocalStatics) {
-  WalkHarness walk;
-  walk.run.options.no_locals = true;
+  WalkHarness walk(RunOptions{.no_locals = true});
   walk.Load(BuildUnit());
   ASSERT_TRUE(walk.Walk());
   for (const char* kept : {"g_global", "ext_fn", "st_fn", "lbl_ext", "typed_first"}) {

@@ -118,9 +118,8 @@ TEST(LocationRules, AddressOfATwoByteTargetAndLocalsDroppedByNoLocals) {
 
   for (const bool no_locals : {false, true}) {
     SCOPED_TRACE(no_locals);
-    testing::LocationWalk walk;
+    testing::LocationWalk walk(kMachineArm, RunOptions{.no_locals = no_locals});
     walk.Load(b, {});
-    walk.harness.run.options.no_locals = no_locals;
     walk.Walk();
     const SymbolRecord* global = walk.Find("global");
     ASSERT_NE(global, nullptr);
@@ -270,8 +269,7 @@ TEST(LocationList, CallFrameRulesServeAsTheFrameBaseList) {
   b.EndUnit();
 
   const std::vector<std::uint8_t> frames = DebugFrame({{0x1000, 7}, {0x3000, 40}});
-  const auto walk_with = [&](bool no_locals, testing::LocationWalk& walk) {
-    walk.harness.run.options.no_locals = no_locals;
+  const auto walk_with = [&](testing::LocationWalk& walk) {
     walk.Load(b, loc.bytes);
     walk.harness.image.insert(walk.harness.image.end(), frames.begin(), frames.end());
     walk.harness.elf.bytes = walk.harness.image;
@@ -282,7 +280,7 @@ TEST(LocationList, CallFrameRulesServeAsTheFrameBaseList) {
     walk.Walk();
   };
   testing::LocationWalk walk;
-  walk_with(false, walk);
+  walk_with(walk);
 
   const SymbolRecord* f = walk.Find("f");
   ASSERT_NE(f, nullptr);
@@ -329,8 +327,8 @@ TEST(LocationList, CallFrameRulesServeAsTheFrameBaseList) {
   EXPECT_EQ(RowOf(*h_list, 1), (Row{0, 0x3002, 0x3040, 0x92, 40, 8}));
 
   // "-l": no rows are made, as none are read from lists.
-  testing::LocationWalk bare;
-  walk_with(true, bare);
+  testing::LocationWalk bare(kMachineArm, RunOptions{.no_locals = true});
+  walk_with(bare);
   ASSERT_NE(bare.Find("f"), nullptr);
   EXPECT_EQ(bare.Find("f")->regcode, 0);
   EXPECT_EQ(RowOf(*bare.Find("f"), 0), (Row{}));

@@ -24,7 +24,8 @@ class KeepAllSink : public SymbolSink {
 
 class LocationWalk {
  public:
-  explicit LocationWalk(std::uint32_t machine = kMachineArm) {
+  explicit LocationWalk(std::uint32_t machine = kMachineArm, const RunOptions& options = {})
+      : harness(options) {
     harness.elf.header.e_machine = machine;
   }
   // `loc` goes behind the other sections; empty: the file has no .debug_loc.

@@ -52,7 +52,7 @@ TEST(SymbolIsWanted, Branches) {
     options.no_local_structs = c.no_local_structs;
     SymbolRecord r = MakeRecord(c.name, c.typen, c.ident, c.kind);
     r.location = c.location;
-    EXPECT_EQ(SymbolIsWanted(r, options, elf), c.wanted) << c.what;
+    EXPECT_EQ(SymbolIsWanted(r, RunState(options), elf), c.wanted) << c.what;
     EXPECT_EQ(r.location, c.location_after) << c.what;
   }
 }

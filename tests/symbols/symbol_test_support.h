@@ -8,6 +8,7 @@
 #include "base/message_channel.h"
 #include "base/output_file.h"
 #include "base/run_options.h"
+#include "base/run_state.h"
 #include "elf/symbol_table.h"
 #include "symbols/symbol_table.h"
 
@@ -15,7 +16,8 @@ namespace dwarfsift::testing_support {
 
 struct WriterRig {
   RunOptions options;
-  MessageChannel channel{options};
+  RunState state{options};
+  MessageChannel channel{options, state};
   ElfSymbolTable elf;
   GlobalStructList structs;
   OutputFile out;
@@ -28,6 +30,7 @@ struct WriterRig {
     c.out = &out;
     c.channel = &channel;
     c.options = &options;
+    c.state = &state;
     c.elf_symbols = &elf;
     c.byte_order = order;
     c.machine = 80;  // ARM register names

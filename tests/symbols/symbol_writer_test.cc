@@ -34,7 +34,7 @@ SymbolRecord Tbl() {
 
 TEST(SymbolWriter, GlobalArrayRecordIsByteExact) {
   WriterRig rig;
-  rig.options.debug_trace = true;  // record lines then reach the channel too
+  rig.state.debug_trace = true;  // record lines then reach the channel too
   std::string console;
   rig.channel.CaptureConsole(&console);
   EXPECT_EQ(WriteAlone(rig, Tbl()),

@@ -131,7 +131,7 @@ TEST(ExpansionStack, OnlyAnEarlierShallowerMeetingCounts) {
 class SlotSink : public SymbolSink {
  public:
   bool IsWanted(SymbolRecord& current) override {
-    return options != nullptr && SymbolIsWanted(current, *options, elf);
+    return state != nullptr && SymbolIsWanted(current, *state, elf);
   }
   bool Emit(SymbolTable& table, std::uint32_t) override {
     if (!IsWanted(table[0])) return false;
@@ -146,7 +146,7 @@ class SlotSink : public SymbolSink {
                       copy.kind == 0 && copy.entry == 0;
     return true;
   }
-  const RunOptions* options = nullptr;
+  const RunState* state = nullptr;
   ElfSymbolTable elf;
   std::vector<std::string> names;
   int members = 0;
@@ -218,10 +218,9 @@ struct NestedRun {
 
 void WalkNested(int levels, int width, NestedRun& out, bool external = true,
                 bool no_local_structs = false, bool pointers = false) {
-  ::dwarfsift::testing::WalkHarness h;
-  h.run.options.no_local_structs = no_local_structs;
+  ::dwarfsift::testing::WalkHarness h(RunOptions{.no_local_structs = no_local_structs});
   h.Load(NestedStructures(levels, width, external, pointers));
-  out.sink.options = &h.run.options;
+  out.sink.state = &h.run.state;
   WalkContext walk{h.run,         h.elf,         h.dwarf,       h.state.symbols,
                    h.state.scope, h.state.units, h.state.index, h.state.abbrevs,
                    out.sink,      [] { return 0u; }};
@@ -314,7 +313,7 @@ TEST(MemberExpansion, DeclaredStructureTakesNoMembersFromItsSiblings) {
   ::dwarfsift::testing::WalkHarness h;
   h.Load(b);
   SlotSink sink;
-  sink.options = &h.run.options;
+  sink.state = &h.run.state;
   WalkContext walk{h.run,         h.elf,         h.dwarf,       h.state.symbols,
                    h.state.scope, h.state.units, h.state.index, h.state.abbrevs,
                    sink,          [] { return 0u; }};

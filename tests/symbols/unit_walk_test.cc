@@ -81,8 +81,7 @@ TEST(UnitWalk, ProgressLinePerUnitAndNullEntriesPassedOver) {
   b.U8(0);
   b.EndUnit();
 
-  WalkHarness walk;
-  walk.run.options.debug_trace = true;
+  WalkHarness walk(RunOptions{.debug_trace = true});
   walk.Load(b);
   ASSERT_TRUE(walk.Walk());
   EXPECT_EQ(Count(walk.console, "Tag[/Null entry]"), 4);
@@ -205,8 +204,7 @@ TEST(UnitWalk, ReferencesResolveInLaterUnits) {
   b.U8(0);
   b.EndUnit();
 
-  WalkHarness walk;
-  walk.run.options.debug_trace = true;
+  WalkHarness walk(RunOptions{.debug_trace = true});
   walk.Load(b);
   ASSERT_TRUE(walk.Walk());
   const std::string found_by_section =
@@ -283,8 +281,7 @@ TEST(UnitWalk, CyclicTypeChainsDropTheUnit) {
     b.U8(0);
     b.EndUnit();
 
-    WalkHarness walk;
-    walk.run.options.debug_trace = c.trace;
+    WalkHarness walk(RunOptions{.debug_trace = c.trace});
     walk.Load(b);
     ASSERT_TRUE(walk.Walk()) << c.label;
     const std::string message = "/??Error!! self-destruct entry[0x" + Hex(first, 1) +
@@ -378,10 +375,9 @@ TEST(UnitWalk, TimeLimitCutsTheUnitAfterTheSlowEntry) {
     Var(b, "c", base, 0x608);
     b.U8(0);
     b.EndUnit();
-    WalkHarness walk;
-    walk.run.options.debug_trace = c.debug_trace;
-    walk.run.options.trace_trigger = c.trace_trigger;
-    walk.run.options.trace_trigger_pos = 0xFFFFFFFF;
+    WalkHarness walk(RunOptions{.debug_trace = c.debug_trace,
+                                .trace_trigger = c.trace_trigger,
+                                .trace_trigger_pos = 0xFFFFFFFF});
     // Each reading of the clock is 1,500 ms after the last; the unit starts
     // at the second reading, so the entry "b" ends 6,000 ms in.
     std::uint32_t now = 0;

@@ -93,10 +93,10 @@ struct Emitted {
 
 class RecordingSink : public SymbolSink {
  public:
-  explicit RecordingSink(const RunOptions& options, const ElfSymbolTable& elf)
-      : options_(options), elf_(elf) {}
+  explicit RecordingSink(const RunState& state, const ElfSymbolTable& elf)
+      : state_(state), elf_(elf) {}
   bool IsWanted(SymbolRecord& current) override {
-    return SymbolIsWanted(current, options_, elf_);
+    return SymbolIsWanted(current, state_, elf_);
   }
   bool Emit(SymbolTable& table, std::uint32_t copies) override {
     if (!IsWanted(table[0])) return false;
@@ -111,14 +111,16 @@ class RecordingSink : public SymbolSink {
   std::vector<Emitted> emitted;
 
  private:
-  const RunOptions& options_;
+  const RunState& state_;
   const ElfSymbolTable& elf_;
 };
 
 // One walk over the built sections.
 class WalkHarness {
  public:
-  WalkHarness() { run.channel.CaptureConsole(&console); }
+  explicit WalkHarness(const RunOptions& options = {}) : run(options) {
+    run.channel.CaptureConsole(&console);
+  }
 
   // Lays the sections out behind a few bytes of padding (a section at file
   // offset 0 counts as absent).
@@ -165,7 +167,7 @@ class WalkHarness {
   DwarfParameters dwarf;
   ElfSymbolTable elf_symbols;
   SymbolConversion state;
-  RecordingSink sink{run.options, elf_symbols};
+  RecordingSink sink{run.state, elf_symbols};
   std::function<std::uint32_t()> clock = [] { return 0u; };
 
  private:

@@ -1,0 +1,31 @@
+// What one run switches on its way. The options stay as parsed; the state
+// starts from them and changes where the run decides to: the trace trigger
+// switches tracing on (and off again after an oversized unit), the member
+// limit drops local structures and members for the rest of the run, and a
+// host that stops answering ends the mailbox.
+#pragma once
+
+#include <cstdint>
+
+#include "base/run_options.h"
+
+namespace dwarfsift {
+
+struct RunState {
+  bool debug_trace = false;
+  bool no_members = false;
+  bool no_local_structs = false;
+  bool host_mailbox = false;
+  // InputKind (base/input_kind.h) of the completed input name, set once the
+  // input was read.
+  std::uint32_t input_kind = 0;
+
+  RunState() = default;
+  explicit RunState(const RunOptions& options)
+      : debug_trace(options.debug_trace),
+        no_members(options.no_members),
+        no_local_structs(options.no_local_structs),
+        host_mailbox(options.host_mailbox) {}
+};
+
+}  // namespace dwarfsift
