@@ -38,6 +38,13 @@ inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// How often `part` stands in `text`, overlapping places included.
+inline int Count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 // A fresh directory, removed again when the object goes.
 class ScratchDir {
  public:

@@ -1,5 +1,7 @@
 #include "base/file_headers.h"
 
+#include <cstdio>
+
 #include "base/messages.h"
 
 namespace dwarfsift {
@@ -17,6 +19,12 @@ void WriteSymbolFileHeader(OutputFile& file, const RunContext& run) {
   file.Write(texts::kHeaderVersion);
   file.Write(run.echo_line);
   file.Write(texts::kHeaderMemberAdd);
+}
+
+void WriteDwarfVersionLine(OutputFile& file, int version) {
+  char text[48];
+  std::snprintf(text, sizeof text, "/Dwarf-Version[%d]\n", version);
+  file.Write(text);
 }
 
 }  // namespace dwarfsift

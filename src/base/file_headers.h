@@ -11,5 +11,8 @@ namespace dwarfsift {
 void WriteLineFileHeader(OutputFile& file, const RunContext& run);
 // The header of the SYM and MEB files.
 void WriteSymbolFileHeader(OutputFile& file, const RunContext& run);
+// The line after the SYM and LIN headers: the DWARF version of the first
+// unit of .debug_info.
+void WriteDwarfVersionLine(OutputFile& file, int version);
 
 }  // namespace dwarfsift

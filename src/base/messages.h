@@ -102,6 +102,18 @@ inline constexpr const char* kUnitVersionSkipped =
 inline constexpr const char* kUnit64BitSkipped =
     "Unit [%d] at [0x%08X] is 64-bit DWARF version %d, skipped!!\n";
 
+// Trace lines of the unit walk (printf formats). An entry followed from a
+// reference or a child list: tag name, abbreviation code, position after the
+// code.
+inline constexpr const char* kTraceFollowedEntry =
+    "/++++++ Tag[%s] .debug_addrev entry[% 3d] [0x%04X]\n";
+// An entry met while the unit's entry index is built, and one met by the
+// conversion walk: section offset, unit offset, tag name, abbreviation code.
+inline constexpr const char* kTraceSearchedEntry =
+    "/==[0x%04X]{0x%04X} Tag[%s] .debug_addrev Section[% 3d] *\n";
+inline constexpr const char* kTraceUsedEntry =
+    "/[0x%04X]{0x%04X} Tag[%s] Used .debug_addrev Section[% 3d] *\n";
+
 // File headers.
 inline constexpr std::string_view kHeaderTool = "/Orvik(KPIT-GNU-ELF)-Symbol-Converter\n"sv;
 inline constexpr std::string_view kHeaderVersion = "/Ver5.00D\n"sv;

@@ -25,6 +25,9 @@ std::optional<std::size_t> MatchWordNoCase(std::string_view text,
 // counts as "\".
 std::size_t FindExtension(std::string_view path);
 
+// Upper-case hexadecimal digits by value, for texts formatted by hand.
+inline constexpr char kHexDigits[] = "0123456789ABCDEF";
+
 struct HexParse {
   std::uint32_t value;
   std::size_t stop;  // index in the text where reading stopped

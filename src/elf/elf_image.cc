@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/file_headers.h"
 #include "base/message_channel.h"
 #include "base/messages.h"
 #include "dwarf/value_text.h"
@@ -106,9 +107,7 @@ void ReadFirstUnitHeader(const ElfImage& elf, DwarfParameters& dwarf,
   const std::uint8_t address_size = version >= 5 ? rest[1] : rest[4];
   dwarf.version = version;
   dwarf.address_size = address_size;
-  char text[64];
-  std::snprintf(text, sizeof text, "/Dwarf-Version[%d]\n", version);
-  if (sym_file != nullptr) sym_file->Write(text);
+  if (sym_file != nullptr) WriteDwarfVersionLine(*sym_file, version);
 }
 
 }  // namespace

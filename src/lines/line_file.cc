@@ -1,51 +1,22 @@
 #include "lines/line_file.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <numeric>
 
 #include "base/file_headers.h"
 #include "base/messages.h"
 #include "base/text_match.h"
+#include "lines/lxx_format.h"
 
 namespace dwarfsift {
 namespace {
-
-constexpr std::string_view kStartMarker = "#LNE_start_sequence#\n";
-constexpr std::string_view kEndMarker = "$LNE_end_sequence=\n";
 
 bool Begins(std::string_view piece, char first, char second) {
   return piece.size() >= 2 && piece[0] == first && piece[1] == second;
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// Leading zeros and an "x" prefix are optional; more than eight significant
-// digits saturate.
-std::uint32_t ParseAddressField(std::string_view field) {
-  std::size_t i = 0;
-  while (i < field.size() && field[i] == '0') ++i;
-  if (i < field.size() && (field[i] == 'x' || field[i] == 'X')) {
-    ++i;
-    while (i < field.size() && field[i] == '0') ++i;
-  }
-  std::uint32_t value = 0;
-  for (int digits = 0; i < field.size(); ++i) {
-    const int digit = HexDigitValue(field[i]);
-    if (digit < 0) break;
-    if (++digits > 8) return 0xFFFFFFFFu;
-    value = (value << 4) | static_cast<std::uint32_t>(digit);
-  }
-  return value;
-}
 
 // Decimal; reading stops before a digit that would overflow 32 bits.
 std::uint32_t ParseLineField(std::string_view field) {
@@ -66,7 +37,7 @@ void ParseRow(std::string_view text, std::uint32_t& address, std::uint32_t& line
   while (i < text.size() && IsBlank(text[i])) ++i;
   const std::size_t address_begin = i;
   while (i < text.size() && !IsBlank(text[i])) ++i;
-  address = ParseAddressField(text.substr(address_begin, i - address_begin));
+  address = ParseHexValue(text.substr(address_begin, i - address_begin)).value;
   while (i < text.size() && IsBlank(text[i])) ++i;
   line = ParseLineField(text.substr(i));
 }
@@ -81,26 +52,12 @@ bool EndsWord(char c) {
   return byte <= 32 || byte >= 128;
 }
 
-// Appends "0x%08lX %5lu\n" after `prefix`.
+// Appends the row body after `prefix`.
 void AppendRow(std::string& out, std::string_view prefix, std::uint32_t address,
                std::uint32_t line) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   out.append(prefix);
-  char text[32];
-  std::size_t n = 0;
-  text[n++] = '0';
-  text[n++] = 'x';
-  for (int shift = 28; shift >= 0; shift -= 4) text[n++] = kHex[(address >> shift) & 0xF];
-  text[n++] = ' ';
-  char digits[10];
-  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, line);
-  (void)ec;  // ten digits always suffice for 32 bits
-  const std::size_t width = static_cast<std::size_t>(end - digits);
-  for (std::size_t pad = width; pad < 5; ++pad) text[n++] = ' ';
-  std::memcpy(text + n, digits, width);
-  n += width;
-  text[n++] = '\n';
-  out.append(text, n);
+  char body[lxx::kRowBodyMost];
+  out.append(body, lxx::FormatRowBody(body, address, line));
 }
 
 // Writes `line` as read, with its first character replaced by `lead` when
@@ -179,9 +136,9 @@ void ReadLineListing(LinePieceReader& reader, LineFileTable& table) {
   std::string directory_line;
   bool start_pending = false;
   while (reader.Next(piece)) {
-    if (Begins(piece, '-', '*')) {
+    if (Begins(piece, lxx::kDirectoryLead[0], lxx::kDirectoryLead[1])) {
       directory_line = piece;
-    } else if (Begins(piece, '+', '*')) {
+    } else if (Begins(piece, lxx::kFileLead[0], lxx::kFileLead[1])) {
       LineFileBlock& block = blocks.emplace_back();
       block.directory_line = directory_line;
       block.file_line = piece;
@@ -189,16 +146,16 @@ void ReadLineListing(LinePieceReader& reader, LineFileTable& table) {
       block.first_row = table.rows.size();
       directory_line.clear();
       start_pending = false;
-    } else if (Begins(piece, '+', '0')) {
+    } else if (Begins(piece, lxx::kRowLead, lxx::kRowAddressPrefix[0])) {
       if (blocks.empty()) continue;
       std::uint32_t address = 0;
       std::uint32_t line = 0;
       ParseRow(std::string_view(piece).substr(1), address, line);
       table.rows.Append(address, line);
       ++blocks.back().row_count;
-    } else if (!piece.empty() && piece[0] == '#') {
+    } else if (!piece.empty() && piece[0] == lxx::kStartMarker[0]) {
       start_pending = true;
-    } else if (!piece.empty() && piece[0] == '$') {
+    } else if (!piece.empty() && piece[0] == lxx::kEndMarker[0]) {
       if (blocks.empty()) continue;
       // An end marker on a block without rows takes no row slot: rows that
       // still follow for this block must stay contiguous with its start.
@@ -311,7 +268,7 @@ void WriteLineBlocks(OutputFile& lin, const LineFileTable& table) {
     const LineBlockState state = block.state;
     if (state == LineBlockState::kDropped) continue;
     if (state == LineBlockState::kStart || state == LineBlockState::kStartEnd) {
-      out.append(kStartMarker);
+      out.append(lxx::kStartMarker);
     }
     const char lead = state == LineBlockState::kMerged    ? '='
                       : state == LineBlockState::kInlined ? '>'
@@ -332,7 +289,7 @@ void WriteLineBlocks(OutputFile& lin, const LineFileTable& table) {
     }
     if (state == LineBlockState::kEnd || state == LineBlockState::kStartEnd ||
         b + 1 == blocks.size()) {
-      out.append(kEndMarker);
+      out.append(lxx::kEndMarker);
     }
   }
   lin.Write(out);
@@ -343,9 +300,7 @@ void FinishLineListing(LinePieceReader& lxx, OutputFile& lin, const RunContext& 
   std::string first;
   if (!lxx.Next(first) || !StartsWith(first, texts::kHeaderTool)) return;
   WriteLineFileHeader(lin, run);
-  char version[48];
-  std::snprintf(version, sizeof version, "/Dwarf-Version[%d]\n", dwarf_version);
-  lin.Write(version);
+  WriteDwarfVersionLine(lin, dwarf_version);
 
   LineFileTable table;
   ReadLineListing(lxx, table);

@@ -10,6 +10,7 @@
 #include "base/text_match.h"
 #include "dwarf/value_text.h"
 #include "lines/line_rows.h"
+#include "lines/lxx_format.h"
 
 namespace dwarfsift {
 namespace {
@@ -130,7 +131,7 @@ class LineProgramWalker {
     source_ = FindSourceFile();
 
     stop_file_lines_ = false;
-    WriteRecord("#LNE_start_sequence#\n");
+    WriteRecord(lxx::kStartMarker);
     WriteFileLine(1);
     std::uint32_t next = h.end;
     if (h.program < h.end) {
@@ -138,7 +139,7 @@ class LineProgramWalker {
       RunProgram(p, h);
       next = p.position();
     }
-    WriteRecord("$LNE_end_sequence=\n");
+    WriteRecord(lxx::kEndMarker);
     if (run_.options.all_includes) {
       for (std::uint32_t i = 0; i < file_count_; ++i) {
         if (files_[i].marked == 0) Register(files_[i]);
@@ -350,23 +351,11 @@ class LineProgramWalker {
     });
   }
 
-  // "+0x%08lX % 5lu\n", formatted by hand: this is the hot path of the phase.
   void WriteRow(std::uint32_t address, std::uint32_t line) {
-    char row[32] = "+0x";
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (int i = 0; i < 8; ++i) row[3 + i] = kHex[(address >> (28 - 4 * i)) & 0xF];
-    row[11] = ' ';
-    char digits[10];
-    int n = 0;
-    do {
-      digits[n++] = static_cast<char>('0' + line % 10);
-      line /= 10;
-    } while (line != 0);
-    int at = 12;
-    for (int pad = n; pad < 5; ++pad) row[at++] = ' ';
-    while (n > 0) row[at++] = digits[--n];
-    row[at++] = '\n';
-    WriteRecord(std::string_view(row, static_cast<std::size_t>(at)));
+    char row[1 + lxx::kRowBodyMost];
+    row[0] = lxx::kRowLead;
+    const std::size_t at = 1 + lxx::FormatRowBody(row + 1, address, line);
+    WriteRecord(std::string_view(row, at));
     run_.counters.CountLine();
   }
 
@@ -387,13 +376,14 @@ class LineProgramWalker {
     } else if (d != 0) {
       WriteDirectoryLine(directories_[d - 1]);
     }
-    WriteNamed("+****  ", entry.name);
+    WriteNamed(lxx::kFileLead, entry.name);
     entry.marked = 255;
     if (run_.options.all_includes) Register(entry);
   }
 
   void WriteDirectoryLine(std::string_view directory) {
-    WriteNamed(run_.options.directory_info ? "-****  " : "/****  ", directory);
+    WriteNamed(run_.options.directory_info ? lxx::kDirectoryLead : lxx::kCommentDirectoryLead,
+               directory);
   }
 
   void Register(const LineFileEntry& entry) {
@@ -428,10 +418,10 @@ class LineProgramWalker {
   void WriteUnmarkedRegistryFiles() {
     for (const LineFileEntry& entry : registry_) {
       if (entry.marked != 0) continue;
-      WriteRecord("#LNE_start_sequence#\n");
+      WriteRecord(lxx::kStartMarker);
       if (!entry.directory.empty()) WriteDirectoryLine(entry.directory);
-      if (!entry.name.empty()) WriteNamed("+****  ", entry.name);
-      WriteRecord("$LNE_end_sequence=\n");
+      if (!entry.name.empty()) WriteNamed(lxx::kFileLead, entry.name);
+      WriteRecord(lxx::kEndMarker);
     }
   }
 
@@ -452,21 +442,27 @@ class LineProgramWalker {
     WriteRecord(line_);
   }
   DWARFSIFT_PRINTF(2, 3) void WriteFormatted(const char* format, ...) {
-    char buffer[128];
     va_list args;
     va_start(args, format);
-    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    line_.clear();
+    AppendFormatted(line_, format, args);
     va_end(args);
-    if (n > 0) WriteRecord(std::string_view(buffer, std::min<std::size_t>(n, sizeof buffer - 1)));
+    if (!line_.empty()) WriteRecord(line_);
   }
 
   DWARFSIFT_PRINTF(2, 3) void Append(const char* format, ...) {
-    char buffer[128];
     va_list args;
     va_start(args, format);
-    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    AppendFormatted(text_, format, args);
     va_end(args);
-    if (n > 0) text_.append(buffer, std::min<std::size_t>(n, sizeof buffer - 1));
+  }
+
+  // These lines are short: anything beyond 127 bytes is cut.
+  DWARFSIFT_PRINTF(2, 0) static void AppendFormatted(std::string& out, const char* format,
+                                                     va_list args) {
+    char buffer[128];
+    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    if (n > 0) out.append(buffer, std::min<std::size_t>(n, sizeof buffer - 1));
   }
 
   // "name(0xNN)" and blanks up to `width` characters.

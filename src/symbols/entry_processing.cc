@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "base/messages.h"
 #include "dwarf/dwarf_names.h"
 #include "elf/elf_image.h"
 #include "elf/symbol_table.h"
@@ -586,7 +587,7 @@ bool FollowType(WalkContext& walk, std::uint32_t reference,
   if (channel.tracing()) {
     std::string tag_name;
     TagNameText(channel, tag_name, decl.tag());
-    channel.TraceLine(walk.trace_file, "/++++++ Tag[%s] .debug_addrev entry[% 3d] [0x%04X]\n",
+    channel.TraceLine(walk.trace_file, texts::kTraceFollowedEntry,
                       tag_name.c_str(), static_cast<int>(code), cursor.position());
   }
   FollowLevel level(walk);
@@ -608,7 +609,7 @@ std::uint32_t ProcessChildren(WalkContext& walk, ByteCursor cursor,
       std::string tag_name;
       TagNameText(channel, tag_name, decl.tag());
       channel.TraceLine(walk.trace_file,
-                        "/++++++ Tag[%s] .debug_addrev entry[% 3d] [0x%04X]\n",
+                        texts::kTraceFollowedEntry,
                         tag_name.c_str(), static_cast<int>(code), cursor.position());
     }
     std::uint32_t next;

@@ -138,7 +138,7 @@ void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
     if (channel.tracing()) {
       TagNameText(channel, tag_name, decl.tag());
       channel.TraceLine(walk.trace_file,
-                        "/==[0x%04X]{0x%04X} Tag[%s] .debug_addrev Section[% 3d] *\n",
+                        texts::kTraceSearchedEntry,
                         section_offset, unit_offset, tag_name.c_str(),
                         static_cast<int>(code));
     }
@@ -240,14 +240,14 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
     const std::uint32_t unit_offset = entry_pos - walk.unit_start;
     if (!decl.found()) {
       channel.TraceLine(walk.trace_file,
-                        "/[0x%04X]{0x%04X} Tag[%s] Used .debug_addrev Section[% 3d] *\n",
+                        texts::kTraceUsedEntry,
                         section_offset, unit_offset, "/Null entry", static_cast<int>(code));
       continue;
     }
     if (channel.tracing()) {
       TagNameText(channel, tag_name, decl.tag());
       channel.TraceLine(walk.trace_file,
-                        "/[0x%04X]{0x%04X} Tag[%s] Used .debug_addrev Section[% 3d] *\n",
+                        texts::kTraceUsedEntry,
                         section_offset, unit_offset, tag_name.c_str(),
                         static_cast<int>(code));
     }

@@ -1,9 +1,11 @@
-// Formatted texts of the message channel: cut at their limit, a line keeps
-// its line end, so whatever is written next still starts a line.
+// Where the message channel sends trace and record texts, and how it formats
+// them: nothing unless tracing, cut at their limit, and a cut line keeps its
+// line end, so whatever is written next still starts a line.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "channel_fixture.h"
 #include "base/message_channel.h"
 #include "base/output_file.h"
 #include "base/run_options.h"
@@ -11,6 +13,8 @@
 
 namespace dwarfsift {
 namespace {
+
+using testing::ChannelTest;
 
 TEST(MessageChannel, CutTextsKeepTheirLineEnd) {
   const struct {
@@ -54,6 +58,66 @@ TEST(MessageChannel, CutTextsKeepTheirLineEnd) {
     EXPECT_EQ(console.size(), c.length);
     EXPECT_EQ(console.ends_with('\n'), c.ends_with_newline);
   }
+}
+
+TEST_F(ChannelTest, TraceLineIsNotEvenFormattedWhenTracingIsOff) {
+  state_.debug_trace = false;
+  int written = -1;
+  channel_.TraceLine(&file_, "abc%n\n", &written);
+  EXPECT_EQ(written, -1);  // %n would have stored 3 had it been formatted
+  EXPECT_EQ(file_.memory(), "");
+  EXPECT_EQ(console_, "");
+
+  state_.debug_trace = true;
+  channel_.TraceLine(&file_, "abc%n\n", &written);
+  EXPECT_EQ(written, 3);
+  EXPECT_EQ(file_.memory(), "abc\r\n");
+  EXPECT_EQ(console_, "abc\n");
+}
+
+TEST_F(ChannelTest, TraceLineFormatsAndFollowsEcho) {
+  state_.debug_trace = true;
+  options_.echo_trace = false;
+  channel_.TraceLine(&file_, "/Section Name [% 3d]%s\n", 7, ".text");
+  EXPECT_EQ(file_.memory(), "/Section Name [  7].text\r\n");
+  EXPECT_EQ(console_, "");
+  // A trace without a file still reaches the console.
+  options_.echo_trace = true;
+  channel_.TraceLine(nullptr, "%d-%s\n", 12, "x");
+  EXPECT_EQ(console_, "12-x\n");
+  EXPECT_EQ(file_.memory(), "/Section Name [  7].text\r\n");
+}
+
+TEST_F(ChannelTest, RecordLineRouting) {
+  struct Case {
+    bool trace;
+    bool echo;
+    bool to_console;
+  };
+  // Record lines follow the trace switch only; "-p" does not silence them.
+  const Case cases[] = {{false, true, false},
+                        {false, false, false},
+                        {true, true, true},
+                        {true, false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "trace " << c.trace << " echo "
+                                      << c.echo);
+    state_.debug_trace = c.trace;
+    options_.echo_trace = c.echo;
+    file_.CreateInMemory();
+    console_.clear();
+    channel_.WriteRecordLine(&file_, "%s %08X\n", "main", 0x1A2Bu);
+    EXPECT_EQ(file_.memory(), "main 00001A2B\r\n");
+    EXPECT_EQ(console_, c.to_console ? "main 00001A2B\n" : "");
+  }
+}
+
+TEST_F(ChannelTest, FormattedTextIsCutAtTheLimit) {
+  state_.debug_trace = true;
+  const std::string long_text(kFormattedTextLimit + 50, 'x');
+  channel_.WriteRecordLine(&file_, "%s", long_text.c_str());
+  EXPECT_EQ(file_.memory(), std::string(kFormattedTextLimit, 'x'));
+  EXPECT_EQ(console_, std::string(kFormattedTextLimit, 'x'));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The fixed-layout texts of raw bytes, the labelled trace line built from
-// them, and where the message channel sends trace and record texts.
+// The fixed-layout texts of raw bytes and the labelled trace line built from
+// them.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include "base/message_channel.h"
 #include "base/output_file.h"
 #include "base/run_options.h"
-#include "base/run_state.h"
+#include "channel_fixture.h"
 #include "dwarf/byte_cursor.h"
 #include "dwarf/value_text.h"
 
@@ -96,19 +96,7 @@ TEST(AppendHex, FixedDigitCount) {
   EXPECT_EQ(out, "BC0005DEADBEEF");
 }
 
-// A channel with an in-memory output file and the console captured.
-class ChannelTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    file_.CreateInMemory();
-    channel_.CaptureConsole(&console_);
-  }
-  RunOptions options_;
-  RunState state_;
-  MessageChannel channel_{options_, state_};
-  OutputFile file_;
-  std::string console_;
-};
+using testing::ChannelTest;
 
 // 11 00 : 0x0011 in little-endian order
 const Bytes kTagBytes = {0x11, 0x00};
@@ -166,58 +154,6 @@ TEST_F(ChannelTest, LongLabelIsCutAtTheValueColumn) {
   }
 }
 
-TEST_F(ChannelTest, TraceLineIsNotEvenFormattedWhenTracingIsOff) {
-  state_.debug_trace = false;
-  int written = -1;
-  channel_.TraceLine(&file_, "abc%n\n", &written);
-  EXPECT_EQ(written, -1);  // %n would have stored 3 had it been formatted
-  EXPECT_EQ(file_.memory(), "");
-  EXPECT_EQ(console_, "");
-
-  state_.debug_trace = true;
-  channel_.TraceLine(&file_, "abc%n\n", &written);
-  EXPECT_EQ(written, 3);
-  EXPECT_EQ(file_.memory(), "abc\r\n");
-  EXPECT_EQ(console_, "abc\n");
-}
-
-TEST_F(ChannelTest, TraceLineFormatsAndFollowsEcho) {
-  state_.debug_trace = true;
-  options_.echo_trace = false;
-  channel_.TraceLine(&file_, "/Section Name [% 3d]%s\n", 7, ".text");
-  EXPECT_EQ(file_.memory(), "/Section Name [  7].text\r\n");
-  EXPECT_EQ(console_, "");
-  // A trace without a file still reaches the console.
-  options_.echo_trace = true;
-  channel_.TraceLine(nullptr, "%d-%s\n", 12, "x");
-  EXPECT_EQ(console_, "12-x\n");
-  EXPECT_EQ(file_.memory(), "/Section Name [  7].text\r\n");
-}
-
-TEST_F(ChannelTest, RecordLineRouting) {
-  struct Case {
-    bool trace;
-    bool echo;
-    bool to_console;
-  };
-  // Record lines follow the trace switch only; "-p" does not silence them.
-  const Case cases[] = {{false, true, false},
-                        {false, false, false},
-                        {true, true, true},
-                        {true, false, true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "trace " << c.trace << " echo "
-                                      << c.echo);
-    state_.debug_trace = c.trace;
-    options_.echo_trace = c.echo;
-    file_.CreateInMemory();
-    console_.clear();
-    channel_.WriteRecordLine(&file_, "%s %08X\n", "main", 0x1A2Bu);
-    EXPECT_EQ(file_.memory(), "main 00001A2B\r\n");
-    EXPECT_EQ(console_, c.to_console ? "main 00001A2B\n" : "");
-  }
-}
-
 TEST_F(ChannelTest, PercentInFinishedTextStaysAsIs) {
   state_.debug_trace = true;
   channel_.TraceText(&file_, "100%d\n");
@@ -237,14 +173,6 @@ TEST_F(ChannelTest, PercentInFinishedTextStaysAsIs) {
   TraceLabelledValue(channel_, &file_, "/100%d",
                      ByteCursor(kTagBytes, ByteOrder::kBig), 1, 2);
   EXPECT_EQ(file_.memory(), "/100%d" + std::string(14, ' ') + "0x1100 \r\n");
-}
-
-TEST_F(ChannelTest, FormattedTextIsCutAtTheLimit) {
-  state_.debug_trace = true;
-  const std::string long_text(kFormattedTextLimit + 50, 'x');
-  channel_.WriteRecordLine(&file_, "%s", long_text.c_str());
-  EXPECT_EQ(file_.memory(), std::string(kFormattedTextLimit, 'x'));
-  EXPECT_EQ(console_, std::string(kFormattedTextLimit, 'x'));
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Texts = std::vector<std::string>;
+using testing::Count;
 constexpr auto npos = std::string::npos;
 
 constexpr const char* kLe = "i386_le_dw4_o0.elf";  // DWARF 4, no .debug_loc
@@ -105,12 +106,6 @@ DWARFSIFT_PRINTF(1, 2) std::string Fmt(const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   return text;
-}
-
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (auto at = text.find(what); at != npos; at = text.find(what, at + 1)) ++n;
-  return n;
 }
 
 // Damage of one kind: keep N bytes; store a header field; resize .debug_info.

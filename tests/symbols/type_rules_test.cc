@@ -16,6 +16,7 @@
 namespace dwarfsift {
 namespace {
 
+using testing::Count;
 using testing::DwarfBuilder;
 using Fields = std::map<std::string, std::string>;
 
@@ -226,12 +227,6 @@ void WalkNested(int levels, int width, NestedRun& out, bool external = true,
                    out.sink,      [] { return 0u; }};
   GetDebugInfoAll(walk);
   out.console = h.console;
-}
-
-int Count(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
 }
 
 TEST(MemberExpansion, FullMemberSlotsDropTheRestQuickly) {

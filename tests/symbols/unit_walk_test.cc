@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <string>
 
+#include "test_support.h"
 #include "walk_harness.h"
 
 namespace dwarfsift {
 namespace {
 
+using testing::Count;
 using testing::DwarfBuilder;
 using testing::WalkHarness;
 
@@ -50,12 +52,6 @@ DwarfBuilder WithAbbrevs() {
 
 void Var(DwarfBuilder& b, const char* name, std::uint32_t type, std::uint32_t address) {
   b.U8(kVar); b.Str(name); b.U32(type); b.AddrBlock(address);
-}
-
-int Count(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
 }
 
 // Upper-case hex, zero-padded to `width` digits.
