@@ -105,6 +105,10 @@ inline constexpr const char* kUnit64BitSkipped =
 // Trace lines of the unit walk (printf formats). An entry followed from a
 // reference or a child list: tag name, abbreviation code, position after the
 // code.
+// One abbreviation declaration as its table is loaded: its first byte (the
+// code, for codes below 256) and its position.
+inline constexpr const char* kTraceAbbrevDeclaration =
+    "/----- .debug_addrev Section [% 3d] [0x%04X]-\n";
 inline constexpr const char* kTraceFollowedEntry =
     "/++++++ Tag[%s] .debug_addrev entry[% 3d] [0x%04X]\n";
 // An entry met while the unit's entry index is built, and one met by the

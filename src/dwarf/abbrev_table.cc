@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/message_channel.h"
+#include "base/messages.h"
 #include "dwarf/dwarf_names.h"
 #include "dwarf/readers.h"
 #include "dwarf/value_text.h"
@@ -80,9 +81,7 @@ bool LoadAbbrevTable(AbbrevTable& table, const ByteCursor& debug_abbrev,
   while (!cursor.AtEnd() && cursor.PeekByte() != 0) {
     const std::uint32_t position = cursor.position();
     // The first byte is the code itself for codes below 256.
-    channel.TraceLine(trace_file,
-                      "/----- .debug_addrev Section [% 3d] [0x%04X]-\n",
-                      cursor.PeekByte(), position);
+    channel.TraceLine(trace_file, texts::kTraceAbbrevDeclaration, cursor.PeekByte(), position);
     AbbrevTable::Declaration d{};
     d.position = position;
     d.code = ReadUleb128(cursor);

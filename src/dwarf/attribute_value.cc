@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/text_match.h"
+
 namespace dwarfsift {
 
 FormContext MakeFormContext(const ByteCursor& debug_str,
@@ -129,9 +131,8 @@ void FormDecoder::Leb128(bool is_signed) {
   int digits = 1;
   while (digits < 8 && (number >> (digits * 4)) != 0) ++digits;
   char text[10] = {'0', 'x'};
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   for (int i = 0; i < digits; ++i) {
-    text[2 + i] = kDigits[(number >> ((digits - 1 - i) * 4)) & 0xF];
+    text[2 + i] = kHexDigits[(number >> ((digits - 1 - i) * 4)) & 0xF];
   }
   Append({text, static_cast<std::size_t>(2 + digits)});
 }
@@ -183,14 +184,13 @@ void FormDecoder::Store(const std::uint8_t* bytes, std::uint32_t count,
 }
 
 void FormDecoder::AppendDump(const std::uint8_t* bytes, std::uint32_t count) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   char* out = v_.text_ + v_.text_size_;
   // The value area bounds `count`, and the capacity covers a full area.
   for (std::uint32_t i = 0; i < count; ++i) {
     *out++ = '0';
     *out++ = 'x';
-    *out++ = kDigits[bytes[i] >> 4];
-    *out++ = kDigits[bytes[i] & 0xF];
+    *out++ = kHexDigits[bytes[i] >> 4];
+    *out++ = kHexDigits[bytes[i] & 0xF];
     *out++ = ' ';
   }
   v_.text_size_ = static_cast<std::uint32_t>(out - v_.text_);

@@ -1,14 +1,14 @@
 #include "dwarf/value_text.h"
 
 #include "base/message_channel.h"
+#include "base/text_match.h"
 #include "dwarf/readers.h"
 
 namespace dwarfsift {
 
 void AppendHex(std::string& out, std::uint32_t value, int digits) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
-    out.push_back(kDigits[(value >> shift) & 0xF]);
+    out.push_back(kHexDigits[(value >> shift) & 0xF]);
   }
 }
 

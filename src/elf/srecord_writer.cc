@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/output_file.h"
+#include "base/text_match.h"
 #include "dwarf/byte_cursor.h"
 #include "elf/elf_image.h"
 
@@ -41,7 +42,6 @@ bool IsLoadedSection(const SectionHeader& section) {
 
 void WriteSrecord(OutputFile& file, std::span<const std::uint8_t> data,
                   std::uint32_t address, int type) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   if (data.size() > kRecordDataMax) data = data.first(kRecordDataMax);
   const int address_bytes = AddressBytes(type);
   const auto count = static_cast<std::uint32_t>(data.size() + address_bytes + 1);
@@ -51,8 +51,8 @@ void WriteSrecord(OutputFile& file, std::span<const std::uint8_t> data,
   std::size_t at = 0;
   std::uint32_t sum = 0;
   auto put = [&](std::uint32_t byte) {
-    line[at++] = kDigits[byte >> 4];
-    line[at++] = kDigits[byte & 0xF];
+    line[at++] = kHexDigits[byte >> 4];
+    line[at++] = kHexDigits[byte & 0xF];
     sum += byte;
   };
   line[at++] = 'S';
