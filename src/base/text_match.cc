@@ -10,10 +10,6 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 }  // namespace
 
 std::optional<std::size_t> StartsWith(std::string_view text,

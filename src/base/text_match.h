@@ -8,6 +8,12 @@
 
 namespace dwarfsift {
 
+// ASCII letters in upper case; every other byte as it is (names are
+// compared without regard to case only in their ASCII letters).
+constexpr char UpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // When `text` begins with `prefix` (byte for byte), the position just after
 // the prefix. An empty prefix matches at the start.
 std::optional<std::size_t> StartsWith(std::string_view text,

@@ -42,10 +42,6 @@ void ParseRow(std::string_view text, std::uint32_t& address, std::uint32_t& line
   line = ParseLineField(text.substr(i));
 }
 
-char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // A byte that may follow a word matched by MatchWordNoCase.
 bool EndsWord(char c) {
   const auto byte = static_cast<unsigned char>(c);
