@@ -29,8 +29,8 @@ struct RunOptions {
   bool no_local_structs = false; // -x
   bool no_members = false;       // -z
   bool entry_positions = false;  // -e
-  std::string input_name;
-  std::string output_name;
+  std::string input_name{};
+  std::string output_name{};
 };
 
 }  // namespace dwarfsift

@@ -159,9 +159,8 @@ enum Code : std::uint8_t { kUnit = 1, kBase, kStruct, kMember, kVar, kStaticVar,
 // Structures nested `levels` deep, each holding `width` members of the next
 // (or, with `pointers`, of pointers to the next; the innermost holds ints),
 // and a variable of the outermost.
-DwarfBuilder NestedStructures(int levels, int width, bool external = true,
-                              bool pointers = false) {
-  DwarfBuilder b;
+// The declarations of every code above.
+void StructureAbbrevs(DwarfBuilder& b) {
   b.Abbrev(kUnit, kTagCompileUnit, true, {{kAtName, kFormString}});
   b.Abbrev(kBase, 0x24, false, {{kAtName, kFormString}, {0x0B, kFormData1}});
   b.Abbrev(kStruct, kTagStructureType, true, {{0x0B, kFormData1}});
@@ -175,7 +174,15 @@ DwarfBuilder NestedStructures(int levels, int width, bool external = true,
   b.Abbrev(kStaticVar, kTagVariable, false,
            {{kAtName, kFormString}, {kAtLocation, kFormBlock1}, {kAtType, kFormRef4}});
   b.Abbrev(kPointer, 0x0F, false, {{0x0B, kFormData1}, {kAtType, kFormRef4}});
+  b.Abbrev(kDeclared, kTagStructureType, false,
+           {{kAtName, kFormString}, {kAtDeclaration, kFormFlag}});
   b.EndAbbrevs();
+}
+
+DwarfBuilder NestedStructures(int levels, int width, bool external = true,
+                              bool pointers = false) {
+  DwarfBuilder b;
+  StructureAbbrevs(b);
   b.BeginUnit();
   b.U8(kUnit);
   b.Str("nest.c");
@@ -265,17 +272,7 @@ TEST(MemberExpansion, DeclaredStructureTakesNoMembersFromItsSiblings) {
   // in the unit by a complete structure: the entries after the declaration
   // are its siblings, not its members.
   DwarfBuilder b;
-  b.Abbrev(kUnit, kTagCompileUnit, true, {{kAtName, kFormString}});
-  b.Abbrev(kBase, 0x24, false, {{kAtName, kFormString}, {0x0B, kFormData1}});
-  b.Abbrev(kStruct, kTagStructureType, true, {{0x0B, kFormData1}});
-  b.Abbrev(kMember, kTagMember, false,
-           {{kAtName, kFormString}, {kAtType, kFormRef4}, {0x38, kFormData1}});
-  b.Abbrev(kVar, kTagVariable, false,
-           {{kAtName, kFormString}, {kAtType, kFormRef4}, {kAtExternal, kFormFlagPresent},
-            {kAtLocation, kFormBlock1}});
-  b.Abbrev(kPointer, 0x0F, false, {{0x0B, kFormData1}, {kAtType, kFormRef4}});
-  b.Abbrev(kDeclared, kTagStructureType, false, {{kAtName, kFormString}, {kAtDeclaration, kFormFlag}});
-  b.EndAbbrevs();
+  StructureAbbrevs(b);
   b.BeginUnit();
   b.U8(kUnit);
   b.Str("opaque.c");
