@@ -9,8 +9,8 @@
 #include "elf/elf_image.h"
 #include "elf/symbol_table.h"
 #include "location/location_expression.h"
-#include "symbols/entry_hooks.h"
 #include "symbols/location_rules.h"
+#include "symbols/type_rules.h"
 #include "symbols/unit_walk.h"
 
 namespace dwarfsift {

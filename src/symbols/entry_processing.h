@@ -5,8 +5,7 @@
 // the unit itself) fill slot 0 of the SymbolTable; a DW_AT_type is followed
 // at once (FollowType), so the type chain folds into the same record and,
 // for structure members, into the slots after it. The type and member rules
-// plug in through the hooks of entry_hooks.h, the location rules through
-// location_rules.h.
+// are declared in type_rules.h, the location rules in location_rules.h.
 //
 // Everything one unit's conversion reads and writes is reached through a
 // WalkContext, built once per run by GetDebugInfoAll.

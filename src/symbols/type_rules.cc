@@ -11,7 +11,6 @@
 #include "base/text_match.h"
 #include "dwarf/dwarf_names.h"
 #include "location/location_expression.h"
-#include "symbols/entry_hooks.h"
 #include "symbols/entry_processing.h"
 
 namespace dwarfsift {

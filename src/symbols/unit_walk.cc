@@ -8,7 +8,7 @@
 #include "dwarf/dwarf_names.h"
 #include "dwarf/value_text.h"
 #include "elf/elf_image.h"
-#include "symbols/entry_hooks.h"
+#include "symbols/type_rules.h"
 
 namespace dwarfsift {
 
@@ -118,6 +118,35 @@ bool TypeChainIsCyclic(WalkContext& walk, std::size_t i) {
   return true;
 }
 
+namespace {
+
+// The index build and the conversion walk both trace every entry they meet;
+// their lines differ only in the marks.
+enum class EntryPass { kIndex, kConversion };
+
+// Traces an entry with its tag's name, which stays in `tag_name` for the
+// lines that follow.
+void TraceTaggedEntry(WalkContext& walk, EntryPass pass, std::uint32_t tag,
+                      std::uint32_t section_offset, std::uint32_t unit_offset,
+                      std::uint32_t code, std::string& tag_name) {
+  MessageChannel& channel = walk.channel();
+  TagNameText(channel, tag_name, tag);
+  channel.TraceLine(walk.trace_file,
+                    pass == EntryPass::kIndex ? texts::kTraceSearchedEntry
+                                              : texts::kTraceUsedEntry,
+                    section_offset, unit_offset, tag_name.c_str(), static_cast<int>(code));
+}
+
+// "-?<hex>" switches the trace on once the walk reaches that position.
+void TriggerTraceAt(WalkContext& walk, std::uint32_t position) {
+  const RunOptions& options = walk.options();
+  if (options.trace_trigger && options.trace_trigger_pos == position) {
+    walk.state().debug_trace = true;
+  }
+}
+
+}  // namespace
+
 void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
   EntryIndex& index = walk.index;
   MessageChannel& channel = walk.channel();
@@ -136,11 +165,8 @@ void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
     const std::uint32_t section_offset = entry_pos - walk.section_start;
     const std::uint32_t unit_offset = entry_pos - walk.unit_start;
     if (channel.tracing()) {
-      TagNameText(channel, tag_name, decl.tag());
-      channel.TraceLine(walk.trace_file,
-                        texts::kTraceSearchedEntry,
-                        section_offset, unit_offset, tag_name.c_str(),
-                        static_cast<int>(code));
+      TraceTaggedEntry(walk, EntryPass::kIndex, decl.tag(), section_offset, unit_offset,
+                       code, tag_name);
     }
     std::uint32_t type_target = 0;
     AttributeSpec spec;
@@ -202,94 +228,130 @@ void ResetSymbolSlots(WalkContext& walk, ResetScope reset) {
   scope.pending_type_name[0] = '\0';
 }
 
-std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
-                                 std::uint32_t unit_end) {
-  MessageChannel& channel = walk.channel();
-  const RunOptions& options = walk.options();
-  RunState& state = walk.state();
-  channel.TraceLine(walk.trace_file,
-                    "/>>start[0x%08X] end[0x%08X] wide[0x%08X] info.address\n",
-                    first_entry, unit_end, unit_end - first_entry);
+namespace {
 
-  const ByteCursor entries = walk.unit_view.View(first_entry, unit_end);
+// Builds the unit's entry index and tells whether the unit can be converted:
+// not when the index overflows, nor when a type chain runs into a loop,
+// which following it would never leave.
+bool CheckUnitIndex(WalkContext& walk, ByteCursor entries) {
+  MessageChannel& channel = walk.channel();
   BuildEntryIndex(walk, entries);
   EntryIndex& index = walk.index;
   if (index.full()) {
     channel.EmitFormatted(texts::kTagSizeLimit, static_cast<int>(index.size()));
-    if (options.trace_trigger) state.debug_trace = false;
-    return unit_end;
+    if (walk.options().trace_trigger) walk.state().debug_trace = false;
+    return false;
   }
   for (std::size_t i = 0; i < index.size(); ++i) {
     if (index.type_target(i) != 0 && TypeChainIsCyclic(walk, i)) {
       channel.EmitFormatted(texts::kSelfDestructEntry, index.section_offset(i),
                             static_cast<int>(i));
-      return unit_end;
+      return false;
     }
   }
+  return true;
+}
+
+// The trace line of an entry the conversion walk meets; a code without
+// declaration shows as a null entry.
+void TraceEntry(WalkContext& walk, const AbbrevDecl& decl, std::uint32_t code,
+                std::uint32_t section_offset, std::uint32_t unit_offset,
+                std::string& tag_name) {
+  MessageChannel& channel = walk.channel();
+  if (!decl.found()) {
+    channel.TraceLine(walk.trace_file, texts::kTraceUsedEntry, section_offset, unit_offset,
+                      "/Null entry", static_cast<int>(code));
+    return;
+  }
+  if (channel.tracing()) {
+    TraceTaggedEntry(walk, EntryPass::kConversion, decl.tag(), section_offset, unit_offset,
+                     code, tag_name);
+  }
+}
+
+// An entry at or past the end of the current function's children is no
+// longer inside it.
+void LeaveEndedFunction(ScopeState& scope, std::uint32_t unit_offset) {
+  if (scope.function_scope_end != 0 && unit_offset >= scope.function_scope_end) {
+    scope.function_scope_end = 0;
+  }
+}
+
+// Converts one top-level entry into the slots and moves `cursor` past it
+// (never back, whatever the entry's own end says).
+void ConvertEntry(WalkContext& walk, ByteCursor& cursor, const AbbrevDecl& decl) {
+  int slot_index = 0;
+  walk.follow_budget = kFollowBudget;
+  const std::uint32_t next = ProcessEntry(walk, cursor, decl.tag(), decl, 0, slot_index, 0);
+  cursor.Seek(std::max(next, cursor.position()));
+}
+
+// A unit that takes too long is abandoned, except while it is being traced.
+bool UnitTimeOver(WalkContext& walk, std::uint32_t start_time) {
+  const std::uint32_t elapsed = walk.tick() - start_time;
+  if (elapsed < kUnitTimeLimitMs || walk.state().debug_trace || walk.options().trace_trigger) {
+    return false;
+  }
+  walk.channel().EmitFormatted(texts::kUnitTimeOver, walk.scope.unit_name,
+                               static_cast<int>(walk.stored_members()),
+                               static_cast<int>(elapsed));
+  return true;
+}
+
+// Writes the finished entry, when it has a name, and clears its slots for
+// the next one.
+void EmitFinishedEntry(WalkContext& walk) {
+  if (std::as_const(walk.symbols)[kCurrentSlot].name[0] != '\0') {
+    FinishTypeSizes(walk);
+    if (walk.sink.Emit(walk.symbols,
+                       static_cast<std::uint32_t>(walk.scope.global_copy_count))) {
+      walk.run.counters.CountSymbol();
+    }
+  }
+  ResetSymbolSlots(walk, ResetScope::kEntry);
+}
+
+// Once reached, the limit switches local structures and members off for
+// the rest of the run. The unit's remaining entries are converted the way
+// later units are: a full member area is no reason to lose the functions
+// and variables that need none of it.
+void CheckMemberLimit(WalkContext& walk) {
+  RunState& state = walk.state();
+  const std::uint32_t stored = walk.stored_members();
+  if (stored >= kStoredMemberLimit && !(state.no_local_structs && state.no_members)) {
+    walk.channel().EmitFormatted(texts::kMemberSizeLimit, static_cast<int>(stored));
+    state.no_local_structs = true;
+    state.no_members = true;
+  }
+}
+
+}  // namespace
+
+std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
+                                 std::uint32_t unit_end) {
+  walk.channel().TraceLine(walk.trace_file,
+                           "/>>start[0x%08X] end[0x%08X] wide[0x%08X] info.address\n",
+                           first_entry, unit_end, unit_end - first_entry);
+  const ByteCursor entries = walk.unit_view.View(first_entry, unit_end);
+  if (!CheckUnitIndex(walk, entries)) return unit_end;
 
   const std::uint32_t start_time = walk.tick();
   ResetSymbolSlots(walk, ResetScope::kUnit);
-  ScopeState& scope = walk.scope;
   ByteCursor cursor = entries;
   std::string tag_name;
   while (!cursor.AtEnd()) {
     const std::uint32_t entry_pos = cursor.position();
     const std::uint32_t code = ReadUleb128(cursor);
     const AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
-    const std::uint32_t section_offset = entry_pos - walk.section_start;
     const std::uint32_t unit_offset = entry_pos - walk.unit_start;
-    if (!decl.found()) {
-      channel.TraceLine(walk.trace_file,
-                        texts::kTraceUsedEntry,
-                        section_offset, unit_offset, "/Null entry", static_cast<int>(code));
-      continue;
-    }
-    if (channel.tracing()) {
-      TagNameText(channel, tag_name, decl.tag());
-      channel.TraceLine(walk.trace_file,
-                        texts::kTraceUsedEntry,
-                        section_offset, unit_offset, tag_name.c_str(),
-                        static_cast<int>(code));
-    }
-    if (options.trace_trigger && options.trace_trigger_pos == entry_pos) {
-      state.debug_trace = true;
-    }
-    if (scope.function_scope_end != 0 && unit_offset >= scope.function_scope_end) {
-      scope.function_scope_end = 0;
-    }
-
-    int slot_index = 0;
-    walk.follow_budget = kFollowBudget;
-    const std::uint32_t next =
-        ProcessEntry(walk, cursor, decl.tag(), decl, 0, slot_index, 0);
-    cursor.Seek(std::max(next, cursor.position()));
-
-    const std::uint32_t elapsed = walk.tick() - start_time;
-    if (elapsed >= kUnitTimeLimitMs && !state.debug_trace && !options.trace_trigger) {
-      channel.EmitFormatted(texts::kUnitTimeOver, scope.unit_name,
-                            static_cast<int>(walk.stored_members()),
-                            static_cast<int>(elapsed));
-      return unit_end;
-    }
-    if (std::as_const(walk.symbols)[kCurrentSlot].name[0] != '\0') {
-      FinishTypeSizes(walk);
-      if (walk.sink.Emit(walk.symbols,
-                         static_cast<std::uint32_t>(scope.global_copy_count))) {
-        walk.run.counters.CountSymbol();
-      }
-    }
-    ResetSymbolSlots(walk, ResetScope::kEntry);
-
-    // Once reached, the limit switches local structures and members off for
-    // the rest of the run. The unit's remaining entries are converted the
-    // way later units are: a full member area is no reason to lose the
-    // functions and variables that need none of it.
-    const std::uint32_t stored = walk.stored_members();
-    if (stored >= kStoredMemberLimit && !(state.no_local_structs && state.no_members)) {
-      channel.EmitFormatted(texts::kMemberSizeLimit, static_cast<int>(stored));
-      state.no_local_structs = true;
-      state.no_members = true;
-    }
+    TraceEntry(walk, decl, code, entry_pos - walk.section_start, unit_offset, tag_name);
+    if (!decl.found()) continue;
+    TriggerTraceAt(walk, entry_pos);
+    LeaveEndedFunction(walk.scope, unit_offset);
+    ConvertEntry(walk, cursor, decl);
+    if (UnitTimeOver(walk, start_time)) return unit_end;
+    EmitFinishedEntry(walk);
+    CheckMemberLimit(walk);
   }
   return cursor.position();
 }
@@ -343,7 +405,6 @@ bool GetDebugInfoAll(WalkContext& walk) {
   const SectionView& section = walk.elf.debug_info;
   if (!section.present()) return false;
   MessageChannel& channel = walk.channel();
-  const RunOptions& options = walk.options();
   walk.forms = MakeFormContext(walk.elf.Cursor(walk.elf.debug_str), walk.dwarf);
   walk.section_start = section.start;
   // A walk starts outside any function, whatever an earlier walk with the
@@ -355,9 +416,7 @@ bool GetDebugInfoAll(WalkContext& walk) {
   std::uint32_t position = section.start;
   std::uint32_t number = 0;
   while (position < section.end) {
-    if (options.trace_trigger && options.trace_trigger_pos == position) {
-      walk.state().debug_trace = true;
-    }
+    TriggerTraceAt(walk, position);
     channel.TraceLine(walk.trace_file,
                       "/[0x%04X]<<<<<<<<<<<<<<<<<<<< .debug_info Section [% 3d] "
                       ">>>>>>>>>>>>>>>>>>>>\n",
