@@ -119,6 +119,18 @@ facts() {
     } >"$lines"
 }
 
+# The awk function the fact writers share: a decimal or 0x-prefixed number.
+AWK_NUM='
+    function num(s,   i, v, d) {
+        if (substr(s, 1, 2) != "0x") return s + 0
+        v = 0
+        for (i = 3; i <= length(s); i++) {
+            d = index("0123456789abcdef", tolower(substr(s, i, 1)))
+            v = v * 16 + d - 1
+        }
+        return v
+    }'
+
 # member_facts ELF: writes <stem>.members beside it, the structure layouts
 # the member tests check against (llvm-dwarfdump):
 #   struct OFFSET              a structure or union type with its size
@@ -129,16 +141,7 @@ member_facts() {
     local elf=$1 members=${1%.elf}.members
     {
         echo "# Structure members of $elf for the member tests, written by build.sh."
-        llvm-dwarfdump --debug-info "$elf" 2>/dev/null | awk '
-            function num(s,   i, v, d) {
-                if (substr(s, 1, 2) != "0x") return s + 0
-                v = 0
-                for (i = 3; i <= length(s); i++) {
-                    d = index("0123456789abcdef", tolower(substr(s, i, 1)))
-                    v = v * 16 + d - 1
-                }
-                return v
-            }
+        llvm-dwarfdump --debug-info "$elf" 2>/dev/null | awk "$AWK_NUM"'
             function flush() {
                 if (in_member) print "member", owner, name, byte, bits, bitoff
                 in_member = 0
@@ -197,16 +200,7 @@ vars_facts() {
     {
         echo "# Variables of ${elf##*/} for the symbol tests, written by build.sh."
         llvm-dwarfdump --debug-info "$elf" 2>/dev/null | awk -v elf="$elf" \
-            -v need_defs="$need_defs" -v need_outline="$need_outline" '
-            function num(s,   i, v, d) {
-                if (substr(s, 1, 2) != "0x") return s + 0
-                v = 0
-                for (i = 3; i <= length(s); i++) {
-                    d = index("0123456789abcdef", tolower(substr(s, i, 1)))
-                    v = v * 16 + d - 1
-                }
-                return v
-            }
+            -v need_defs="$need_defs" -v need_outline="$need_outline" "$AWK_NUM"'
             function fail(why) { print "error: " elf ": " why >"/dev/stderr"; bad = 1; exit 1 }
             # The value inside the parentheses of an attribute line.
             function value(   v) { v = $0; sub(/^[^(]*\(/, "", v); sub(/\)$/, "", v); return v }
