@@ -187,7 +187,10 @@ TEST(EntryProcessing, NoLocalsDropsParametersAndLocalStatics) {
 // definition points to its declaration, an out-of-line copy of an inlined
 // function to its abstract instance.
 TEST(EntryProcessing, DefinitionsAndOutOfLineCopiesTakeTheirNames) {
-  enum : std::uint8_t { kCu = 1, kDecl, kDefinition, kAbstractFn, kConcreteFn, kStaticAbstractFn };
+  enum : std::uint8_t {
+    kCu = 1, kDecl, kDefinition, kAbstractFn, kConcreteFn, kStaticAbstractFn,
+    kInt, kAbstractParam, kConcreteParam, kBareParam,
+  };
   constexpr std::uint8_t kAtInline = 0x20;
   DwarfBuilder b;
   b.Abbrev(kCu, kTagCompileUnit, true,
@@ -202,6 +205,12 @@ TEST(EntryProcessing, DefinitionsAndOutOfLineCopiesTakeTheirNames) {
            {{kAtAbstractOrigin, kFormRef4}, {kAtLowPc, kFormAddr}, {kAtHighPc, kFormAddr}});
   b.Abbrev(kStaticAbstractFn, kTagSubprogram, false,
            {{kAtName, kFormString}, {kAtInline, kFormData1}});
+  b.Abbrev(kInt, kTagBaseType, false, {{kAtName, kFormString}, {kAtByteSize, kFormData1}});
+  b.Abbrev(kAbstractParam, kTagFormalParameter, false,
+           {{kAtName, kFormString}, {kAtType, kFormRef4}});
+  b.Abbrev(kConcreteParam, kTagFormalParameter, false,
+           {{kAtAbstractOrigin, kFormRef4}, {kAtLocation, kFormBlock1}});
+  b.Abbrev(kBareParam, kTagFormalParameter, false, {{kAtAbstractOrigin, kFormRef4}});
   b.EndAbbrevs();
   b.BeginUnit();
   b.U8(kCu); b.Str("m.c"); b.U32(0x1000); b.U32(0x2000);
@@ -214,6 +223,14 @@ TEST(EntryProcessing, DefinitionsAndOutOfLineCopiesTakeTheirNames) {
   const std::uint32_t static_abstract = b.UnitOffset();
   b.U8(kStaticAbstractFn); b.Str("helper"); b.U8(1);
   b.U8(kConcreteFn); b.U32(static_abstract); b.U32(0x1500); b.U32(0x1540);
+  // A parameter of an abstract instance and two concrete copies of it: one
+  // with a location of its own, one optimised away.
+  const std::uint32_t int_type = b.UnitOffset();
+  b.U8(kInt); b.Str("int"); b.U8(4);
+  const std::uint32_t abstract_param = b.UnitOffset();
+  b.U8(kAbstractParam); b.Str("n"); b.U32(int_type);
+  b.U8(kConcreteParam); b.U32(abstract_param); b.AddrBlock(0x3010);
+  b.U8(kBareParam); b.U32(abstract_param);
   // A definition that names itself must not be followed for ever.
   const std::uint32_t self = b.UnitOffset();
   b.U8(kDefinition); b.U32(self); b.AddrBlock(0x3004);
@@ -222,6 +239,9 @@ TEST(EntryProcessing, DefinitionsAndOutOfLineCopiesTakeTheirNames) {
 
   WalkHarness walk;
   walk.Load(b);
+  // The abstract parameter, a bare declaration, takes this address by name;
+  // the copy without a location must not take it too.
+  ASSERT_TRUE(walk.elf_symbols.Add("n", 0x5000));
   ASSERT_TRUE(walk.Walk());
   const Expected cases[] = {
       {"g_counter", kIdentVariable, 0x3000, 0x1000, 0x2000},
@@ -235,9 +255,22 @@ TEST(EntryProcessing, DefinitionsAndOutOfLineCopiesTakeTheirNames) {
     EXPECT_EQ(static_cast<std::uint32_t>(r->location), e.location) << e.name;
     EXPECT_EQ(r->fstart, e.fstart) << e.name;
   }
+  // The copy with a location has the abstract parameter's name and type.
+  std::size_t copies = 0;
+  for (const auto& entry : walk.sink.emitted) {
+    const SymbolRecord& r = entry.records[0];
+    if (std::string(r.name) != "n" || r.location != 0x3010) continue;
+    ++copies;
+    EXPECT_EQ(r.ident, kIdentLocalStatic);
+    EXPECT_STREQ(r.typen, "int");
+    EXPECT_EQ(r.total_byte, 4);
+  }
+  EXPECT_EQ(copies, 1u);
   // The declaration and the abstract instances have no address of their
-  // own; each name is written once.
-  EXPECT_EQ(walk.Names(), (std::vector<std::string>{"g_counter", "area", "helper"}));
+  // own; each name is written once, the parameter's by the abstract entry
+  // and the copy with a location.
+  EXPECT_EQ(walk.Names(),
+            (std::vector<std::string>{"g_counter", "area", "helper", "n", "n"}));
 }
 
 }  // namespace
