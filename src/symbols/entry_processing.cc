@@ -175,11 +175,13 @@ OwnAttributes OwnAttributesOf(std::span<const AttributeSpec> specs) {
           HasAttribute(specs, kAtExternal)};
 }
 
-// Follows an inherited type as the entry's own DW_AT_type would be: a
-// still nameless entry folds it under a stand-in name, dropped again after.
-void FollowInheritedType(WalkContext& walk, std::uint32_t type_offset, int& slot_index) {
+// Follows a variable's or parameter's type, its own or inherited. A still
+// nameless entry folds it under a stand-in name, which keeps the type rules
+// working and is dropped again afterwards.
+void FollowVariableType(WalkContext& walk, std::uint32_t reference, bool section_relative,
+                        int& slot_index) {
   if (walk.symbols[kCurrentSlot].name[0] == '\0') CopyName(walk.symbols[kCurrentSlot].name, "?");
-  FollowOwnType(walk, type_offset, true, slot_index);
+  FollowOwnType(walk, reference, section_relative, slot_index);
   SymbolRecord& after = walk.symbols[kCurrentSlot];
   if (after.name[0] == '?') ClearName(after);
 }
@@ -198,7 +200,7 @@ void InheritVariable(WalkContext& walk, std::uint32_t tag, const AttributeInput&
     if (depth > 1) ClearMemberGroupNames(walk.scope);
     if (record.ident == 0) record.ident = kIdentNon;
   }
-  if (!own.type && origin.has_type) FollowInheritedType(walk, origin.type_offset, slot_index);
+  if (!own.type && origin.has_type) FollowVariableType(walk, origin.type_offset, true, slot_index);
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   if (!own.external && origin.has_external) {
     current.external = static_cast<std::int32_t>(origin.external);
@@ -237,16 +239,11 @@ void VariableRules(WalkContext& walk, std::uint32_t tag, const AttributeInput& i
     case kAtAbstractOrigin:
       InheritVariable(walk, tag, input, specs, depth, slot_index);
       return;
-    case kAtType: {
-      if (!IsReferenceForm(input.form)) return;
-      // A nameless entry still folds its type; the stand-in name keeps the
-      // type rules working and is dropped again afterwards.
-      if (current.name[0] == '\0') CopyName(current.name, "?");
-      FollowOwnType(walk, input.number, input.form == kFormRefAddr, slot_index);
-      SymbolRecord& after = walk.symbols[kCurrentSlot];
-      if (after.name[0] == '?') ClearName(after);
+    case kAtType:
+      if (IsReferenceForm(input.form)) {
+        FollowVariableType(walk, input.number, input.form == kFormRefAddr, slot_index);
+      }
       return;
-    }
     case kAtLocation:
       if (IsBlockForm(input.form)) {
         ApplyLocationRules(walk, input.value);
