@@ -42,9 +42,7 @@ void ConvertSymbols(RunContext& run, ConversionState& state,
   MemberGroupStore member_store(members, symbols.scope);
   if (members.exists()) write.member_store = &member_store;
   SymFileSink sink(write);
-  WalkContext walk{run,          state.elf,      state.dwarf,     symbols.symbols,
-                   symbols.scope, symbols.units, symbols.index,   symbols.abbrevs,
-                   sink,          platform::TickCount};
+  WalkContext walk(run, state.elf, state.dwarf, symbols, sink, platform::TickCount);
   walk.trace_file = sym;
   walk.members = members.exists() ? &members : nullptr;
   // Only frame-based locals use it, and "-l" drops them all.

@@ -8,7 +8,7 @@
 // are declared in type_rules.h, the location rules in location_rules.h.
 //
 // Everything one unit's conversion reads and writes is reached through a
-// WalkContext, built once per run by GetDebugInfoAll.
+// WalkContext: a UnitContext for reading, an EntryContext for the slots.
 #pragma once
 
 #include <algorithm>
@@ -36,6 +36,7 @@ class ElfSymbolTable;
 class EntryIndex;
 class OutputFile;
 struct ElfImage;
+struct SymbolConversion;
 
 // The DWARF tags and attributes the symbol conversion acts on.
 inline constexpr std::uint32_t kTagArrayType = 0x01;
@@ -106,22 +107,17 @@ class SymFileSink : public SymbolSink {
 // Milliseconds from an arbitrary start, wrapping like a 32-bit counter.
 using TickSource = std::function<std::uint32_t()>;
 
-struct WalkContext {
-  RunContext& run;
+// What a unit's entries are read with: the run's readers and tables, and
+// where the walk stands in .debug_info. The unit walk moves it from unit to
+// unit; references and children are read through it.
+struct UnitContext {
   const ElfImage& elf;
   DwarfParameters& dwarf;
-  SymbolTable& symbols;
-  ScopeState& scope;
   UnitRangeTable& units;
   EntryIndex& index;
   AbbrevTable& abbrevs;
-  SymbolSink& sink;
-  TickSource tick;
-  OutputFile* trace_file = nullptr;
   // The run's call-frame information; may be null.
   const CallFrameTable* call_frames = nullptr;
-  // The run's member area, for the number of stored members; may be null.
-  const MemberArea<SymbolRecord>* members = nullptr;
 
   FormContext forms{};
   // Image positions of the first byte of .debug_info and of the current
@@ -130,6 +126,16 @@ struct WalkContext {
   std::uint32_t unit_start = 0;
   // The current unit's entries; references and children are read from it.
   ByteCursor unit_view{};
+};
+
+// What the current top-level entry is converted into: the slots, the scope,
+// the follow and expansion state, and where the finished entry goes.
+struct EntryContext {
+  SymbolTable& symbols;
+  ScopeState& scope;
+  SymbolSink& sink;
+  // The run's member area, for the number of stored members; may be null.
+  const MemberArea<SymbolRecord>* members = nullptr;
 
   // How deep references are being followed right now. Each level keeps its
   // own value object; they are made once and reused for the whole run.
@@ -147,6 +153,18 @@ struct WalkContext {
   std::uint32_t stored_members() const {
     return members != nullptr ? static_cast<std::uint32_t>(members->size()) : 0;
   }
+};
+
+// One conversion walk: the run, its clock and trace file, the unit being
+// read and the entry being converted.
+struct WalkContext : UnitContext, EntryContext {
+  WalkContext(RunContext& run_context, const ElfImage& image, DwarfParameters& parameters,
+              SymbolConversion& conversion, SymbolSink& entry_sink, TickSource clock);
+
+  RunContext& run;
+  TickSource tick;
+  OutputFile* trace_file = nullptr;
+
   MessageChannel& channel() { return run.channel; }
   const RunOptions& options() const { return run.options; }
   RunState& state() { return run.state; }

@@ -84,6 +84,14 @@ bool EntryIndex::ChainNeverEnds(std::size_t i) {
   return chain_state_[i] == kNeverEnds;
 }
 
+WalkContext::WalkContext(RunContext& run_context, const ElfImage& image,
+                         DwarfParameters& parameters, SymbolConversion& conversion,
+                         SymbolSink& entry_sink, TickSource clock)
+    : UnitContext{image, parameters, conversion.units, conversion.index, conversion.abbrevs},
+      EntryContext{conversion.symbols, conversion.scope, entry_sink},
+      run(run_context),
+      tick(std::move(clock)) {}
+
 ResolvedReference ResolveReference(WalkContext& walk, std::uint32_t reference,
                                    bool section_relative) {
   const EntryIndex& index = walk.index;

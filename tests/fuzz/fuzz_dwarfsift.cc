@@ -399,8 +399,7 @@ std::uint32_t ConvertSymbols(const ElfImage& elf, const DwarfParameters& paramet
   write.global_structs = &conversion->global_structs;
   SymFileSink sink(write);
   conversion->global_structs.Clear();
-  WalkContext walk{run,  elf, dwarf, conversion->symbols, conversion->scope, conversion->units,
-                   conversion->index, conversion->abbrevs, sink, [] { return 0u; }};
+  WalkContext walk(run, elf, dwarf, *conversion, sink, [] { return 0u; });
   walk.trace_file = &sym;
   CallFrameTable call_frames;
   call_frames.Load(elf, dwarf.address_size);

@@ -40,9 +40,7 @@ class LocationWalk {
   }
   void Walk() {
     WalkHarness& h = harness;
-    WalkContext walk{h.run,         h.elf,         h.dwarf,       h.state.symbols,
-                     h.state.scope, h.state.units, h.state.index, h.state.abbrevs,
-                     sink,          [] { return 0u; }};
+    WalkContext walk(h.run, h.elf, h.dwarf, h.state, sink, [] { return 0u; });
     // Real files bring their call-frame information; hand-built ones have
     // no section table, so theirs stays empty unless a test loads one.
     if (call_frames.empty()) call_frames.Load(h.elf, h.dwarf.address_size);

@@ -136,9 +136,7 @@ class WalkHarness {
   }
 
   bool Walk() {
-    WalkContext walk{run,           elf,           dwarf,        state.symbols,
-                     state.scope,   state.units,   state.index,  state.abbrevs,
-                     sink,          [this] { return clock(); }};
+    WalkContext walk(run, elf, dwarf, state, sink, [this] { return clock(); });
     walk.trace_file = nullptr;
     return GetDebugInfoAll(walk);
   }
