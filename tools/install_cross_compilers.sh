@@ -12,6 +12,7 @@ PACKAGES=(
     gcc-arm-none-eabi
     libnewlib-arm-none-eabi
     gcc-powerpc-linux-gnu
+    g++-powerpc-linux-gnu  # the big-endian C++ input
     gcc-mips-linux-gnu
     gcc-sh4-linux-gnu
 )

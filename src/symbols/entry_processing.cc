@@ -157,11 +157,6 @@ bool IsVariableTag(std::uint32_t tag) {
   return tag == kTagVariable || tag == kTagFormalParameter;
 }
 
-bool HasAttribute(std::span<const AttributeSpec> specs, std::uint32_t attribute) {
-  return std::any_of(specs.begin(), specs.end(),
-                     [attribute](const AttributeSpec& spec) { return spec.attribute == attribute; });
-}
-
 // Which of the attributes an entry may inherit it carries itself; its own
 // always win, wherever they stand among its attributes.
 struct OwnAttributes {
@@ -465,8 +460,27 @@ void MakeGlobalCopy(WalkContext& walk) {
   ++scope.global_copy_count;
 }
 
+// Steps over a skipped entry's children, their children included, to the
+// position after the null entry that ends them.
+std::uint32_t SkipChildren(WalkContext& walk, ByteCursor cursor) {
+  int open = 1;
+  while (open > 0 && !cursor.AtEnd()) {
+    const std::uint32_t code = ReadUleb128(cursor);
+    if (code == 0) {
+      --open;
+      continue;
+    }
+    AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
+    if (!decl.found()) break;
+    cursor.Seek(SkipEntry(walk, cursor, decl.tag(), decl, false));
+    if (decl.children() != 0) ++open;
+  }
+  return cursor.position();
+}
+
 bool TagTakesChildren(std::uint32_t tag) {
-  return tag == kTagArrayType || tag == kTagStructureType || tag == kTagUnionType;
+  return tag == kTagArrayType || tag == kTagStructureType || tag == kTagClassType ||
+         tag == kTagUnionType;
 }
 
 }  // namespace
@@ -479,7 +493,7 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   if (slot_index > scope.highest_slot) scope.highest_slot = slot_index;
   const int entry_slot = slot_index;
 
-  if (tag == kTagMember) {
+  if (IsMemberTag(tag)) {
     std::uint32_t skip_to = cursor.position();
     if (!AdmitMember(walk, cursor, specs, depth, slot_index, skip_to)) {
       return skip_to;
@@ -569,6 +583,11 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   return cursor.position();
 }
 
+void TakeReferencedName(WalkContext& walk, const AttributeInput& input, SymbolRecord& slot) {
+  Inherited origin;
+  if (ReadOrigin(walk, input, origin) && origin.name[0] != '\0') CopyName(slot.name, origin.name);
+}
+
 bool FollowType(WalkContext& walk, std::uint32_t reference,
                 bool section_relative, int depth, int& slot_index) {
   const ResolvedReference target = ResolveReference(walk, reference, section_relative);
@@ -610,11 +629,16 @@ std::uint32_t ProcessChildren(WalkContext& walk, ByteCursor cursor,
                         tag_name.c_str(), static_cast<int>(code), cursor.position());
     }
     std::uint32_t next;
-    if (decl.tag() == wanted_tag) {
+    const bool wanted =
+        decl.tag() == wanted_tag || (wanted_tag == kTagMember && IsMemberTag(decl.tag()));
+    if (wanted) {
       next = ProcessEntry(walk, cursor, decl.tag(), decl, depth, slot_index, self_offset);
       if (next == cursor.position()) next = SkipEntry(walk, cursor, decl.tag(), decl, true);
     } else {
       next = SkipEntry(walk, cursor, decl.tag(), decl, false);
+      // A class's member functions have parameters of their own; read as
+      // siblings, their null entry would end the class's members early.
+      if (decl.children() != 0) next = SkipChildren(walk, cursor.At(next));
     }
     cursor.Seek(next);
   }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -40,12 +41,14 @@ struct SymbolConversion;
 
 // The DWARF tags and attributes the symbol conversion acts on.
 inline constexpr std::uint32_t kTagArrayType = 0x01;
+inline constexpr std::uint32_t kTagClassType = 0x02;
 inline constexpr std::uint32_t kTagFormalParameter = 0x05;
 inline constexpr std::uint32_t kTagLabel = 0x0A;
 inline constexpr std::uint32_t kTagMember = 0x0D;
 inline constexpr std::uint32_t kTagCompileUnit = 0x11;
 inline constexpr std::uint32_t kTagStructureType = 0x13;
 inline constexpr std::uint32_t kTagTypedef = 0x16;
+inline constexpr std::uint32_t kTagInheritance = 0x1C;
 inline constexpr std::uint32_t kTagUnionType = 0x17;
 inline constexpr std::uint32_t kTagSubprogram = 0x2E;
 inline constexpr std::uint32_t kTagVariable = 0x34;
@@ -76,6 +79,14 @@ inline bool IsBlockForm(std::uint32_t form) {
 inline bool IsReferenceForm(std::uint32_t form) {
   return form == kFormRefAddr || form == kFormRef4 || form == kFormRefUdata;
 }
+// Whether an abbreviation lists `attribute`.
+inline bool HasAttribute(std::span<const AttributeSpec> specs, std::uint32_t attribute) {
+  return std::any_of(specs.begin(), specs.end(),
+                     [attribute](const AttributeSpec& spec) { return spec.attribute == attribute; });
+}
+// The entries that stand in an object's layout as members: fields, and the
+// base classes a C++ class derives from.
+inline bool IsMemberTag(std::uint32_t tag) { return tag == kTagMember || tag == kTagInheritance; }
 // The classes of locals, which -l and -x drop.
 inline bool IsLocal(std::int32_t ident) {
   return ident == kIdentLocalStatic || ident == kIdentLocalRegister ||
@@ -198,6 +209,10 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
 // restore their slot index exactly as after a followed type.
 bool FollowType(WalkContext& walk, std::uint32_t reference,
                 bool section_relative, int depth, int& slot_index);
+
+// Names `slot` after the entry a reference attribute points at (or after
+// the declaration that entry completes); leaves it alone when there is none.
+void TakeReferencedName(WalkContext& walk, const AttributeInput& input, SymbolRecord& slot);
 
 // Reads the child entries that start at `cursor` up to the first null entry
 // (or a code without declaration) and returns the position after it. Children

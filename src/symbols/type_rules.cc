@@ -176,6 +176,20 @@ void MemberRules(WalkContext& walk, SymbolRecord& type,
   }
 }
 
+// A base class stands in its derived class's layout like a member named
+// after the base, whose type is the base.
+void InheritanceRules(WalkContext& walk, SymbolRecord& type, const AttributeInput& input,
+                      int depth, int& slot_index, std::uint32_t self_offset) {
+  if (input.attribute == kAtType && IsReferenceForm(input.form)) {
+    if (SymbolRecord* at = WritableSlot(walk, slot_index)) {
+      at->entry = self_offset;
+      at->ident = kIdentMember;
+      TakeReferencedName(walk, input, *at);
+    }
+  }
+  MemberRules(walk, type, input, depth, slot_index, self_offset);
+}
+
 void FinishSlot(SymbolRecord& slot, const SymbolRecord& current,
                 std::int32_t address_size) {
   const std::string_view typen(slot.typen);
@@ -211,6 +225,12 @@ bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
                        DropsLocalStruct(walk) || walk.state().no_members;
   if (refused) {
     skip_to = SkipEntry(walk, cursor, kTagMember, specs, true);
+    return false;
+  }
+  // A static data member is declared in the class but lives elsewhere; its
+  // definition is converted as a variable of its own.
+  if (HasAttribute(specs.specs(), kAtDeclaration)) {
+    skip_to = SkipEntry(walk, cursor, kTagMember, specs, false);
     return false;
   }
   // Members too deep, and the rest of the entry's members once the slots
@@ -302,11 +322,15 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
       }
       return;
     case kTagStructureType:
+    case kTagClassType:
     case kTagUnionType:
       StructureRules(walk, *type, input, depth, slot_index, self_offset);
       return;
     case kTagMember:
       MemberRules(walk, *type, input, depth, slot_index, self_offset);
+      return;
+    case kTagInheritance:
+      InheritanceRules(walk, *type, input, depth, slot_index, self_offset);
       return;
     default:
       return;

@@ -25,6 +25,8 @@ TYPE_SRCS=(src/types.c)
 # The optimised frame-base inputs: values kept in stack slots for part of
 # their lives.
 SPILL_SRCS=(src/spill.c)
+# The C++ class inputs: classes with base classes and a static member.
+CLASS_SRCS=(src/classes.cc)
 
 # Flags shared by every target.
 # shellcheck disable=SC2054 # the commas belong to -Wl, options
@@ -60,9 +62,11 @@ need powerpc-linux-gnu-gcc gcc-powerpc-linux-gnu
 need mips-linux-gnu-gcc gcc-mips-linux-gnu
 need sh4-linux-gnu-gcc gcc-sh4-linux-gnu
 need gcc gcc
+need arm-none-eabi-g++ gcc-arm-none-eabi
+need powerpc-linux-gnu-g++ g++-powerpc-linux-gnu
 
 for f in "${SRCS[@]}" "${HEADERS[@]}" "${LINE_SRCS[@]}" "${CXX_SRCS[@]}" "${TYPE_SRCS[@]}" \
-    "${SPILL_SRCS[@]}"; do
+    "${SPILL_SRCS[@]}" "${CLASS_SRCS[@]}"; do
     [[ -f $f ]] || die "missing source file tests/data/$f"
 done
 
@@ -143,21 +147,28 @@ member_facts() {
         echo "# Structure members of $elf for the member tests, written by build.sh."
         llvm-dwarfdump --debug-info "$elf" 2>/dev/null | awk "$AWK_NUM"'
             function flush() {
-                if (in_member) print "member", owner, name, byte, bits, bitoff
+                if (in_member && !declared) print "member", owner, name, byte, bits, bitoff
                 in_member = 0
             }
             /^0x[0-9a-f]+: +DW_TAG_/ {
                 flush()
                 indent = match($0, /DW_TAG_/)
-                if ($2 == "DW_TAG_structure_type" || $2 == "DW_TAG_union_type") {
+                if ($2 ~ /^DW_TAG_(structure|class|union)_type$/) {
                     owner = "0x" substr($1, 3, 8); owner_indent = indent
                     print "struct", owner
-                } else if ($2 == "DW_TAG_member" && indent == owner_indent + 2) {
+                } else if ($2 ~ /^DW_TAG_(member|inheritance)$/ && indent == owner_indent + 2) {
                     in_member = 1; name = "?"; byte = 0; bits = "-"; bitoff = "-"
+                    declared = 0; base = $2 == "DW_TAG_inheritance"
                 }
                 next
             }
             in_member && /DW_AT_name/ { name = $0; sub(/.*\("/, "", name); sub(/"\).*/, "", name) }
+            # A base class is a member named after the base; a static
+            # member (a declaration) is not part of the layout.
+            in_member && base && /DW_AT_type/ {
+                name = $0; sub(/^[^"]*"/, "", name); sub(/"\).*/, "", name)
+            }
+            in_member && /DW_AT_declaration/ { declared = 1 }
             in_member && /DW_AT_data_member_location/ {
                 v = $0; sub(/\)$/, "", v); n = split(v, parts, /[( ]/); byte = num(parts[n])
             }
@@ -403,6 +414,21 @@ build_types() {
 }
 
 # build_spill OUTPUT DATA DWARF-VERSION COMPILER FLAGS...
+# build_classes OUTPUT DATA DWARF-VERSION COMPILER FLAGS...
+build_classes() {
+    local out=$1 data=$2 version=$3 cc=$4
+    shift 4
+    "$cc" "$@" -fno-exceptions -fno-rtti "${COMMON[@]}" -Wl,-N -Wl,--no-warn-rwx-segments \
+        -o "$TMP/$out" "${CLASS_SRCS[@]}"
+    check "$TMP/$out" "$data" "$version"
+    grep -q DW_TAG_inheritance < <(llvm-dwarfdump --debug-info "$TMP/$out") ||
+        die "$out: no base class in the debugging information"
+    mv -f "$TMP/$out" "$out"
+    member_facts "$out"
+    vars_facts "$out"
+    printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "$*"
+}
+
 # The optimised frame-base inputs: one unit, linked with -N. They exist for
 # their location lists that start at DW_OP_fbreg, so a compiler that writes
 # none fails the build.
@@ -525,6 +551,10 @@ done
 # The type-description inputs.
 build_types arm_le_dw2_types.elf little 2 arm-none-eabi-gcc "${ARM[@]}" -O0 -gdwarf-2
 build_types ppc_be_dw4_types.elf big 4 powerpc-linux-gnu-gcc -O0 -gdwarf-4
+
+# The C++ class inputs.
+build_classes arm_le_dw4_classes.elf little 4 arm-none-eabi-g++ "${ARM[@]}" -O0 -gdwarf-4
+build_classes ppc_be_dw3_classes.elf big 3 powerpc-linux-gnu-g++ -O0 -gdwarf-3
 
 # The optimised frame-base inputs: location lists with DW_OP_fbreg entries
 # (some lists start with one) under DW_OP_call_frame_cfa frame bases.
