@@ -40,6 +40,15 @@ bool ApplyFlag(std::string_view arg, RunOptions& o) {
 
 }  // namespace
 
+InfoRequest FindInfoRequest(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i] != nullptr ? argv[i] : "";
+    if (arg == "--help" || arg == "-h") return InfoRequest::kHelp;
+    if (arg == "--version") return InfoRequest::kVersion;
+  }
+  return InfoRequest::kNone;
+}
+
 bool ParseCommandLine(int argc, const char* const* argv, RunOptions& options,
                       std::string& echo_line) {
   options.input_name.clear();

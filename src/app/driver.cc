@@ -84,6 +84,9 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
   GetDebugSymTabAll(state.elf, state.elf_symbols, channel, &sym);
   channel.EmitMessage(texts::kGetDebugInfoAll);
   ConvertSymbols(run, state, members, &sym);
+  if (run.options.trace_trigger && !run.state.trace_triggered) {
+    channel.EmitFormatted(texts::kTraceNotReached, run.options.trace_trigger_pos);
+  }
   channel.EmitMessage(texts::kGetDebugLineAll);
   GetDebugLineAll(lxx, state.elf, state.dwarf, run);
 

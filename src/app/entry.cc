@@ -13,7 +13,36 @@
 
 namespace dwarfsift {
 
+namespace {
+
+#ifndef DWARFSIFT_VERSION
+#define DWARFSIFT_VERSION "unknown"
+#endif
+
+// Help and version go to standard output only: they are for the person at
+// the terminal, not for the host debugger's mailbox.
+int ShowInfo(InfoRequest request, std::string* console_capture) {
+  std::string text;
+  if (request == InfoRequest::kHelp) {
+    text = texts::kHelp;
+  } else {
+    text = "dwarfsift " DWARFSIFT_VERSION "\n";
+  }
+  if (console_capture != nullptr) {
+    *console_capture += text;
+  } else {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+  }
+  return kStatusDone;
+}
+
+}  // namespace
+
 int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
+  if (const InfoRequest request = FindInfoRequest(argc, argv); request != InfoRequest::kNone) {
+    return ShowInfo(request, console_capture);
+  }
   RunOptions parsed;
   std::string echo_line;
   const bool whole_line = ParseCommandLine(argc, argv, parsed, echo_line);

@@ -40,6 +40,54 @@ inline constexpr std::string_view kUsage =
     " [-z] \x8D\x5C\x91\xA2\x91\xCC\x83\x81\x83\x93\x83o-\x82\xCC\x83V\x83\x93\x83{\x83\x8B\x8F\xEE\x95\xF1\x82\xCD\x8D\xEC\x90\xAC\x82\xB5\x82\xC8\x82\xA2\x81" "B\n"
     ""sv;
 
+// "--help": the English usage, for anyone the Japanese one leaves behind.
+inline constexpr std::string_view kHelp =
+    "Usage: dwarfsift [options] input[.x] [-o output]\n"
+    "\n"
+    "Converts the DWARF debugging information of a 32-bit ELF file into the\n"
+    "files a host debugger loads. An input name without extension gets \".x\".\n"
+    "\n"
+    "Options:\n"
+    "  -o name      base name of the output files (default: the input name)\n"
+    "  -d           debug trace into the SYM and LXX files and to the console;\n"
+    "               keeps the LXX file; no per-unit limit\n"
+    "  -p           with -d: trace into the files only\n"
+    "  -a           also write the loadable sections as Motorola S-records (.mot)\n"
+    "  -adef        send the messages to the host debugger's shared-memory mailbox\n"
+    "  -2           pointer-typed symbols get size 2 instead of 4\n"
+    "  -r           no directory information in the line file\n"
+    "  -s           accepted; changes nothing\n"
+    "  -g           static variables also get global symbol records\n"
+    "  -i           delete duplicate module information (inline functions)\n"
+    "               from the line data; switches -m off\n"
+    "  -f           register every include file in use in the line file\n"
+    "  -m           merge duplicate information in the line file\n"
+    "  -l           no local symbol information\n"
+    "  -x           no symbol information for local structures\n"
+    "  -z           no symbol information for structure members\n"
+    "  -e           each SYM record carries the positions of its entries\n"
+    "  -?hex        switch the trace on at the first entry at or after this\n"
+    "               position of the input\n"
+    "  -h, --help   show this help\n"
+    "  --version    show the version\n"
+    "Any other argument is a file name; the last one is the input.\n"
+    "\n"
+    "Files written (the output name with its extension replaced):\n"
+    "  .SYM  symbol records             .MEB  structure members\n"
+    "  .LIN  address-to-line rows       .LXX  line listing (kept with -d)\n"
+    "  .mot  S-records (with -a)\n"
+    "\n"
+    "Exit status (as a POSIX shell sees it):\n"
+    "  0    symbols and lines were written\n"
+    "  255  no input name, or the input cannot be read or is empty\n"
+    "  254  the input is not an ELF file\n"
+    "  253  no symbol was produced\n"
+    "  252  symbols but no line were produced\n"sv;
+
+// "-?<hex>" past the last entry of .debug_info: no trace was written.
+inline constexpr const char* kTraceNotReached =
+    "-?%X: no entry of .debug_info at or after this position; the trace stayed off\n";
+
 // Shown when the echoed command line reaches 255 characters.
 inline constexpr std::string_view kTooLong =
     // ディレクトリ名およびファイル名が深く長すぎます。！！

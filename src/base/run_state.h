@@ -16,6 +16,8 @@ struct RunState {
   bool no_members = false;
   bool no_local_structs = false;
   bool host_mailbox = false;
+  // Whether "-?<hex>" has switched the trace on.
+  bool trace_triggered = false;
   // InputKind (base/input_kind.h) of the completed input name, set once the
   // input was read.
   std::uint32_t input_kind = 0;

@@ -145,11 +145,14 @@ void TraceTaggedEntry(WalkContext& walk, EntryPass pass, std::uint32_t tag,
                     section_offset, unit_offset, tag_name.c_str(), static_cast<int>(code));
 }
 
-// "-?<hex>" switches the trace on once the walk reaches that position.
+// "-?<hex>" switches the trace on at the first unit or entry at or after
+// that position: a position inside an entry's values still finds it.
 void TriggerTraceAt(WalkContext& walk, std::uint32_t position) {
   const RunOptions& options = walk.options();
-  if (options.trace_trigger && options.trace_trigger_pos == position) {
-    walk.state().debug_trace = true;
+  RunState& state = walk.state();
+  if (options.trace_trigger && !state.trace_triggered && position >= options.trace_trigger_pos) {
+    state.debug_trace = true;
+    state.trace_triggered = true;
   }
 }
 

@@ -74,6 +74,35 @@ TEST(Entry, UnreadableInputs) {
   }
 }
 
+TEST(Entry, HelpAndVersionAnswerWithoutConverting) {
+  ToolRun run = RunTool({"input.elf", "--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.console, std::string(texts::kHelp));
+  EXPECT_EQ(RunTool({"-h"}).console, std::string(texts::kHelp));
+  run = RunTool({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(std::regex_match(run.console, std::regex("dwarfsift [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << run.console;
+  // A file really called so is named with its directory.
+  run = RunTool({"./--help"});
+  EXPECT_EQ(run.status, kStatusNoInput);
+  EXPECT_TRUE(run.console.ends_with("./--help.x" + std::string(texts::kMissingFileSuffix)));
+}
+
+TEST(Entry, TraceTriggerStartsAtTheFirstEntryAtOrAfterItsPosition) {
+  ScratchDir dir;
+  // Position 1 is no entry's: the trace starts at the first unit after it.
+  ToolRun run = RunTool({kElf, "-p", "-?1", "-o", dir.File("early")});
+  EXPECT_EQ(run.status, kStatusDone);
+  EXPECT_NE(testing::ReadFileText(dir.File("early.SYM")).find("/ [ 0] Tag["), std::string::npos);
+  EXPECT_EQ(run.console.find("-?1:"), std::string::npos);
+  // Past every entry: no trace, and a line says so.
+  run = RunTool({kElf, "-?FFFFFFF0", "-o", dir.File("late")});
+  EXPECT_EQ(run.status, kStatusDone);
+  EXPECT_EQ(testing::ReadFileText(dir.File("late.SYM")).find("/ [ 0] Tag["), std::string::npos);
+  EXPECT_NE(run.console.find("-?FFFFFFF0: no entry"), std::string::npos) << run.console;
+}
+
 TEST(Entry, RealElfRunsEveryPhaseAndCleansUp) {
   ScratchDir dir;
   const std::string out = dir.File("out");
