@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Installs what building and testing Dwarfsift needs on Debian 12: a C++20
-# compiler, CMake, Ninja and GoogleTest (binutils' readelf is used by tests).
-# Only missing packages are fetched; sudo is used when not running as root.
+# Installs what building Dwarfsift needs on Debian 12, and with --tests what
+# its tests need too. Only missing packages are fetched; sudo is used when
+# not running as root.
+#   g++, cmake, ninja-build  the compiler and the build
+#   libgtest-dev             GoogleTest; the build configures the test suite
+#   binutils, llvm           (--tests) readelf and llvm-dwarfdump, which tests
+#                            use to cross-check the decoding
 set -euo pipefail
 
-# llvm brings llvm-dwarfdump, which some tests use to cross-check decoding.
-PACKAGES=(g++ cmake ninja-build libgtest-dev binutils llvm)
+PACKAGES=(g++ cmake ninja-build libgtest-dev)
+if [[ ${1:-} == --tests ]]; then
+    PACKAGES+=(binutils llvm)
+fi
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do

@@ -4,7 +4,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-tools/install_build_deps.sh
+tools/install_build_deps.sh --tests
 for preset in default asan; do
     echo "=== $preset build ==="
     cmake --preset "$preset" >/dev/null

@@ -118,6 +118,17 @@ class SymFileSink : public SymbolSink {
 // Milliseconds from an arbitrary start, wrapping like a 32-bit counter.
 using TickSource = std::function<std::uint32_t()>;
 
+// References are followed at most this deep. Real type chains, even through
+// a dozen nested structure members, stay far below it; only damaged input
+// that the cycle test cannot see (an entry with two type attributes, say)
+// reaches it.
+inline constexpr int kMaxFollowDepth = 256;
+// References followed for one top-level entry. Even the largest structure
+// (8,191 member slots, each with a short type chain) needs far fewer; damaged
+// input whose entries carry several type attributes could otherwise branch
+// into exponential work.
+inline constexpr std::uint32_t kFollowBudget = 1u << 18;
+
 // What a unit's entries are read with: the run's readers and tables, and
 // where the walk stands in .debug_info. The unit walk moves it from unit to
 // unit; references and children are read through it.
@@ -151,8 +162,10 @@ struct EntryContext {
   // How deep references are being followed right now. Each level keeps its
   // own value object; they are made once and reused for the whole run.
   int follow_depth = 0;
-  // References still to be followed for the current top-level entry.
+  // References still to be followed for the current top-level entry, and
+  // what each top-level entry starts with.
   std::uint32_t follow_budget = 0;
+  std::uint32_t follow_budget_per_entry = kFollowBudget;
   std::vector<std::unique_ptr<AttributeValue>> values{};
 
   // Structure expansion of the current top-level entry; both are reset
@@ -181,16 +194,6 @@ struct WalkContext : UnitContext, EntryContext {
   RunState& state() { return run.state; }
 };
 
-// References are followed at most this deep. Real type chains, even through
-// a dozen nested structure members, stay far below it; only damaged input
-// that the cycle test cannot see (an entry with two type attributes, say)
-// reaches it.
-inline constexpr int kMaxFollowDepth = 256;
-// References followed for one top-level entry. Even the largest structure
-// (8,191 member slots, each with a short type chain) needs far fewer; damaged
-// input whose entries carry several type attributes could otherwise branch
-// into exponential work.
-inline constexpr std::uint32_t kFollowBudget = 1u << 18;
 
 // Processes the entry whose attribute values start at `cursor` (right after
 // its abbreviation code) and returns the position after its values, or

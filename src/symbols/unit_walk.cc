@@ -292,7 +292,7 @@ void LeaveEndedFunction(ScopeState& scope, std::uint32_t unit_offset) {
 // (never back, whatever the entry's own end says).
 void ConvertEntry(WalkContext& walk, ByteCursor& cursor, const AbbrevDecl& decl) {
   int slot_index = 0;
-  walk.follow_budget = kFollowBudget;
+  walk.follow_budget = walk.follow_budget_per_entry;
   const std::uint32_t next = ProcessEntry(walk, cursor, decl.tag(), decl, 0, slot_index, 0);
   cursor.Seek(std::max(next, cursor.position()));
 }

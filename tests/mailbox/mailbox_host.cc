@@ -33,26 +33,39 @@ std::string ErrnoText(const char* what) {
 }
 
 // Holds an exclusive lock on a file shared by every process that uses this
-// host, so that their runs never overlap.
+// host, so that their runs never overlap. The holder removes the file when
+// it is done; a waiter that then gets the lock of a removed file tries again
+// on the new one, so the file is gone once the last run has ended.
 class RunSerializer {
  public:
-  RunSerializer() {
-    const std::string path =
-        (std::filesystem::temp_directory_path() / "dwarfsift-mailbox-host.lock")
-            .string();
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ >= 0) {
+  RunSerializer()
+      : path_((std::filesystem::temp_directory_path() / "dwarfsift-mailbox-host.lock")
+                  .string()) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+      if (fd_ < 0) return;
       while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
       }
+      struct stat held {};
+      struct stat named {};
+      if (fstat(fd_, &held) == 0 && stat(path_.c_str(), &named) == 0 &&
+          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+        return;
+      }
+      close(fd_);
+      fd_ = -1;
     }
   }
   ~RunSerializer() {
-    if (fd_ >= 0) close(fd_);  // releases the lock
+    if (fd_ < 0) return;
+    unlink(path_.c_str());
+    close(fd_);  // releases the lock
   }
   RunSerializer(const RunSerializer&) = delete;
   RunSerializer& operator=(const RunSerializer&) = delete;
 
  private:
+  std::string path_;
   int fd_ = -1;
 };
 

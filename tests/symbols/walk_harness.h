@@ -138,6 +138,7 @@ class WalkHarness {
   bool Walk() {
     WalkContext walk(run, elf, dwarf, state, sink, [this] { return clock(); });
     walk.trace_file = nullptr;
+    walk.follow_budget_per_entry = follow_budget;
     return GetDebugInfoAll(walk);
   }
 
@@ -167,6 +168,9 @@ class WalkHarness {
   SymbolConversion state;
   RecordingSink sink{run.state, elf_symbols};
   std::function<std::uint32_t()> clock = [] { return 0u; };
+  // References each top-level entry may follow; a small one keeps tests of
+  // the bound quick.
+  std::uint32_t follow_budget = kFollowBudget;
 
  private:
   static SectionView Section(std::uint32_t index, std::uint32_t at, std::size_t size) {
