@@ -7,6 +7,7 @@
 #include "app/driver.h"
 #include "app/input_files.h"
 #include "base/messages.h"
+#include "base/platform.h"
 #include "base/run_context.h"
 #include "base/text_match.h"
 #include "lines/line_file.h"
@@ -54,6 +55,7 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
   RunContext run(parsed);
   MessageChannel& channel = run.channel;
   channel.CaptureConsole(console_capture);
+  channel.ShowUtf8OnConsole(console_capture == nullptr && platform::ConsoleShowsUtf8());
   if (!whole_line) channel.EmitMessage(texts::kTooLong);
   if (run.state.host_mailbox) {
     run.state.host_mailbox = channel.OpenHostMailbox();
@@ -69,13 +71,9 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
 
   LoadedInput input = LoadInputFile(run.options);
   if (input.image.empty()) {
-    if (input.too_large) {
-      channel.EmitMessage(run.options.input_name +
-                          std::string(texts::kInputTooLargeSuffix));
-    } else {
-      channel.EmitMessage(run.options.input_name +
-                          std::string(texts::kMissingFileSuffix));
-    }
+    channel.EmitNamedMessage(run.options.input_name, input.too_large
+                                                         ? texts::kInputTooLargeSuffix
+                                                         : texts::kMissingFileSuffix);
     channel.CloseHostMailbox();
     return kStatusNoInput;
   }

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "base/messages.h"
+
 namespace dwarfsift {
 namespace {
 
@@ -35,7 +37,24 @@ void MessageChannel::EmitMessage(std::string_view text) {
     state_.host_mailbox = false;
     return;
   }
-  WriteConsole(text);
+  WriteConsole(ConsoleForm(text));
+}
+
+void MessageChannel::EmitNamedMessage(std::string_view name, std::string_view text) {
+  if (mailbox_.is_open()) {
+    EmitMessage(std::string(name) + std::string(text));
+    return;
+  }
+  WriteConsole(name);
+  WriteConsole(ConsoleForm(text));
+}
+
+std::string_view MessageChannel::ConsoleForm(std::string_view text) const {
+  if (!utf8_console_) return text;
+  for (const texts::TextForms& forms : texts::kJapaneseTexts) {
+    if (forms.cp932 == text) return forms.utf8;
+  }
+  return text;
 }
 
 void MessageChannel::EmitFormatted(const char* format, ...) {

@@ -35,6 +35,8 @@ class MessageChannel {
 
   // Sends one finished text.
   void EmitMessage(std::string_view text);
+  // Sends a name (passed through as it is) followed by a system text.
+  void EmitNamedMessage(std::string_view name, std::string_view text);
   // Formats a message (cut to kFormattedTextLimit bytes) and sends it.
   void EmitFormatted(const char* format, ...) DWARFSIFT_PRINTF(2, 3);
 
@@ -58,14 +60,19 @@ class MessageChannel {
 
   // Tests collect console output here instead of standard output.
   void CaptureConsole(std::string* sink) { console_capture_ = sink; }
+  // The console shows UTF-8: the Japanese texts go there in that form.
+  void ShowUtf8OnConsole(bool on) { utf8_console_ = on; }
 
  private:
   void WriteConsole(std::string_view text);
+  // `text` as the console shows it.
+  std::string_view ConsoleForm(std::string_view text) const;
 
   const RunOptions& options_;
   RunState& state_;
   HostMailbox mailbox_;
   std::string* console_capture_ = nullptr;
+  bool utf8_console_ = false;
 };
 
 // The counts of the closing line; they only grow.

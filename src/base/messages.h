@@ -2,7 +2,9 @@
 //
 // The Japanese texts are Shift-JIS (code page 932) byte strings; the readable
 // wording stands in the comment above each line. A "\x5C" byte inside a
-// double-byte character is part of that character, not a backslash.
+// double-byte character is part of that character, not a backslash. Each has
+// a UTF-8 twin (the same name with "Utf8"), written to a console that shows
+// UTF-8; the mailbox, files and pipes always get the code page 932 bytes.
 #pragma once
 
 #include <string_view>
@@ -39,6 +41,18 @@ inline constexpr std::string_view kUsage =
     //  [-z] 構造体メンバ-のシンボル情報は作成しない。
     " [-z] \x8D\x5C\x91\xA2\x91\xCC\x83\x81\x83\x93\x83o-\x82\xCC\x83V\x83\x93\x83{\x83\x8B\x8F\xEE\x95\xF1\x82\xCD\x8D\xEC\x90\xAC\x82\xB5\x82\xC8\x82\xA2\x81" "B\n"
     ""sv;
+inline constexpr std::string_view kUsageUtf8 =
+    "ファイル名が入力されていません。\n"
+    ">Dwarfsift Dir\\FileName [-sw][-o Dir\\OutFileName]\n"
+    " [-r] ディレクトリ情報を作成しない。\n"
+    " [-i] 重複モジュール情報(Inline関数等)を削除する。\n"
+    " [-g] スタティック変数をグローバル化する。\n"
+    " [-f] 使用しているインクルードファイルを全てTovixに登録する。\n"
+    " [-m] 重複情報をTovixにマージする。[-i]時は無効になる。\n"
+    " [-s] ラインシンボル情報をソートしない。\n"
+    " [-l] ローカルの全シンボル情報を作成しない。\n"
+    " [-x] ローカルの構造体シンボル情報を作成しない。\n"
+    " [-z] 構造体メンバ-のシンボル情報は作成しない。\n"sv;
 
 // "--help": the English usage, for anyone the Japanese one leaves behind.
 inline constexpr std::string_view kHelp =
@@ -93,18 +107,24 @@ inline constexpr std::string_view kTooLong =
     // ディレクトリ名およびファイル名が深く長すぎます。！！
     "\x83" "f\x83" "B\x83\x8C\x83N\x83g\x83\x8A\x96\xBC\x82\xA8\x82\xE6\x82\xD1\x83t\x83@\x83" "C\x83\x8B\x96\xBC\x82\xAA\x90[\x82\xAD\x92\xB7\x82\xB7\x82\xAC\x82\xDC\x82\xB7\x81" "B\x81I\x81I\n"
     ""sv;
+inline constexpr std::string_view kTooLongUtf8 =
+    "ディレクトリ名およびファイル名が深く長すぎます。！！\n"sv;
 
 // Follows the input name when the input cannot be read or is empty.
 inline constexpr std::string_view kMissingFileSuffix =
     //  ファイルが有りません！！
     " \x83t\x83@\x83" "C\x83\x8B\x82\xAA\x97L\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81I\x81I\n"
     ""sv;
+inline constexpr std::string_view kMissingFileSuffixUtf8 =
+    " ファイルが有りません！！\n"sv;
 
 // Shown when the input does not start with the ELF signature.
 inline constexpr std::string_view kNotElf =
     // 指定ファイルはELF/Dwarf2フォーマットでありません。
     "\x8Ew\x92\xE8\x83t\x83@\x83" "C\x83\x8B\x82\xCD" "ELF/Dwarf2\x83t\x83H\x81[\x83}\x83" "b\x83g\x82\xC5\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81" "B\n"
     ""sv;
+inline constexpr std::string_view kNotElfUtf8 =
+    "指定ファイルはELF/Dwarf2フォーマットでありません。\n"sv;
 
 // Phase announcements, in the order the driver runs the phases.
 inline constexpr std::string_view kGetSection = "GetSection()\n"sv;
@@ -172,5 +192,18 @@ inline constexpr std::string_view kHeaderVersion = "/Ver5.00D\n"sv;
 inline constexpr std::string_view kHeaderInlineDelOff = "/InlineDel=OFF\n"sv;
 inline constexpr std::string_view kHeaderViewMergeOn = "/ViewMerg=ON\n"sv;
 inline constexpr std::string_view kHeaderMemberAdd = "/MemberAdd\n"sv;
+
+// Each Japanese text with its UTF-8 form, for a console that shows UTF-8.
+// Only whole texts are looked up; file names around them pass unchanged.
+struct TextForms {
+  std::string_view cp932;
+  std::string_view utf8;
+};
+inline constexpr TextForms kJapaneseTexts[] = {
+    {kUsage, kUsageUtf8},
+    {kTooLong, kTooLongUtf8},
+    {kMissingFileSuffix, kMissingFileSuffixUtf8},
+    {kNotElf, kNotElfUtf8},
+};
 
 }  // namespace dwarfsift::texts

@@ -15,6 +15,10 @@ namespace dwarfsift::platform {
 std::uint32_t TickCount();
 void SleepMilliseconds(unsigned milliseconds);
 
+// Whether standard output is a terminal that shows UTF-8 (the locale's
+// character set on POSIX, the console's output code page on Windows).
+bool ConsoleShowsUtf8();
+
 // A system-wide lock known by name, created when it does not exist yet.
 class NamedLock {
  public:

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <langinfo.h>
 #include <semaphore.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -6,6 +7,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <clocale>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -27,6 +30,20 @@ std::uint32_t TickCount() {
 
 void SleepMilliseconds(unsigned milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool ConsoleShowsUtf8() {
+  if (isatty(STDOUT_FILENO) == 0) return false;
+  // The user's character set, read without leaving the process in that
+  // locale: nothing else of the tool depends on it.
+  const char* current = std::setlocale(LC_CTYPE, nullptr);
+  const std::string saved = current != nullptr ? current : "C";
+  if (std::setlocale(LC_CTYPE, "") == nullptr) return false;
+  const char* codeset = nl_langinfo(CODESET);
+  const bool utf8 = codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 ||
+                                           std::strcmp(codeset, "utf8") == 0);
+  std::setlocale(LC_CTYPE, saved.c_str());
+  return utf8;
 }
 
 struct NamedLock::Impl {

@@ -9,6 +9,16 @@ std::uint32_t TickCount() { return GetTickCount(); }
 
 void SleepMilliseconds(unsigned milliseconds) { SleepEx(milliseconds, FALSE); }
 
+bool ConsoleShowsUtf8() {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (out == INVALID_HANDLE_VALUE || out == nullptr || GetFileType(out) != FILE_TYPE_CHAR ||
+      GetConsoleMode(out, &mode) == 0) {
+    return false;
+  }
+  return GetConsoleOutputCP() == CP_UTF8;
+}
+
 struct NamedLock::Impl {
   HANDLE mutex = nullptr;
 };

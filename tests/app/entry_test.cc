@@ -47,6 +47,18 @@ TEST(Entry, NoInputShowsUsage) {
   EXPECT_EQ(status, 255);
   EXPECT_EQ(out, "/usage: " + std::string(DWARFSIFT_BINARY) + "\n" + Banner() +
                      std::string(texts::kUsage));
+
+  // On a terminal that shows UTF-8 the Japanese text is readable; on one
+  // that does not, it stays code page 932.
+  for (const char* locale : {"C.UTF-8", "C"}) {
+    const std::string tty = testing::RunCommand(
+        std::string("LC_ALL=") + locale + " script -qec " + DWARFSIFT_BINARY + " /dev/null", &status);
+    EXPECT_EQ(status, 255) << locale;
+    const std::string_view want = locale[1] == '.' ? texts::kUsageUtf8 : texts::kUsage;
+    std::string lf = tty;
+    std::erase(lf, '\r');  // the terminal turns line ends into CR LF
+    EXPECT_TRUE(lf.ends_with(std::string(want))) << locale << ": " << tty;
+  }
 }
 
 TEST(Entry, UnreadableInputs) {

@@ -10,10 +10,10 @@
 namespace dwarfsift {
 namespace {
 
-std::string ToCp932(const std::string& utf8) {
-  iconv_t converter = iconv_open("CP932", "UTF-8");
-  if (converter == reinterpret_cast<iconv_t>(-1)) return "<iconv has no CP932>";
-  std::string in = utf8;
+std::string Convert(const char* to, const char* from, std::string_view text) {
+  iconv_t converter = iconv_open(to, from);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return "<iconv cannot convert>";
+  std::string in(text);
   std::string out(in.size() * 2 + 16, '\0');
   char* in_ptr = in.data();
   char* out_ptr = out.data();
@@ -25,6 +25,8 @@ std::string ToCp932(const std::string& utf8) {
   out.resize(out.size() - out_left);
   return out;
 }
+
+std::string ToCp932(const std::string& utf8) { return Convert("CP932", "UTF-8", utf8); }
 
 TEST(Messages, JapaneseTextsAreCp932Bytes) {
   const std::string usage =
@@ -46,6 +48,12 @@ TEST(Messages, JapaneseTextsAreCp932Bytes) {
   EXPECT_EQ(std::string(texts::kMissingFileSuffix), ToCp932(" ファイルが有りません！！\n"));
   EXPECT_EQ(std::string(texts::kNotElf),
             ToCp932("指定ファイルはELF/Dwarf2フォーマットでありません。\n"));
+}
+
+TEST(Messages, Utf8FormsAreTheCp932TextsConverted) {
+  for (const texts::TextForms& forms : texts::kJapaneseTexts) {
+    EXPECT_EQ(std::string(forms.utf8), Convert("UTF-8", "CP932", forms.cp932));
+  }
 }
 
 }  // namespace
