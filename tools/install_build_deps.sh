@@ -6,11 +6,13 @@
 #   libgtest-dev             GoogleTest; the build configures the test suite
 #   binutils, llvm           (--tests) readelf and llvm-dwarfdump, which tests
 #                            use to cross-check the decoding
+#   g++-mingw-w64-x86-64-posix, wine64
+#                            (--tests) the Windows build and a way to run it
 set -euo pipefail
 
 PACKAGES=(g++ cmake ninja-build libgtest-dev)
 if [[ ${1:-} == --tests ]]; then
-    PACKAGES+=(binutils llvm)
+    PACKAGES+=(binutils llvm g++-mingw-w64-x86-64-posix wine64)
 fi
 
 missing=()
