@@ -38,6 +38,13 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
     return kStatusNoInput;
   }
 
+  // Writing an output over the input would destroy what is being read.
+  if (const auto clash = OutputNamingInput(outputs, run.options.input_name)) {
+    channel.EmitFormatted(texts::kOutputIsInput, clash->c_str(),
+                          run.options.input_name.c_str());
+    channel.CloseHostMailbox();
+    return kStatusNoInput;
+  }
   LoadedInput input = LoadInputFile(run.options);
   if (input.image.empty()) {
     if (input.too_large) {

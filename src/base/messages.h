@@ -80,6 +80,9 @@ inline constexpr const char* kSectionNamesUnusable =
     "Section name table [%u] unusable, no section located!!\n";
 inline constexpr const char* kSectionOutside =
     "Section [%u] %s lies outside the file, skipped!!\n";
+// An output name that reaches the input file: output name, input name.
+inline constexpr const char* kOutputIsInput =
+    "Output file %s is the input file %s, nothing written!!\n";
 // An output file that could not be written completely.
 inline constexpr const char* kWriteFailed = "%s could not be written completely!!\n";
 // The input is readable but larger than 32-bit positions reach.

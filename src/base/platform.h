@@ -1,6 +1,6 @@
 // The few operating-system services the tool needs, behind one interface:
 // a named lock and a named shared block (both shared with the host debugger),
-// a millisecond tick count and a short sleep. platform_posix.cc implements it
+// a millisecond tick count, a short sleep and the identity of a file. platform_posix.cc implements it
 // with POSIX named semaphores and shared memory ("/" + name), and
 // platform_win32.cc, compiled only on Windows, with named kernel objects.
 #pragma once
@@ -8,12 +8,24 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace dwarfsift::platform {
 
 // Milliseconds from an arbitrary start; wraps around like a 32-bit counter.
 std::uint32_t TickCount();
 void SleepMilliseconds(unsigned milliseconds);
+
+// What makes a file the same file whatever name or link reaches it: the
+// device and inode on POSIX, the volume serial and file id on Windows.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t file = 0;
+  bool operator==(const FileId&) const = default;
+};
+// None when nothing exists at `path` (or it cannot be looked at).
+std::optional<FileId> FileIdentity(const std::string& path);
 
 // A system-wide lock known by name, created when it does not exist yet.
 class NamedLock {

@@ -29,6 +29,13 @@ void SleepMilliseconds(unsigned milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+std::optional<FileId> FileIdentity(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileId{static_cast<std::uint64_t>(info.st_dev),
+                static_cast<std::uint64_t>(info.st_ino)};
+}
+
 struct NamedLock::Impl {
   sem_t* semaphore = SEM_FAILED;
   std::string name;

@@ -9,6 +9,21 @@ std::uint32_t TickCount() { return GetTickCount(); }
 
 void SleepMilliseconds(unsigned milliseconds) { SleepEx(milliseconds, FALSE); }
 
+std::optional<FileId> FileIdentity(const std::string& path) {
+  // Opened for no access at all: only the identity is wanted, and a file
+  // another program holds open still answers.
+  HANDLE file = CreateFileA(path.c_str(), 0,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const BOOL known = GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  if (!known) return std::nullopt;
+  return FileId{info.dwVolumeSerialNumber,
+                (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
 struct NamedLock::Impl {
   HANDLE mutex = nullptr;
 };

@@ -74,6 +74,50 @@ TEST(Entry, UnreadableInputs) {
   }
 }
 
+TEST(Entry, AnOutputNamingTheInputWritesNothing) {
+  // Each case names the input by `input` (copied from the real ELF) and
+  // converts with `args` (the input's path is put where "IN" stands).
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;
+    std::string clash;  // the output name that reaches it
+  } cases[] = {
+      {{"IN"}, "p.SYM", "p.SYM"},
+      {{"IN"}, "p.LIN", "p.LIN"},
+      {{"IN"}, "p.MEB", "p.MEB"},
+      {{"IN"}, "p.LXX", "p.LXX"},
+      {{"-a", "IN"}, "p.mot", "p.mot"},
+      {{"IN", "-o", "p.elf"}, "p.SYM", "p.SYM"},
+      {{"-d", "IN", "-o", "sub/../q"}, "q.LIN", "sub/../q.LIN"},
+      // A hard link: another name of the same file.
+      {{"IN", "-o", "out"}, "link.elf", "out.MEB"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    fs::create_directory(dir.File("sub"));
+    const std::string input = dir.File(c.input);
+    fs::copy_file(kElf, input);
+    if (c.input == "link.elf") fs::create_hard_link(input, dir.File("out.MEB"));
+    std::vector<std::string> args;
+    for (const std::string& arg : c.args) {
+      args.push_back(arg == "IN" ? input : arg.starts_with("-") ? arg : dir.File(arg));
+    }
+    const ToolRun run = RunTool(args);
+    EXPECT_EQ(run.status, kStatusNoInput) << c.input;
+    EXPECT_TRUE(run.console.ends_with("Output file " + dir.File(c.clash) +
+                                      " is the input file " + input +
+                                      ", nothing written!!\n"))
+        << run.console;
+    EXPECT_EQ(testing::ReadFileBytes(input), testing::ReadFileBytes(kElf)) << c.input;
+    // Nothing else was created beside it.
+    std::size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+      files += entry.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_EQ(files, c.input == "link.elf" ? 2u : 1u) << c.input;
+  }
+}
+
 TEST(Entry, RealElfRunsEveryPhaseAndCleansUp) {
   ScratchDir dir;
   const std::string out = dir.File("out");
