@@ -83,8 +83,11 @@ inline constexpr const char* kSectionOutside =
 // An output name that reaches the input file: output name, input name.
 inline constexpr const char* kOutputIsInput =
     "Output file %s is the input file %s, nothing written!!\n";
-// An output file that could not be written completely.
-inline constexpr const char* kWriteFailed = "%s could not be written completely!!\n";
+// An output file that could not be created or written completely, and the
+// system's reason; the name keeps what it had.
+inline constexpr const char* kCannotCreate = "%s cannot be created: %s!!\n";
+inline constexpr const char* kWriteFailed =
+    "%s could not be written completely: %s, left as it was!!\n";
 // The input is readable but larger than 32-bit positions reach.
 inline constexpr std::string_view kInputTooLargeSuffix =
     " is larger than 4 GB!!\n"sv;

@@ -1,6 +1,7 @@
 // The few operating-system services the tool needs, behind one interface:
 // a named lock and a named shared block (both shared with the host debugger),
-// a millisecond tick count, a short sleep and the identity of a file. platform_posix.cc implements it
+// a millisecond tick count, a short sleep, the identity of a file, and the
+// replacing of one file by another. platform_posix.cc implements it
 // with POSIX named semaphores and shared memory ("/" + name), and
 // platform_win32.cc, compiled only on Windows, with named kernel objects.
 #pragma once
@@ -26,6 +27,11 @@ struct FileId {
 };
 // None when nothing exists at `path` (or it cannot be looked at).
 std::optional<FileId> FileIdentity(const std::string& path);
+
+std::uint32_t ProcessId();
+// Moves the file `from` over `to` in one step, replacing what `to` named.
+// False (errno set) when it cannot.
+bool ReplaceFile(const std::string& from, const std::string& to);
 
 // A system-wide lock known by name, created when it does not exist yet.
 class NamedLock {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -34,6 +35,12 @@ std::optional<FileId> FileIdentity(const std::string& path) {
   if (stat(path.c_str(), &info) != 0) return std::nullopt;
   return FileId{static_cast<std::uint64_t>(info.st_dev),
                 static_cast<std::uint64_t>(info.st_ino)};
+}
+
+std::uint32_t ProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 struct NamedLock::Impl {

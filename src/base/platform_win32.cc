@@ -1,6 +1,8 @@
 // Compiled only on Windows.
 #include <windows.h>
 
+#include <cerrno>
+
 #include "base/platform.h"
 
 namespace dwarfsift::platform {
@@ -22,6 +24,17 @@ std::optional<FileId> FileIdentity(const std::string& path) {
   if (!known) return std::nullopt;
   return FileId{info.dwVolumeSerialNumber,
                 (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+std::uint32_t ProcessId() { return GetCurrentProcessId(); }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  if (MoveFileExA(from.c_str(), to.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+  return false;
 }
 
 struct NamedLock::Impl {

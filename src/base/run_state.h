@@ -16,6 +16,9 @@ struct RunState {
   bool no_members = false;
   bool no_local_structs = false;
   bool host_mailbox = false;
+  // An output could not be created or written: the run ends with its own
+  // status.
+  bool output_lost = false;
   // InputKind (base/input_kind.h) of the completed input name, set once the
   // input was read.
   std::uint32_t input_kind = 0;

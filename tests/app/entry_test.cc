@@ -196,12 +196,39 @@ TEST(Entry, TraceKeepsTheLineFileAndOptionsShapeItsHeader) {
   }
 }
 
-TEST(Entry, UncreatableOutputsEndWithNoSymbol) {
+TEST(Entry, LostOutputsEndWithTheirOwnStatus) {
   ScratchDir dir;
   const ToolRun run = RunTool({kElf, "-o", dir.File("missing/dir/out")});
-  EXPECT_EQ(run.status, kStatusNoSymbol);
+  EXPECT_EQ(run.status, kStatusOutputLost);
   EXPECT_EQ(run.console.find("GetSection()"), std::string::npos);
-  EXPECT_TRUE(run.console.ends_with("complete symbols=0 lines=0\n"));
+  EXPECT_TRUE(run.console.ends_with(dir.File("missing/dir/out.LXX") +
+                                    " cannot be created: No such file or directory!!\n"
+                                    "complete symbols=0 lines=0\n"))
+      << run.console;
+
+  // A file size limit stands in for a full disk: the SYM file (19 KB) does
+  // not fit, the smaller files do. The old SYM file stays whole, the others
+  // are replaced, and no unfinished file is left behind.
+  fs::copy_file(kElf, dir.File("p.elf"));
+  const std::vector<std::string> outputs = {"p.SYM", "p.LIN", "p.MEB", "p.mot"};
+  for (const std::string& name : outputs) testing::WriteFileBytes(dir.File(name), "old\n");
+  int status = 0;
+  const std::string out = testing::RunCommand(
+      "cd " + dir.path() + " && trap '' XFSZ && ulimit -f 16 && " + DWARFSIFT_BINARY +
+          " p.elf -a",
+      &status);
+  EXPECT_EQ(status, 251);
+  EXPECT_NE(out.find("p.SYM could not be written completely: File too large, left as it "
+                     "was!!\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(testing::ReadFileText(dir.File("p.SYM")), "old\n");
+  for (const std::string& name : {"p.LIN", "p.MEB", "p.mot"}) {
+    EXPECT_GT(testing::ReadFileText(dir.File(name)).size(), 1000u) << name;
+  }
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir.path())) files += entry.is_regular_file();
+  EXPECT_EQ(files, outputs.size() + 1);
 }
 
 TEST(Driver, WritesHeadersAndVersionLine) {
@@ -243,12 +270,24 @@ TEST(OutputFile, LineEndsAndWriteFailures) {
   full.Write(std::string(1 << 17, 'x'));
   EXPECT_FALSE(full.Close());
 
+  // The name keeps its old bytes until the new file is complete; a
+  // discarded file leaves no trace.
   ScratchDir dir;
+  testing::WriteFileBytes(dir.File("f"), "old");
   OutputFile fine;
   ASSERT_TRUE(fine.Create(dir.File("f")));
   fine.Write("x\n");
+  EXPECT_TRUE(fine.Finish());
+  EXPECT_EQ(testing::ReadFileText(dir.File("f")), "old");
+  EXPECT_EQ(testing::ReadFileText(fine.written_path()), "x\r\n");
   EXPECT_TRUE(fine.Close());
   EXPECT_EQ(testing::ReadFileText(dir.File("f")), "x\r\n");
+  OutputFile dropped;
+  ASSERT_TRUE(dropped.Create(dir.File("f")));
+  dropped.Write("y\n");
+  dropped.Discard();
+  EXPECT_EQ(testing::ReadFileText(dir.File("f")), "x\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 TEST(Driver, ReportsAnOutputFileThatCouldNotBeWritten) {
@@ -266,7 +305,10 @@ TEST(Driver, ReportsAnOutputFileThatCouldNotBeWritten) {
   SymbolMemberArea members;
   ASSERT_TRUE(members.Create());
   RunConversion(names, image, run, members, state);
-  EXPECT_NE(console.find("/dev/full could not be written completely!!\n"), std::string::npos);
+  EXPECT_NE(console.find("/dev/full could not be written completely: No space left on "
+                         "device, left as it was!!\n"),
+            std::string::npos);
+  EXPECT_TRUE(run.state.output_lost);
   EXPECT_EQ(console.find("t.LXX could not"), std::string::npos);
   EXPECT_TRUE(fs::exists(names.meb));
 }
