@@ -158,6 +158,22 @@ TEST(Entry, RealElfRunsEveryPhaseAndCleansUp) {
                                "\r\n/MemberAdd\r\n: index[0]\r\n"));
 }
 
+TEST(Entry, SimultaneousRunsLeaveOneRunsFiles) {
+  // Twenty pairs of runs on one input, each pair started together; after
+  // every pair the files are those of a single run, and nothing else is
+  // left.
+  ScratchDir dir;
+  fs::copy_file(kElf, dir.File("p.elf"));
+  const std::string tool = std::string(DWARFSIFT_BINARY) + " p.elf -a >/dev/null";
+  const std::string script =
+      "cd " + dir.path() + " && " + tool + " && mkdir one && mv p.SYM p.LIN p.MEB p.mot one/ && "
+      "for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do " +
+      tool + " & " + tool + " & wait; "
+      "for f in p.SYM p.LIN p.MEB p.mot; do cmp -s $f one/$f || echo \"pair $i: $f\"; done; "
+      "done; ls";
+  EXPECT_EQ(testing::RunCommand(script), "one\np.LIN\np.MEB\np.SYM\np.elf\np.mot\n");
+}
+
 TEST(Entry, TraceKeepsTheLineFileAndOptionsShapeItsHeader) {
   struct Case {
     std::vector<std::string> options;
