@@ -138,6 +138,7 @@ class WalkHarness {
   bool Walk() {
     WalkContext walk(run, elf, dwarf, state, sink, [this] { return clock(); });
     walk.trace_file = nullptr;
+    walk.unit_work_budget = work_budget;
     return GetDebugInfoAll(walk);
   }
 
@@ -167,6 +168,7 @@ class WalkHarness {
   SymbolConversion state;
   RecordingSink sink{run.state, elf_symbols};
   std::function<std::uint32_t()> clock = [] { return 0u; };
+  std::uint64_t work_budget = kUnitWorkBudget;
 
  private:
   static SectionView Section(std::uint32_t index, std::uint32_t at, std::size_t size) {
