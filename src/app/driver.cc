@@ -11,12 +11,6 @@ namespace dwarfsift {
 
 namespace {
 
-// A file the debugger would trust must not end short without a word.
-void CloseAndCheck(OutputFile& file, const std::string& name,
-                   MessageChannel& channel) {
-  if (!file.Close()) channel.EmitFormatted(texts::kWriteFailed, name.c_str());
-}
-
 // What both record writers (SYM and MEB) take from the run; the SYM writer
 // adds its global structure list and member store.
 SymbolWriteContext MakeWriteContext(RunContext& run, const ConversionState& state,
@@ -57,17 +51,16 @@ void ConvertSymbols(RunContext& run, ConversionState& state,
 
 void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> image,
                    RunContext& run, SymbolMemberArea& members,
-                   ConversionState& state) {
+                   ConversionState& state, OutputFile& lxx) {
   MessageChannel& channel = run.channel;
 
-  OutputFile lxx;
-  if (!lxx.Create(names.lxx)) return;
+  if (!lxx.is_open()) return;
   WriteLineFileHeader(lxx, run);
   OutputFile sym;
-  if (!sym.Create(names.sym)) return;
+  if (!channel.CreateOutput(sym, names.sym)) return;
   WriteSymbolFileHeader(sym, run);
   OutputFile mot;
-  if (!names.mot.empty()) mot.Create(names.mot);
+  if (!names.mot.empty()) channel.CreateOutput(mot, names.mot);
 
   channel.EmitMessage(texts::kGetSection);
   GetSection(image, state.elf, state.dwarf, channel, &sym);
@@ -92,15 +85,25 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
 
   if (members.exists()) {
     OutputFile meb;
-    if (meb.Create(names.meb)) WriteSymbolFileHeader(meb, run);
+    if (channel.CreateOutput(meb, names.meb)) WriteSymbolFileHeader(meb, run);
     channel.EmitMessage(texts::kGetDebugMemberAll);
     GetDebugMemberAll(MakeWriteContext(run, state, meb.is_open() ? &meb : nullptr), members);
-    CloseAndCheck(meb, names.meb, channel);
+    channel.CommitOutput(meb, names.meb);
   }
   if (mot.is_open()) WriteSrecordImage(mot, names.mot, state.elf);
-  CloseAndCheck(mot, names.mot, channel);
-  CloseAndCheck(sym, names.sym, channel);
-  CloseAndCheck(lxx, names.lxx, channel);
+  channel.CommitOutput(mot, names.mot);
+  channel.CommitOutput(sym, names.sym);
+  channel.FinishOutput(lxx, names.lxx);
+}
+
+void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> image,
+                   RunContext& run, SymbolMemberArea& members,
+                   ConversionState& state) {
+  OutputFile lxx;
+  if (run.channel.CreateOutput(lxx, names.lxx)) {
+    RunConversion(names, image, run, members, state, lxx);
+  }
+  run.channel.CommitOutput(lxx, names.lxx);
 }
 
 }  // namespace dwarfsift

@@ -29,7 +29,14 @@ struct ConversionState {
 };
 
 // Runs the phases over `image`. The member phase runs only when `members`
-// exists.
+// exists. The SYM, MEB and S-record files take their names as they are
+// completed; the line listing goes into `lxx` (created by the caller, so
+// that it decides where the listing lives), which is left finished but not
+// committed. Nothing runs when `lxx` is not open.
+void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> image,
+                   RunContext& run, SymbolMemberArea& members,
+                   ConversionState& state, OutputFile& lxx);
+// The same with the listing written and committed under its name.
 void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> image,
                    RunContext& run, SymbolMemberArea& members,
                    ConversionState& state);

@@ -69,6 +69,13 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
     return kStatusNoInput;
   }
 
+  // Writing an output over the input would destroy what is being read.
+  if (const auto clash = OutputNamingInput(outputs, run.options.input_name)) {
+    channel.EmitFormatted(texts::kOutputIsInput, clash->c_str(),
+                          run.options.input_name.c_str());
+    channel.CloseHostMailbox();
+    return kStatusNoInput;
+  }
   LoadedInput input = LoadInputFile(run.options);
   if (input.image.empty()) {
     channel.EmitNamedMessage(run.options.input_name, input.too_large
@@ -92,11 +99,21 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
   // The state outlives the driver: the LIN header names the DWARF version
   // of the last unit read.
   ConversionState state;
-  RunConversion(outputs, input.image, run, members, state);
+  // The listing is the run's own until the end: simultaneous runs on one
+  // input each read back what they wrote. With -d it is kept under its name.
+  OutputFile lxx;
+  const bool listed = channel.CreateOutput(lxx, outputs.lxx);
+  if (listed) RunConversion(outputs, input.image, run, members, state, lxx);
   members.Release();
 
-  FinishLineFile(outputs.lin, outputs.lxx, run, state.dwarf.version);
-  if (!run.state.debug_trace) std::remove(outputs.lxx.c_str());
+  // A cut listing would give a LIN file that silently lacks rows.
+  if (listed && lxx.Finish()) FinishLineFile(outputs.lin, lxx.written_path(), run, state.dwarf.version);
+  if (run.state.debug_trace) {
+    channel.CommitOutput(lxx, outputs.lxx);
+  } else {
+    lxx.Discard();
+    std::remove(outputs.lxx.c_str());
+  }
 
   channel.EmitFormatted(texts::kCompleteFormat,
                         static_cast<unsigned long>(run.counters.symbol_count),
@@ -106,6 +123,7 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
   if (run.counters.symbol_count == 0) std::remove(outputs.sym.c_str());
   if (run.counters.line_count == 0) std::remove(outputs.lin.c_str());
 
+  if (run.state.output_lost) return kStatusOutputLost;
   if (run.counters.symbol_count == 0) return kStatusNoSymbol;
   if (run.counters.line_count == 0) return kStatusNoLine;
   return kStatusDone;

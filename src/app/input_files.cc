@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "base/platform.h"
 #include "base/text_match.h"
 
 namespace dwarfsift {
@@ -58,6 +59,16 @@ OutputFileSet DeriveOutputFileSet(RunOptions& options) {
   names.meb = stem + "MEB";
   if (options.write_srecords) names.mot = stem + "mot";
   return names;
+}
+
+std::optional<std::string> OutputNamingInput(const OutputFileSet& names,
+                                             const std::string& input_name) {
+  const std::optional<platform::FileId> input = platform::FileIdentity(input_name);
+  if (!input) return std::nullopt;
+  for (const std::string* name : {&names.lxx, &names.lin, &names.sym, &names.meb, &names.mot}) {
+    if (!name->empty() && platform::FileIdentity(*name) == input) return *name;
+  }
+  return std::nullopt;
 }
 
 LoadedInput LoadInputFile(const RunOptions& options) {

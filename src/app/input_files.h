@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,12 @@ struct LoadedInput {
 // output names from the output name. This ends the parsing of the names: the
 // options are not changed after it.
 OutputFileSet DeriveOutputFileSet(RunOptions& options);
+
+// The first output name that reaches the input file itself (the same file
+// under another spelling or through a link included); none when every
+// output is another file.
+std::optional<std::string> OutputNamingInput(const OutputFileSet& names,
+                                             const std::string& input_name);
 
 // Reads the whole input file named by the completed input name and classifies
 // that name.

@@ -74,6 +74,27 @@ void MessageChannel::WriteConsole(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
+bool MessageChannel::CreateOutput(OutputFile& file, const std::string& name) {
+  if (file.Create(name)) return true;
+  EmitFormatted(texts::kCannotCreate, name.c_str(), file.error().c_str());
+  state_.output_lost = true;
+  return false;
+}
+
+bool MessageChannel::CommitOutput(OutputFile& file, const std::string& name) {
+  if (file.Commit()) return true;
+  EmitFormatted(texts::kWriteFailed, name.c_str(), file.error().c_str());
+  state_.output_lost = true;
+  return false;
+}
+
+bool MessageChannel::FinishOutput(OutputFile& file, const std::string& name) {
+  if (file.Finish()) return true;
+  EmitFormatted(texts::kWriteFailed, name.c_str(), file.error().c_str());
+  state_.output_lost = true;
+  return false;
+}
+
 bool MessageChannel::OpenHostMailbox() { return mailbox_.Open(); }
 
 void MessageChannel::CloseHostMailbox() { mailbox_.Close(); }

@@ -58,6 +58,16 @@ class MessageChannel {
   void WriteRecordLine(OutputFile* file, const char* format, ...)
       DWARFSIFT_PRINTF(3, 4);
 
+  // Creates `file` under `name`; when it cannot be created the user is
+  // told why and the run's outputs count as lost.
+  bool CreateOutput(OutputFile& file, const std::string& name);
+  // Commits `file` to its name; when it could not be written completely the
+  // user is told why (the name keeps what it had) and the run's outputs
+  // count as lost. A file never created passes.
+  bool CommitOutput(OutputFile& file, const std::string& name);
+  // Like CommitOutput, but the file keeps its temporary place.
+  bool FinishOutput(OutputFile& file, const std::string& name);
+
   // Tests collect console output here instead of standard output.
   void CaptureConsole(std::string* sink) { console_capture_ = sink; }
   // The console shows UTF-8: the Japanese texts go there in that form.

@@ -96,7 +96,8 @@ inline constexpr std::string_view kHelp =
     "  255  no input name, or the input cannot be read or is empty\n"
     "  254  the input is not an ELF file\n"
     "  253  no symbol was produced\n"
-    "  252  symbols but no line were produced\n"sv;
+    "  252  symbols but no line were produced\n"
+    "  251  an output file could not be created or written completely\n"sv;
 
 // "-?<hex>" past the last entry of .debug_info: no trace was written.
 inline constexpr const char* kTraceNotReached =
@@ -148,8 +149,14 @@ inline constexpr const char* kSectionNamesUnusable =
     "Section name table [%u] unusable, no section located!!\n";
 inline constexpr const char* kSectionOutside =
     "Section [%u] %s lies outside the file, skipped!!\n";
-// An output file that could not be written completely.
-inline constexpr const char* kWriteFailed = "%s could not be written completely!!\n";
+// An output name that reaches the input file: output name, input name.
+inline constexpr const char* kOutputIsInput =
+    "Output file %s is the input file %s, nothing written!!\n";
+// An output file that could not be created or written completely, and the
+// system's reason; the name keeps what it had.
+inline constexpr const char* kCannotCreate = "%s cannot be created: %s!!\n";
+inline constexpr const char* kWriteFailed =
+    "%s could not be written completely: %s, left as it was!!\n";
 // The input is readable but larger than 32-bit positions reach.
 inline constexpr std::string_view kInputTooLargeSuffix =
     " is larger than 4 GB!!\n"sv;

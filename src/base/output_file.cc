@@ -1,17 +1,41 @@
 #include "base/output_file.h"
 
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
+
+#include "base/platform.h"
 
 namespace dwarfsift {
 namespace {
 constexpr std::size_t kFlushSize = 1 << 16;
+
+// A name of our own beside `path`: the process id keeps simultaneous runs
+// apart, the count the files of one run.
+std::string NewFileBeside(const std::string& path) {
+  static unsigned count = 0;
+  return path + ".~" + std::to_string(platform::ProcessId()) + "-" +
+         std::to_string(++count) + ".tmp";
+}
+
 }  // namespace
 
 bool OutputFile::Create(const std::string& path) {
   Close();
-  file_ = std::fopen(path.c_str(), "wb");
-  if (file_ == nullptr) return false;
-  write_failed_ = false;
+  path_ = path;
+  error_.clear();
+  std::error_code ignored;
+  const auto status = std::filesystem::status(path, ignored);
+  const bool direct =
+      std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
+  temp_path_ = direct ? std::string() : NewFileBeside(path);
+  file_ = std::fopen(written_path().c_str(), direct ? "wb" : "wbx");
+  if (file_ == nullptr) {
+    NoteError();
+    temp_path_.clear();
+    return false;
+  }
+  complete_ = true;
   pending_.clear();
   pending_.reserve(kFlushSize + 256);
   return true;
@@ -47,23 +71,53 @@ void OutputFile::WriteRaw(std::string_view bytes) {
   }
 }
 
+void OutputFile::NoteError() {
+  if (error_.empty()) error_ = std::strerror(errno);
+}
+
 void OutputFile::Flush() {
   if (pending_.empty()) return;
-  if (std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size()) {
-    write_failed_ = true;
+  if (complete_ &&
+      std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size()) {
+    NoteError();
+    complete_ = false;  // nothing after a gap is worth writing
   }
   pending_.clear();
 }
 
-bool OutputFile::Close() {
-  bool complete = true;
+bool OutputFile::Finish() {
   if (file_ != nullptr) {
     Flush();
-    complete = std::fclose(file_) == 0 && !write_failed_;
+    if (std::fclose(file_) != 0 && complete_) {
+      NoteError();
+      complete_ = false;
+    }
     file_ = nullptr;
   }
   in_memory_ = false;
+  return complete_;
+}
+
+bool OutputFile::Commit() {
+  bool complete = Finish();
+  if (!temp_path_.empty()) {
+    if (complete && !platform::ReplaceFile(temp_path_, path_)) {
+      NoteError();
+      complete = false;
+    }
+    if (!complete) std::remove(temp_path_.c_str());
+    temp_path_.clear();
+  }
+  complete_ = true;
   return complete;
+}
+
+void OutputFile::Discard() {
+  complete_ = false;
+  Finish();
+  if (!temp_path_.empty()) std::remove(temp_path_.c_str());
+  temp_path_.clear();
+  complete_ = true;
 }
 
 }  // namespace dwarfsift

@@ -2,6 +2,10 @@
 // written to it goes out as CR LF on every platform, and texts are written
 // unchanged otherwise (a "%" in a finished text stays a "%").
 //
+// The bytes go to a new file beside the final name, which takes that name
+// only once it is complete: a reader never sees a half-written file under
+// the name, and a file that could not be written leaves the name as it was.
+//
 // For tests a file can also live in memory.
 #pragma once
 
@@ -18,16 +22,33 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Creates (or replaces) the file at `path`. Returns false when it cannot
-  // be created.
+  // Starts the file that is to replace `path`. Returns false when it cannot
+  // be created (error() says why). An existing `path` that is no regular
+  // file (a device, a pipe) is written directly: it cannot be replaced.
   bool Create(const std::string& path);
   // Collects everything written in memory instead of a file.
   void CreateInMemory();
 
   bool is_open() const { return file_ != nullptr || in_memory_; }
   void Write(std::string_view text);
-  // Returns false when any byte could not be written (a full disk, say).
-  bool Close();
+
+  // Writes out what is pending and closes the file without giving it its
+  // name. Returns false when any byte could not be written (a full disk,
+  // say); the bytes stay readable at written_path() until Commit or
+  // Discard.
+  bool Finish();
+  // Finishes the file and moves it over its name. Returns false when it was
+  // incomplete or could not be moved; the name then keeps what it had.
+  bool Commit();
+  // Commit under the name every caller knows.
+  bool Close() { return Commit(); }
+  // Drops the new file; the name keeps what it had.
+  void Discard();
+
+  // Where the bytes are until Commit.
+  const std::string& written_path() const { return temp_path_.empty() ? path_ : temp_path_; }
+  // The system's reason for the last failure to create, write or move.
+  const std::string& error() const { return error_; }
 
   // The bytes written so far to an in-memory file (line ends already CR LF).
   const std::string& memory() const { return memory_; }
@@ -35,13 +56,17 @@ class OutputFile {
  private:
   void WriteRaw(std::string_view bytes);
   void Flush();
+  void NoteError();
 
   std::FILE* file_ = nullptr;
+  std::string path_;       // the final name
+  std::string temp_path_;  // the new file beside it; empty when written directly
   // Texts arrive a line at a time; they are gathered here and handed to the
   // file in large blocks, which keeps the per-line cost to a copy.
   std::string pending_;
   bool in_memory_ = false;
-  bool write_failed_ = false;
+  bool complete_ = true;
+  std::string error_;
   std::string memory_;
 };
 

@@ -1,6 +1,7 @@
 // The few operating-system services the tool needs, behind one interface:
 // a named lock and a named shared block (both shared with the host debugger),
-// a millisecond tick count and a short sleep. platform_posix.cc implements it
+// a millisecond tick count, a short sleep, the identity of a file, and the
+// replacing of one file by another. platform_posix.cc implements it
 // with POSIX named semaphores and shared memory ("/" + name), and
 // platform_win32.cc, compiled only on Windows, with named kernel objects.
 #pragma once
@@ -8,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace dwarfsift::platform {
 
@@ -18,6 +21,20 @@ void SleepMilliseconds(unsigned milliseconds);
 // Whether standard output is a terminal that shows UTF-8 (the locale's
 // character set on POSIX, the console's output code page on Windows).
 bool ConsoleShowsUtf8();
+// What makes a file the same file whatever name or link reaches it: the
+// device and inode on POSIX, the volume serial and file id on Windows.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t file = 0;
+  bool operator==(const FileId&) const = default;
+};
+// None when nothing exists at `path` (or it cannot be looked at).
+std::optional<FileId> FileIdentity(const std::string& path);
+
+std::uint32_t ProcessId();
+// Moves the file `from` over `to` in one step, replacing what `to` named.
+// False (errno set) when it cannot.
+bool ReplaceFile(const std::string& from, const std::string& to);
 
 // A system-wide lock known by name, created when it does not exist yet.
 class NamedLock {

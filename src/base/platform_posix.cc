@@ -9,6 +9,7 @@
 #include <chrono>
 #include <clocale>
 #include <cstring>
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -44,6 +45,19 @@ bool ConsoleShowsUtf8() {
                                            std::strcmp(codeset, "utf8") == 0);
   std::setlocale(LC_CTYPE, saved.c_str());
   return utf8;
+}
+
+std::optional<FileId> FileIdentity(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileId{static_cast<std::uint64_t>(info.st_dev),
+                static_cast<std::uint64_t>(info.st_ino)};
+}
+
+std::uint32_t ProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 struct NamedLock::Impl {

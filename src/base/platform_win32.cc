@@ -1,6 +1,8 @@
 // Compiled only on Windows.
 #include <windows.h>
 
+#include <cerrno>
+
 #include "base/platform.h"
 
 namespace dwarfsift::platform {
@@ -17,6 +19,32 @@ bool ConsoleShowsUtf8() {
     return false;
   }
   return GetConsoleOutputCP() == CP_UTF8;
+}
+
+std::optional<FileId> FileIdentity(const std::string& path) {
+  // Opened for no access at all: only the identity is wanted, and a file
+  // another program holds open still answers.
+  HANDLE file = CreateFileA(path.c_str(), 0,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const BOOL known = GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  if (!known) return std::nullopt;
+  return FileId{info.dwVolumeSerialNumber,
+                (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+std::uint32_t ProcessId() { return GetCurrentProcessId(); }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  if (MoveFileExA(from.c_str(), to.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+  return false;
 }
 
 struct NamedLock::Impl {

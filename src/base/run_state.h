@@ -18,6 +18,9 @@ struct RunState {
   bool host_mailbox = false;
   // Whether "-?<hex>" has switched the trace on.
   bool trace_triggered = false;
+  // An output could not be created or written: the run ends with its own
+  // status.
+  bool output_lost = false;
   // InputKind (base/input_kind.h) of the completed input name, set once the
   // input was read.
   std::uint32_t input_kind = 0;

@@ -308,13 +308,13 @@ void FinishLineListing(LinePieceReader& lxx, OutputFile& lin, const RunContext& 
 void FinishLineFile(const std::string& lin_name, const std::string& lxx_name,
                     RunContext& run, int dwarf_version) {
   OutputFile lin;
-  if (!lin.Create(lin_name)) return;
+  if (!run.channel.CreateOutput(lin, lin_name)) return;
   if (std::FILE* lxx = std::fopen(lxx_name.c_str(), "rb")) {
     LinePieceReader reader(lxx);
     FinishLineListing(reader, lin, run, dwarf_version);
     std::fclose(lxx);
   }
-  if (!lin.Close()) run.channel.EmitFormatted(texts::kWriteFailed, lin_name.c_str());
+  run.channel.CommitOutput(lin, lin_name);
 }
 
 }  // namespace dwarfsift

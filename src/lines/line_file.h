@@ -116,9 +116,9 @@ void FinishLineListing(LinePieceReader& lxx, OutputFile& lin, const RunContext& 
                        int dwarf_version);
 
 // Reads the LXX file `lxx_name` and writes the LIN file `lin_name`. When the
-// LIN file cannot be created nothing happens; when the LXX file cannot be
-// opened the LIN file stays empty. A LIN file that could not be written
-// completely is reported on the run's channel.
+// LXX file cannot be opened the LIN file stays empty. A LIN file that could
+// not be created or written completely is reported on the run's channel
+// (and its name keeps what it had).
 void FinishLineFile(const std::string& lin_name, const std::string& lxx_name,
                     RunContext& run, int dwarf_version);
 

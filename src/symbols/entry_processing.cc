@@ -588,11 +588,20 @@ void TakeReferencedName(WalkContext& walk, const AttributeInput& input, SymbolRe
   if (ReadOrigin(walk, input, origin) && origin.name[0] != '\0') CopyName(slot.name, origin.name);
 }
 
+bool UnitWorkSpent(const WalkContext& walk) {
+  return walk.unit_work > walk.unit_work_budget && !walk.run.state.debug_trace &&
+         !walk.run.options.trace_trigger;
+}
+
 bool FollowType(WalkContext& walk, std::uint32_t reference,
                 bool section_relative, int depth, int& slot_index) {
   const ResolvedReference target = ResolveReference(walk, reference, section_relative);
   if (!target.found) return false;
-  if (walk.follow_depth >= kMaxFollowDepth || walk.follow_budget == 0) return true;
+  ++walk.unit_work;
+  if (walk.follow_depth >= kMaxFollowDepth || walk.follow_budget == 0 ||
+      UnitWorkSpent(walk)) {
+    return true;
+  }
   --walk.follow_budget;
 
   ByteCursor cursor = walk.unit_view.At(walk.section_start + target.section_offset);
@@ -617,7 +626,8 @@ std::uint32_t ProcessChildren(WalkContext& walk, ByteCursor cursor,
   if (walk.follow_depth >= kMaxFollowDepth) return cursor.position();
   FollowLevel level(walk);
   MessageChannel& channel = walk.channel();
-  while (!cursor.AtEnd()) {
+  while (!cursor.AtEnd() && !UnitWorkSpent(walk)) {
+    ++walk.unit_work;
     const std::uint32_t code = ReadUleb128(cursor);
     AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
     if (!decl.found()) break;

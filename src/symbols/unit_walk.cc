@@ -297,12 +297,11 @@ void ConvertEntry(WalkContext& walk, ByteCursor& cursor, const AbbrevDecl& decl)
   cursor.Seek(std::max(next, cursor.position()));
 }
 
-// A unit that takes too long is abandoned, except while it is being traced.
+// A unit that needs too much work is abandoned, except while it is being
+// traced. The message still tells the time it took.
 bool UnitTimeOver(WalkContext& walk, std::uint32_t start_time) {
+  if (!UnitWorkSpent(walk)) return false;
   const std::uint32_t elapsed = walk.tick() - start_time;
-  if (elapsed < kUnitTimeLimitMs || walk.state().debug_trace || walk.options().trace_trigger) {
-    return false;
-  }
   walk.channel().EmitFormatted(texts::kUnitTimeOver, walk.scope.unit_name,
                                static_cast<int>(walk.stored_members()),
                                static_cast<int>(elapsed));
@@ -348,9 +347,11 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
 
   const std::uint32_t start_time = walk.tick();
   ResetSymbolSlots(walk, ResetScope::kUnit);
+  walk.unit_work = 0;
   ByteCursor cursor = entries;
   std::string tag_name;
   while (!cursor.AtEnd()) {
+    ++walk.unit_work;
     const std::uint32_t entry_pos = cursor.position();
     const std::uint32_t code = ReadUleb128(cursor);
     const AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);

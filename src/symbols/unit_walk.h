@@ -3,8 +3,9 @@
 // GetDebugInfoAll takes the units in stored order. Each unit is indexed
 // (EntryIndex), tested for cyclic type chains, and then every entry, at any
 // depth, goes to ProcessEntry once; after each entry the finished symbol is
-// written. The walk enforces the tool's limits: 50,000 entries and 5,000 ms
-// per unit, 150,000 stored structure members in the run. Units in another
+// written. The walk enforces the tool's limits: 50,000 entries and a budget
+// of work (kUnitWorkBudget) per unit, 150,000 stored structure members in
+// the run. Units in another
 // header layout (DWARF 5 and later, the 64-bit format) are passed over whole.
 #pragma once
 
@@ -18,7 +19,6 @@
 namespace dwarfsift {
 
 inline constexpr std::size_t kMaxUnitEntries = 50000;
-inline constexpr std::uint32_t kUnitTimeLimitMs = 5000;
 inline constexpr std::uint32_t kStoredMemberLimit = 150000;
 
 // The entries of the current unit in stored order, with their section and

@@ -115,6 +115,50 @@ TEST(Entry, TraceTriggerStartsAtTheFirstEntryAtOrAfterItsPosition) {
   EXPECT_NE(run.console.find("-?FFFFFFF0: no entry"), std::string::npos) << run.console;
 }
 
+TEST(Entry, AnOutputNamingTheInputWritesNothing) {
+  // Each case names the input by `input` (copied from the real ELF) and
+  // converts with `args` (the input's path is put where "IN" stands).
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;
+    std::string clash;  // the output name that reaches it
+  } cases[] = {
+      {{"IN"}, "p.SYM", "p.SYM"},
+      {{"IN"}, "p.LIN", "p.LIN"},
+      {{"IN"}, "p.MEB", "p.MEB"},
+      {{"IN"}, "p.LXX", "p.LXX"},
+      {{"-a", "IN"}, "p.mot", "p.mot"},
+      {{"IN", "-o", "p.elf"}, "p.SYM", "p.SYM"},
+      {{"-d", "IN", "-o", "sub/../q"}, "q.LIN", "sub/../q.LIN"},
+      // A hard link: another name of the same file.
+      {{"IN", "-o", "out"}, "link.elf", "out.MEB"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    fs::create_directory(dir.File("sub"));
+    const std::string input = dir.File(c.input);
+    fs::copy_file(kElf, input);
+    if (c.input == "link.elf") fs::create_hard_link(input, dir.File("out.MEB"));
+    std::vector<std::string> args;
+    for (const std::string& arg : c.args) {
+      args.push_back(arg == "IN" ? input : arg.starts_with("-") ? arg : dir.File(arg));
+    }
+    const ToolRun run = RunTool(args);
+    EXPECT_EQ(run.status, kStatusNoInput) << c.input;
+    EXPECT_TRUE(run.console.ends_with("Output file " + dir.File(c.clash) +
+                                      " is the input file " + input +
+                                      ", nothing written!!\n"))
+        << run.console;
+    EXPECT_EQ(testing::ReadFileBytes(input), testing::ReadFileBytes(kElf)) << c.input;
+    // Nothing else was created beside it.
+    std::size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+      files += entry.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_EQ(files, c.input == "link.elf" ? 2u : 1u) << c.input;
+  }
+}
+
 TEST(Entry, RealElfRunsEveryPhaseAndCleansUp) {
   ScratchDir dir;
   const std::string out = dir.File("out");
@@ -155,6 +199,22 @@ TEST(Entry, RealElfRunsEveryPhaseAndCleansUp) {
                                "\r\n/MemberAdd\r\n: index[0]\r\n"));
 }
 
+TEST(Entry, SimultaneousRunsLeaveOneRunsFiles) {
+  // Twenty pairs of runs on one input, each pair started together; after
+  // every pair the files are those of a single run, and nothing else is
+  // left.
+  ScratchDir dir;
+  fs::copy_file(kElf, dir.File("p.elf"));
+  const std::string tool = std::string(DWARFSIFT_BINARY) + " p.elf -a >/dev/null";
+  const std::string script =
+      "cd " + dir.path() + " && " + tool + " && mkdir one && mv p.SYM p.LIN p.MEB p.mot one/ && "
+      "for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do " +
+      tool + " & " + tool + " & wait; "
+      "for f in p.SYM p.LIN p.MEB p.mot; do cmp -s $f one/$f || echo \"pair $i: $f\"; done; "
+      "done; ls";
+  EXPECT_EQ(testing::RunCommand(script), "one\np.LIN\np.MEB\np.SYM\np.elf\np.mot\n");
+}
+
 TEST(Entry, TraceKeepsTheLineFileAndOptionsShapeItsHeader) {
   struct Case {
     std::vector<std::string> options;
@@ -193,12 +253,39 @@ TEST(Entry, TraceKeepsTheLineFileAndOptionsShapeItsHeader) {
   }
 }
 
-TEST(Entry, UncreatableOutputsEndWithNoSymbol) {
+TEST(Entry, LostOutputsEndWithTheirOwnStatus) {
   ScratchDir dir;
   const ToolRun run = RunTool({kElf, "-o", dir.File("missing/dir/out")});
-  EXPECT_EQ(run.status, kStatusNoSymbol);
+  EXPECT_EQ(run.status, kStatusOutputLost);
   EXPECT_EQ(run.console.find("GetSection()"), std::string::npos);
-  EXPECT_TRUE(run.console.ends_with("complete symbols=0 lines=0\n"));
+  EXPECT_TRUE(run.console.ends_with(dir.File("missing/dir/out.LXX") +
+                                    " cannot be created: No such file or directory!!\n"
+                                    "complete symbols=0 lines=0\n"))
+      << run.console;
+
+  // A file size limit stands in for a full disk: the SYM file (19 KB) does
+  // not fit, the smaller files do. The old SYM file stays whole, the others
+  // are replaced, and no unfinished file is left behind.
+  fs::copy_file(kElf, dir.File("p.elf"));
+  const std::vector<std::string> outputs = {"p.SYM", "p.LIN", "p.MEB", "p.mot"};
+  for (const std::string& name : outputs) testing::WriteFileBytes(dir.File(name), "old\n");
+  int status = 0;
+  const std::string out = testing::RunCommand(
+      "cd " + dir.path() + " && trap '' XFSZ && ulimit -f 16 && " + DWARFSIFT_BINARY +
+          " p.elf -a",
+      &status);
+  EXPECT_EQ(status, 251);
+  EXPECT_NE(out.find("p.SYM could not be written completely: File too large, left as it "
+                     "was!!\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(testing::ReadFileText(dir.File("p.SYM")), "old\n");
+  for (const char* name : {"p.LIN", "p.MEB", "p.mot"}) {
+    EXPECT_GT(testing::ReadFileText(dir.File(name)).size(), 1000u) << name;
+  }
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir.path())) files += entry.is_regular_file();
+  EXPECT_EQ(files, outputs.size() + 1);
 }
 
 TEST(Driver, WritesHeadersAndVersionLine) {
@@ -240,12 +327,24 @@ TEST(OutputFile, LineEndsAndWriteFailures) {
   full.Write(std::string(1 << 17, 'x'));
   EXPECT_FALSE(full.Close());
 
+  // The name keeps its old bytes until the new file is complete; a
+  // discarded file leaves no trace.
   ScratchDir dir;
+  testing::WriteFileBytes(dir.File("f"), "old");
   OutputFile fine;
   ASSERT_TRUE(fine.Create(dir.File("f")));
   fine.Write("x\n");
+  EXPECT_TRUE(fine.Finish());
+  EXPECT_EQ(testing::ReadFileText(dir.File("f")), "old");
+  EXPECT_EQ(testing::ReadFileText(fine.written_path()), "x\r\n");
   EXPECT_TRUE(fine.Close());
   EXPECT_EQ(testing::ReadFileText(dir.File("f")), "x\r\n");
+  OutputFile dropped;
+  ASSERT_TRUE(dropped.Create(dir.File("f")));
+  dropped.Write("y\n");
+  dropped.Discard();
+  EXPECT_EQ(testing::ReadFileText(dir.File("f")), "x\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 TEST(Driver, ReportsAnOutputFileThatCouldNotBeWritten) {
@@ -263,7 +362,10 @@ TEST(Driver, ReportsAnOutputFileThatCouldNotBeWritten) {
   SymbolMemberArea members;
   ASSERT_TRUE(members.Create());
   RunConversion(names, image, run, members, state);
-  EXPECT_NE(console.find("/dev/full could not be written completely!!\n"), std::string::npos);
+  EXPECT_NE(console.find("/dev/full could not be written completely: No space left on "
+                         "device, left as it was!!\n"),
+            std::string::npos);
+  EXPECT_TRUE(run.state.output_lost);
   EXPECT_EQ(console.find("t.LXX could not"), std::string::npos);
   EXPECT_TRUE(fs::exists(names.meb));
 }

@@ -357,7 +357,7 @@ struct TimeCase {
   std::vector<std::string> written;
 };
 
-TEST(UnitWalk, TimeLimitCutsTheUnitAfterTheSlowEntry) {
+TEST(UnitWalk, WorkBudgetCutsTheUnitAfterTheCostlyEntry) {
   const TimeCase cases[] = {
       {"limit", false, false, {"a"}},
       {"no limit while tracing", true, false, {"a", "b", "c"}},
@@ -377,8 +377,11 @@ TEST(UnitWalk, TimeLimitCutsTheUnitAfterTheSlowEntry) {
     WalkHarness walk(RunOptions{.debug_trace = c.debug_trace,
                                 .trace_trigger = c.trace_trigger,
                                 .trace_trigger_pos = 0xFFFFFFFF});
-    // Each reading of the clock is 1,500 ms after the last; the unit starts
-    // at the second reading, so the entry "b" ends 6,000 ms in.
+    // The unit entry, the base type and "a" with its type reference are four
+    // steps of work, "b" takes two more: it passes the budget of five. The
+    // clock is no limit, only a report: each reading is 1,500 ms after the
+    // last, and the unit starts at the second reading.
+    walk.work_budget = 5;
     std::uint32_t now = 0;
     walk.clock = [&now] {
       const std::uint32_t t = now;
@@ -388,7 +391,7 @@ TEST(UnitWalk, TimeLimitCutsTheUnitAfterTheSlowEntry) {
     walk.Load(b);
     ASSERT_TRUE(walk.Walk());
     EXPECT_EQ(walk.Names(), c.written) << c.label;
-    EXPECT_EQ(walk.console.find("unit[slow.c] Struct MemberSize[0] time over[6000msec]!!\n") !=
+    EXPECT_EQ(walk.console.find("unit[slow.c] Struct MemberSize[0] time over[1500msec]!!\n") !=
                   std::string::npos,
               c.written.size() == 1)
         << c.label;

@@ -139,6 +139,7 @@ class WalkHarness {
     WalkContext walk(run, elf, dwarf, state, sink, [this] { return clock(); });
     walk.trace_file = nullptr;
     walk.follow_budget_per_entry = follow_budget;
+    walk.unit_work_budget = work_budget;
     return GetDebugInfoAll(walk);
   }
 
@@ -171,6 +172,7 @@ class WalkHarness {
   // References each top-level entry may follow; a small one keeps tests of
   // the bound quick.
   std::uint32_t follow_budget = kFollowBudget;
+  std::uint64_t work_budget = kUnitWorkBudget;
 
  private:
   static SectionView Section(std::uint32_t index, std::uint32_t at, std::size_t size) {
