@@ -123,8 +123,11 @@ TEST(UnitWalk, EmptyOrUnloadableSections) {
 // Units whose header layout is another one are passed over by their length.
 TEST(UnitWalk, Dwarf5And64BitUnitsAreSkippedWithTheirMessage) {
   DwarfBuilder b = WithAbbrevs();
-  const std::uint32_t v5 = b.SectionOffset();
-  b.U32(8); b.U16(5); b.U8(1); b.U8(4); b.U32(0);  // version 5 header, no entries
+  const std::uint32_t v6 = b.SectionOffset();
+  b.U32(8); b.U16(6); b.U8(1); b.U8(4); b.U32(0);  // version 6 header, no entries
+  const std::uint32_t type_unit = b.SectionOffset();
+  b.U32(20); b.U16(5); b.U8(2); b.U8(4); b.U32(0);  // a DWARF 5 type unit
+  b.U32(0); b.U32(0); b.U32(0);  // signature, type offset
   b.BeginUnit(2);
   b.U8(kUnit); b.Str("two.c");
   const std::uint32_t base = b.UnitOffset();
@@ -147,17 +150,21 @@ TEST(UnitWalk, Dwarf5And64BitUnitsAreSkippedWithTheirMessage) {
   ASSERT_TRUE(walk.Walk());
   EXPECT_EQ(walk.Names(), (std::vector<std::string>{"in_two", "in_four"}));
   const std::uint32_t at = walk.elf.debug_info.start;
-  EXPECT_NE(walk.console.find("Unit [0] at [0x" + Hex(at + v5, 8) +
-                              "] is DWARF version 5, skipped!!\n"),
+  EXPECT_NE(walk.console.find("Unit [0] at [0x" + Hex(at + v6, 8) +
+                              "] is DWARF version 6, skipped!!\n"),
             std::string::npos)
       << walk.console;
-  EXPECT_NE(walk.console.find("Unit [2] at [0x" + Hex(at + wide, 8) +
+  EXPECT_NE(walk.console.find("Unit [1] at [0x" + Hex(at + type_unit, 8) +
+                              "] is a DWARF 5 type unit (type 0x02), skipped!!\n"),
+            std::string::npos)
+      << walk.console;
+  EXPECT_NE(walk.console.find("Unit [3] at [0x" + Hex(at + wide, 8) +
                               "] is 64-bit DWARF version 4, skipped!!\n"),
             std::string::npos)
       << walk.console;
   // Every unit keeps its progress line; a skipped one names no unit.
-  EXPECT_EQ(Count(walk.console, ".debug_info["), 4);
-  EXPECT_NE(walk.console.find(".debug_info[   2] time[   0ms] Member[       0] unit[]\n"),
+  EXPECT_EQ(Count(walk.console, ".debug_info["), 5);
+  EXPECT_NE(walk.console.find(".debug_info[   3] time[   0ms] Member[       0] unit[]\n"),
             std::string::npos);
   EXPECT_EQ(walk.dwarf.version, 4);
 }
