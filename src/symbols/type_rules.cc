@@ -24,6 +24,9 @@ inline constexpr std::uint32_t kTagSubrangeType = 0x21;
 inline constexpr std::uint32_t kTagBaseType = 0x24;
 inline constexpr std::uint32_t kTagConstType = 0x26;
 inline constexpr std::uint32_t kTagVolatileType = 0x35;
+// DWARF 5 qualifiers: _Atomic is read like volatile, D's immutable like const.
+inline constexpr std::uint32_t kTagAtomicType = 0x47;
+inline constexpr std::uint32_t kTagImmutableType = 0x4B;
 
 inline constexpr std::uint32_t kAtByteSize = 0x0B;
 inline constexpr std::uint32_t kAtBitOffset = 0x0C;
@@ -294,10 +297,12 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
       }
       return;
     case kTagConstType:
+    case kTagImmutableType:
     case kTagReferenceType:
       if (reference) Follow(walk, input, depth, slot_index);
       return;
     case kTagVolatileType:
+    case kTagAtomicType:
       if (reference) {
         const int saved = slot_index;
         if (Follow(walk, input, depth, slot_index)) slot_index = saved;

@@ -517,6 +517,14 @@ build_lines mips_be_dw4_o2.elf big 4 mips-linux-gnu-gcc "${MIPS[@]}" -O2 -gdwarf
     -- "${LINE_SRCS[@]}"
 twin mips_be_dw4_o2.elf mips_be_dw5_o2.elf big packed mips-linux-gnu-gcc "${MIPS[@]}" -O2 \
     -gdwarf-4 -Wa,--gdwarf-4 -- "${LINE_SRCS[@]}"
+# Line tables written by the compiler rather than the assembler
+# (-gno-as-loc-support): for version 5 they name the primary file by its
+# path under the compilation directory, where the assembler repeats it under
+# the source directory.
+build_lines arm_le_dw4_gcclines.elf little 4 arm-none-eabi-gcc "${ARM[@]}" "${NOEXC[@]}" -O2 \
+    -gdwarf-4 -gno-as-loc-support -- "${LINE_SRCS[@]}" "${CXX_SRCS[@]}"
+twin arm_le_dw4_gcclines.elf arm_le_dw5_gcclines.elf little packed arm-none-eabi-gcc "${ARM[@]}" \
+    "${NOEXC[@]}" -O2 -gdwarf-4 -gno-as-loc-support -- "${LINE_SRCS[@]}" "${CXX_SRCS[@]}"
 # Big-endian -O0 inputs whose functions give DW_OP_call_frame_cfa as their
 # frame base: MIPS with .debug_frame, PowerPC with .eh_frame only.
 build_lines mips_be_dw4_o0.elf big 4 mips-linux-gnu-gcc "${MIPS[@]}" -O0 -gdwarf-4 -Wa,--gdwarf-4 \
