@@ -107,6 +107,12 @@ class FormDecoder {
 
 std::uint32_t FormDecoder::Decode(std::uint32_t form, std::int32_t implicit_const) {
   text_mark_ = v_.text_size_;
+  // The forms of DWARF 2 to 4 (all below the DWARF 5 codes) go straight to
+  // their decoding: they are nearly every value of a file.
+  if (form <= kFormFlagPresent) {
+    DecodeOlder(form);
+    return form;
+  }
   const UnitBases& unit = context_.unit;
   switch (form) {
     case kFormStrx:
