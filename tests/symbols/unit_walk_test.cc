@@ -169,6 +169,46 @@ TEST(UnitWalk, Dwarf5And64BitUnitsAreSkippedWithTheirMessage) {
   EXPECT_EQ(walk.dwarf.version, 4);
 }
 
+// A DWARF 5 unit whose names are string indexes: the top entry's name
+// comes before DW_AT_str_offsets_base, and still resolves through it.
+TEST(UnitWalk, Dwarf5IndexedNamesUseTheTopEntrysBaseWhereverItStands) {
+  DwarfBuilder b;
+  b.Abbrev(1, kTagCompileUnit, true, {{kAtName, kFormStrx1}, {0x72, kFormSecOffset}});
+  b.Abbrev(2, kTagBaseType, false, {{kAtName, kFormStrx1}});
+  b.Abbrev(3, kTagVariable, false,
+           {{kAtName, kFormStrx1}, {kAtType, kFormRef4}, {kAtExternal, kFormFlagPresent},
+            {kAtLocation, kFormBlock1}});
+  b.EndAbbrevs();
+  const std::uint32_t start = b.SectionOffset();
+  b.U32(0); b.U16(5); b.U8(1); b.U8(4); b.U32(0);  // compile unit, address size 4
+  b.U8(1); b.U8(0); b.U32(8);                      // "unit.c"; its base comes after
+  const std::uint32_t base = b.SectionOffset() - start;
+  b.U8(2); b.U8(1);                                // "int"
+  b.U8(3); b.U8(2); b.U32(base); b.AddrBlock(0x300);  // "counter"
+  b.U8(3); b.U8(9); b.U32(base); b.AddrBlock(0x304);  // an index past the table
+  b.U8(0);
+  b.Patch32(start, b.SectionOffset() - start - 4);
+
+  WalkHarness walk;
+  walk.Load(b);
+  const std::string strings("unit.c\0int\0counter\0", 19);
+  const std::uint8_t offsets[] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE,
+                                  0, 0, 0, 0, 7, 0, 0, 0, 11, 0, 0, 0};
+  const auto str_at = static_cast<std::uint32_t>(walk.image.size());
+  walk.image.insert(walk.image.end(), strings.begin(), strings.end());
+  const auto offsets_at = static_cast<std::uint32_t>(walk.image.size());
+  walk.image.insert(walk.image.end(), std::begin(offsets), std::end(offsets));
+  walk.elf.bytes = walk.image;
+  walk.elf.debug_str = {3, str_at, 19, str_at, str_at + 19};
+  walk.elf.debug_str_offsets = {4, offsets_at, 20, offsets_at, offsets_at + 20};
+  ASSERT_TRUE(walk.Walk());
+  EXPECT_EQ(walk.Names(), (std::vector<std::string>{"counter"})) << walk.console;
+  ASSERT_NE(walk.Find("counter"), nullptr);
+  EXPECT_STREQ(walk.Find("counter")->typen, "int");
+  EXPECT_NE(walk.console.find("unit[unit.c]"), std::string::npos) << walk.console;
+  EXPECT_EQ(walk.dwarf.version, 5);
+}
+
 TEST(UnitWalk, MoreThanAThousandUnits) {
   DwarfBuilder b = WithAbbrevs();
   for (int i = 0; i < 1100; ++i) {
