@@ -174,6 +174,8 @@ inline constexpr const char* kMemberSlotsFull =
 // version.
 inline constexpr const char* kUnitVersionSkipped =
     "Unit [%d] at [0x%08X] is DWARF version %d, skipped!!\n";
+inline constexpr const char* kUnitTypeSkipped =
+    "Unit [%d] at [0x%08X] is a DWARF %d %s unit (type 0x%02X), skipped!!\n";
 inline constexpr const char* kUnit64BitSkipped =
     "Unit [%d] at [0x%08X] is 64-bit DWARF version %d, skipped!!\n";
 

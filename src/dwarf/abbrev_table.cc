@@ -5,6 +5,7 @@
 
 #include "base/message_channel.h"
 #include "base/messages.h"
+#include "dwarf/attribute_value.h"
 #include "dwarf/dwarf_names.h"
 #include "dwarf/readers.h"
 #include "dwarf/value_text.h"
@@ -103,6 +104,7 @@ bool LoadAbbrevTable(AbbrevTable& table, const ByteCursor& debug_abbrev,
       AttributeSpec spec;
       spec.attribute = ReadUleb128(cursor);
       spec.form = ReadUleb128(cursor);
+      if (spec.form == kFormImplicitConst) spec.implicit_const = ReadSleb128(cursor);
       if (!cursor.ok()) break;
       if (channel.tracing()) {
         AttributeNameText(channel, attribute_name, spec.attribute);

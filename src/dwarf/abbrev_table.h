@@ -24,8 +24,11 @@ class MessageChannel;
 class OutputFile;
 
 struct AttributeSpec {
-  std::uint32_t attribute;
-  std::uint32_t form;
+  std::uint32_t attribute = 0;
+  std::uint32_t form = 0;
+  // DW_FORM_implicit_const keeps its value here, in the declaration, not in
+  // the entries.
+  std::int32_t implicit_const = 0;
 };
 
 // A read cursor over one declaration's attribute specifications. A default

@@ -12,6 +12,46 @@ FormContext MakeFormContext(const ByteCursor& debug_str,
   return FormContext{dwarf.address_size, debug_str};
 }
 
+namespace {
+
+// The bytes of entry `index` (of `width` bytes each) of a table that starts
+// `base` bytes into `section`; null when the base is missing or the entry
+// lies outside the section.
+const std::uint8_t* TableEntry(const ByteCursor& section, std::uint32_t base,
+                               std::uint32_t index, std::uint32_t width,
+                               ByteCursor& at) {
+  if (base == UnitBases::kNoBase) return nullptr;
+  const std::uint64_t position = std::uint64_t{section.begin()} + base +
+                                 std::uint64_t{index} * width;
+  if (position + width > section.end()) return nullptr;
+  at = section.At(position);
+  return at.Take(width);
+}
+
+}  // namespace
+
+bool UnitBases::Address(std::uint32_t index, std::uint8_t address_size,
+                        std::uint32_t& address) const {
+  ByteCursor at;
+  address = 0;
+  if (TableEntry(addresses, addr_base, index, address_size, at) == nullptr) return false;
+  ByteCursor read = addresses.At(at.position() - address_size);
+  address = static_cast<std::uint32_t>(ReadFixed(read, address_size));
+  return true;
+}
+
+bool UnitBases::ListOffset(const ByteCursor& section, std::uint32_t base,
+                           std::uint32_t index, std::uint32_t& offset) const {
+  ByteCursor at;
+  offset = 0;
+  if (TableEntry(section, base, index, 4, at) == nullptr) return false;
+  ByteCursor read = section.At(at.position() - 4);
+  const std::uint64_t sum = std::uint64_t{base} + ReadFixed32(read);
+  if (sum > UINT32_MAX) return false;
+  offset = static_cast<std::uint32_t>(sum);
+  return true;
+}
+
 void AttributeValue::Clear() {
   std::memset(value_, 0, value_used_);
   value_used_ = 0;
@@ -27,15 +67,29 @@ class FormDecoder {
               AttributeValue& value)
       : cursor_(cursor), context_(context), v_(value) {}
 
-  void Decode(std::uint32_t form);
+  // Returns the DWARF 4 form the value stands for.
+  std::uint32_t Decode(std::uint32_t form, std::int32_t implicit_const);
   void Append(std::string_view text);
 
  private:
-  void FixedNumber(std::uint32_t width);
+  void FixedNumber(std::uint32_t width) { FixedNumberFrom(cursor_, width); }
+  void FixedNumberFrom(ByteCursor& from, std::uint32_t width);
+  // A number that is not in the entry's bytes, laid out as a stored number
+  // of `width` bytes in the file's byte order.
+  void Number(std::uint32_t number, std::uint32_t width);
+  void NumberText(std::uint32_t number);
+  std::uint32_t Index(std::uint32_t form, std::uint32_t first_fixed_form);
+  std::uint32_t IndexedString(std::uint32_t form);
+  std::uint32_t IndexedAddress(std::uint32_t form);
+  std::uint32_t ListIndex(const ByteCursor& section, std::uint32_t base);
+  std::uint32_t ImplicitConst(std::int32_t value);
+  void DecodeOlder(std::uint32_t form);
   void Leb128(bool is_signed);
   void Block(std::uint32_t length_field_width);
   void InlineString();
-  void StringOffset();
+  void StringOffset(const ByteCursor& strings);
+  // The 4-byte string offset at `from`, and the string it names.
+  void StringOffsetFrom(ByteCursor& from, const ByteCursor& strings);
   void Skip(std::uint32_t width) { cursor_.Skip(width); }
   void SkipUleb128() { ReadUleb128(cursor_); }
 
@@ -51,8 +105,63 @@ class FormDecoder {
   std::uint32_t text_mark_ = 0;
 };
 
-void FormDecoder::Decode(std::uint32_t form) {
+std::uint32_t FormDecoder::Decode(std::uint32_t form, std::int32_t implicit_const) {
   text_mark_ = v_.text_size_;
+  // The forms of DWARF 2 to 4 (all below the DWARF 5 codes) go straight to
+  // their decoding: they are nearly every value of a file.
+  if (form <= kFormFlagPresent) {
+    DecodeOlder(form);
+    return form;
+  }
+  const UnitBases& unit = context_.unit;
+  switch (form) {
+    case kFormStrx:
+    case kFormStrx1:
+    case 0x26:  // DW_FORM_strx2
+    case 0x27:  // DW_FORM_strx3
+    case kFormStrx4:
+      return IndexedString(form);
+    case kFormLineStrp:
+      StringOffset(unit.line_strings);
+      return kFormStrp;
+    case kFormAddrx:
+    case kFormAddrx1:
+    case 0x2A:  // DW_FORM_addrx2
+    case 0x2B:  // DW_FORM_addrx3
+    case kFormAddrx4:
+      return IndexedAddress(form);
+    case kFormLoclistx:
+      return ListIndex(unit.loclists, unit.loclists_base);
+    case kFormRnglistx:
+      return ListIndex(unit.rnglists, unit.rnglists_base);
+    case kFormImplicitConst:
+      return ImplicitConst(implicit_const);
+    case kFormData16: {
+      const std::uint8_t* bytes = cursor_.Take(16);
+      if (bytes == nullptr) {
+        Truncated();
+      } else {
+        Store(bytes, 16, false);
+        v_.length_ = 16;
+        AppendDump(bytes, 16);
+      }
+      return kFormBlock1;
+    }
+    case kFormRefSup4:
+    case kFormStrpSup:
+      Skip(4);
+      return form;
+    case kFormRefSup8:
+      Skip(8);
+      return form;
+    default:
+      break;
+  }
+  DecodeOlder(form);
+  return form;
+}
+
+void FormDecoder::DecodeOlder(std::uint32_t form) {
   switch (form) {
     case kFormAddr:
       return FixedNumber(context_.address_size);
@@ -88,7 +197,7 @@ void FormDecoder::Decode(std::uint32_t form) {
     case kFormString:
       return InlineString();
     case kFormStrp:
-      return StringOffset();
+      return StringOffset(context_.strings);
     case kFormFlagPresent:
       v_.value_[0] = 1;
       v_.value_used_ = 1;
@@ -108,12 +217,109 @@ void FormDecoder::Decode(std::uint32_t form) {
   }
 }
 
-void FormDecoder::FixedNumber(std::uint32_t width) {
-  const std::uint8_t* bytes = cursor_.Take(width);
+void FormDecoder::FixedNumberFrom(ByteCursor& from, std::uint32_t width) {
+  const std::uint8_t* bytes = from.Take(width);
   if (bytes == nullptr) return Truncated();
-  Store(bytes, width, cursor_.byte_order() == ByteOrder::kBig);
+  Store(bytes, width, from.byte_order() == ByteOrder::kBig);
   v_.length_ = width;
   AppendDump(bytes, width);
+}
+
+void FormDecoder::Number(std::uint32_t number, std::uint32_t width) {
+  std::uint8_t bytes[4];
+  for (std::uint32_t i = 0; i < width; ++i) {
+    const std::uint32_t shift =
+        cursor_.byte_order() == ByteOrder::kBig ? 8 * (width - 1 - i) : 8 * i;
+    bytes[i] = static_cast<std::uint8_t>(number >> shift);
+  }
+  ByteCursor from(std::span<const std::uint8_t>(bytes, width), cursor_.byte_order());
+  FixedNumberFrom(from, width);
+}
+
+// The index of an indexed form: LEB128 for the plain form, else 1 to 4
+// bytes by the form's place after `first_fixed_form`.
+std::uint32_t FormDecoder::Index(std::uint32_t form, std::uint32_t first_fixed_form) {
+  if (form < first_fixed_form) return ReadUleb128(cursor_);
+  return static_cast<std::uint32_t>(
+      ReadFixed(cursor_, static_cast<int>(form - first_fixed_form + 1)));
+}
+
+std::uint32_t FormDecoder::IndexedString(std::uint32_t form) {
+  const std::uint32_t index = Index(form, kFormStrx1);
+  if (!cursor_.ok()) {
+    Truncated();
+    return kFormStrp;
+  }
+  const UnitBases& unit = context_.unit;
+  ByteCursor at;
+  if (TableEntry(unit.str_offsets, unit.str_offsets_base, index, 4, at) == nullptr) {
+    return kFormStrp;  // empty: no base, or an index past the table
+  }
+  ByteCursor offset = unit.str_offsets.At(at.position() - 4);
+  StringOffsetFrom(offset, context_.strings);
+  return kFormStrp;
+}
+
+std::uint32_t FormDecoder::IndexedAddress(std::uint32_t form) {
+  const std::uint32_t index = Index(form, kFormAddrx1);
+  if (!cursor_.ok()) {
+    Truncated();
+    return kFormAddr;
+  }
+  const UnitBases& unit = context_.unit;
+  const std::uint32_t width = context_.address_size;
+  ByteCursor at;
+  if (TableEntry(unit.addresses, unit.addr_base, index, width, at) != nullptr) {
+    ByteCursor address = unit.addresses.At(at.position() - width);
+    FixedNumberFrom(address, width);
+  }
+  return kFormAddr;
+}
+
+std::uint32_t FormDecoder::ListIndex(const ByteCursor& section, std::uint32_t base) {
+  const std::uint32_t index = ReadUleb128(cursor_);
+  if (!cursor_.ok()) {
+    Truncated();
+    return kFormSecOffset;
+  }
+  std::uint32_t offset = 0;
+  if (context_.unit.ListOffset(section, base, index, offset)) Number(offset, 4);
+  return kFormSecOffset;
+}
+
+// DWARF 4 writers put a constant in the smallest data form that holds it,
+// and a negative one in DW_FORM_sdata.
+std::uint32_t FormDecoder::ImplicitConst(std::int32_t value) {
+  const auto number = static_cast<std::uint32_t>(value);
+  if (value < 0) {
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
+        static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
+    Store(bytes, 4, false);
+    v_.length_ = 4;
+    NumberText(number);
+    return kFormSdata;
+  }
+  if (number <= 0xFF) {
+    Number(number, 1);
+    return kFormData1;
+  }
+  if (number <= 0xFFFF) {
+    Number(number, 2);
+    return kFormData2;
+  }
+  Number(number, 4);
+  return kFormData4;
+}
+
+void FormDecoder::NumberText(std::uint32_t number) {
+  int digits = 1;
+  while (digits < 8 && (number >> (digits * 4)) != 0) ++digits;
+  char text[10] = {'0', 'x'};
+  for (int i = 0; i < digits; ++i) {
+    text[2 + i] = kHexDigits[(number >> ((digits - 1 - i) * 4)) & 0xF];
+  }
+  Append({text, static_cast<std::size_t>(2 + digits)});
 }
 
 void FormDecoder::Leb128(bool is_signed) {
@@ -128,13 +334,7 @@ void FormDecoder::Leb128(bool is_signed) {
       static_cast<std::uint8_t>(number >> 24)};
   Store(bytes, 4, false);
   v_.length_ = cursor_.position() - start;
-  int digits = 1;
-  while (digits < 8 && (number >> (digits * 4)) != 0) ++digits;
-  char text[10] = {'0', 'x'};
-  for (int i = 0; i < digits; ++i) {
-    text[2 + i] = kHexDigits[(number >> ((digits - 1 - i) * 4)) & 0xF];
-  }
-  Append({text, static_cast<std::size_t>(2 + digits)});
+  NumberText(number);
 }
 
 void FormDecoder::Block(std::uint32_t length_field_width) {
@@ -159,10 +359,13 @@ void FormDecoder::InlineString() {
   AppendCut(text);
 }
 
-void FormDecoder::StringOffset() {
-  FixedNumber(4);
+void FormDecoder::StringOffset(const ByteCursor& strings) {
+  StringOffsetFrom(cursor_, strings);
+}
+
+void FormDecoder::StringOffsetFrom(ByteCursor& from, const ByteCursor& strings) {
+  FixedNumberFrom(from, 4);
   if (v_.length_ == 0) return;  // the offset itself was cut off
-  const ByteCursor& strings = context_.strings;
   ByteCursor at = strings.View(
       static_cast<std::uint64_t>(strings.begin()) + v_.number(), strings.end());
   const std::string_view text = at.ReadCString();
@@ -219,7 +422,7 @@ void FormDecoder::Truncated() {
 
 std::uint32_t ReadAttributeValue(std::uint32_t& form, ByteCursor& cursor,
                                  const FormContext& context,
-                                 AttributeValue& value) {
+                                 AttributeValue& value, std::int32_t implicit_const) {
   value.Clear();
   // An indirect form names the real form in the data, which may itself be
   // indirect; the chain is followed in a loop, with a bound, not recursively.
@@ -232,7 +435,7 @@ std::uint32_t ReadAttributeValue(std::uint32_t& form, ByteCursor& cursor,
   FormDecoder decoder(cursor, context, value);
   for (int i = 0; i < depth; ++i) decoder.Append("<");
   // A chain that is still indirect at the bound reads as unrecognised.
-  if (form != kFormIndirect) decoder.Decode(form);
+  if (form != kFormIndirect) form = decoder.Decode(form, implicit_const);
   for (int i = 0; i < depth; ++i) decoder.Append(">");
   return cursor.position();
 }

@@ -44,16 +44,63 @@ inline constexpr std::uint32_t kFormIndirect = 0x16;
 inline constexpr std::uint32_t kFormSecOffset = 0x17;
 inline constexpr std::uint32_t kFormExprloc = 0x18;
 inline constexpr std::uint32_t kFormFlagPresent = 0x19;
+// DWARF 5.
+inline constexpr std::uint32_t kFormStrx = 0x1A;
+inline constexpr std::uint32_t kFormAddrx = 0x1B;
+inline constexpr std::uint32_t kFormRefSup4 = 0x1C;
+inline constexpr std::uint32_t kFormStrpSup = 0x1D;
+inline constexpr std::uint32_t kFormData16 = 0x1E;
+inline constexpr std::uint32_t kFormLineStrp = 0x1F;
 inline constexpr std::uint32_t kFormRefSig8 = 0x20;
+inline constexpr std::uint32_t kFormImplicitConst = 0x21;
+inline constexpr std::uint32_t kFormLoclistx = 0x22;
+inline constexpr std::uint32_t kFormRnglistx = 0x23;
+inline constexpr std::uint32_t kFormRefSup8 = 0x24;
+inline constexpr std::uint32_t kFormStrx1 = 0x25;
+inline constexpr std::uint32_t kFormStrx4 = 0x28;
+inline constexpr std::uint32_t kFormAddrx1 = 0x29;
+inline constexpr std::uint32_t kFormAddrx4 = 0x2C;
 inline constexpr std::uint32_t kFormGnuAddrIndex = 0x1F01;
 inline constexpr std::uint32_t kFormGnuStrIndex = 0x1F02;
 inline constexpr std::uint32_t kFormGnuRefAlt = 0x1F20;
 inline constexpr std::uint32_t kFormGnuStrpAlt = 0x1F21;
 
+// The sections and bases through which the indexed forms of DWARF 5 are
+// resolved. The sections are the run's; the bases belong to the unit being
+// read (its top entry's DW_AT_str_offsets_base, DW_AT_addr_base,
+// DW_AT_loclists_base and DW_AT_rnglists_base), and a base the unit does not
+// give leaves the forms that need it empty.
+struct UnitBases {
+  ByteCursor line_strings;  // .debug_line_str
+  ByteCursor str_offsets;   // .debug_str_offsets
+  ByteCursor addresses;     // .debug_addr
+  ByteCursor loclists;      // .debug_loclists
+  ByteCursor rnglists;      // .debug_rnglists
+  // Section offsets; kNoBase when the unit gives none.
+  static constexpr std::uint32_t kNoBase = 0xFFFFFFFFu;
+  std::uint32_t str_offsets_base = kNoBase;
+  std::uint32_t addr_base = kNoBase;
+  std::uint32_t loclists_base = kNoBase;
+  std::uint32_t rnglists_base = kNoBase;
+
+  void ClearBases() {
+    str_offsets_base = addr_base = loclists_base = rnglists_base = kNoBase;
+  }
+  // Entry `index` of the unit's .debug_addr table; false (and 0) when the
+  // unit has no base or the entry lies outside the section.
+  bool Address(std::uint32_t index, std::uint8_t address_size,
+               std::uint32_t& address) const;
+  // The section offset that entry `index` of the unit's offset table in
+  // .debug_loclists (or .debug_rnglists) names; false when out of range.
+  bool ListOffset(const ByteCursor& section, std::uint32_t base,
+                  std::uint32_t index, std::uint32_t& offset) const;
+};
+
 // What a value decodes against besides its own bytes.
 struct FormContext {
   std::uint8_t address_size = 4;  // the run's, from the first unit header
   ByteCursor strings;             // .debug_str; an empty view when absent
+  UnitBases unit{};               // DWARF 5 sections and the unit's bases
 };
 // `debug_str` views the bytes of .debug_str (empty when the file has none).
 FormContext MakeFormContext(const ByteCursor& debug_str,
@@ -79,6 +126,8 @@ class AttributeValue {
   void Clear();
 
   // The form that was read; for DW_FORM_indirect the form found in the data.
+  // (ReadAttributeValue hands the caller the DWARF 4 form the value stands
+  // for; this stays the form of the data, for the traces.)
   std::uint32_t form() const { return form_; }
   // Bytes the value occupies in the file: the width of a fixed-size form, the
   // bytes of a LEB128 number, the block length without its length field, the
@@ -105,7 +154,8 @@ class AttributeValue {
   friend std::uint32_t ReadAttributeValue(std::uint32_t& form,
                                           ByteCursor& cursor,
                                           const FormContext& context,
-                                          AttributeValue& value);
+                                          AttributeValue& value,
+                                          std::int32_t implicit_const);
   friend class FormDecoder;
 
   std::uint32_t form_ = 0;
@@ -119,6 +169,17 @@ class AttributeValue {
 // Decodes the value of `form` at the cursor into `value` and returns the
 // position after it. DW_FORM_indirect replaces `form` by the form found.
 //
+// The forms of DWARF 5 come back as the DWARF 4 form whose value they equal,
+// so the rules that act on forms work unchanged: the string forms (strx*,
+// line_strp) as DW_FORM_strp with the string's text, the address index forms
+// as DW_FORM_addr with the address, loclistx and rnglistx as
+// DW_FORM_sec_offset with the list's section offset, data16 as a 16-byte
+// DW_FORM_block1, and implicit_const (whose value `implicit_const` carries
+// from the abbreviation) as the smallest DW_FORM_data1/2/4 that holds it, or
+// DW_FORM_sdata when negative. An index outside its table, or a base the
+// unit lacks, gives an empty value (the text too). The supplementary-file
+// forms are stepped over like the GNU alternate-file forms.
+//
 // Unrecognised forms consume nothing and leave an empty value; the extension
 // forms of known size (DW_FORM_ref_sig8 and the GNU index and alternate-file
 // forms) consume their bytes but are otherwise treated the same, so the rest
@@ -129,6 +190,16 @@ class AttributeValue {
 // its terminator, keeps the offset as the value but gives an empty text.
 std::uint32_t ReadAttributeValue(std::uint32_t& form, ByteCursor& cursor,
                                  const FormContext& context,
-                                 AttributeValue& value);
+                                 AttributeValue& value,
+                                 std::int32_t implicit_const = 0);
+
+// The form a trace shows for a value read as `form`: a DWARF 5 form by its
+// own name rather than by the DWARF 4 form it was read as.
+inline bool IsDwarf5Form(std::uint32_t form) {
+  return form >= kFormStrx && form <= kFormAddrx4 && form != kFormRefSig8;
+}
+inline std::uint32_t TracedForm(std::uint32_t form, const AttributeValue& value) {
+  return IsDwarf5Form(value.form()) ? value.form() : form;
+}
 
 }  // namespace dwarfsift

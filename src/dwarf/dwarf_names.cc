@@ -111,6 +111,30 @@ constexpr std::array kAttributeRows = std::to_array<NameRow>({
     {0x6C, 44, "DW_AT_const_expr"},
     {0x6D, 44, "DW_AT_enum_class"},
     {0x6E, 44, "DW_AT_linkage_name"},
+    // DWARF 5 attributes that no DWARF 2-4 producer writes. (Those GCC also
+    // writes into DWARF 4, such as DW_AT_noreturn, keep their old trace text.)
+    {0x6F, 44, "DW_AT_string_length_bit_size"},
+    {0x70, 44, "DW_AT_string_length_byte_size"},
+    {0x71, 44, "DW_AT_rank"},
+    {0x72, 44, "DW_AT_str_offsets_base"},
+    {0x73, 44, "DW_AT_addr_base"},
+    {0x74, 44, "DW_AT_rnglists_base"},
+    {0x76, 44, "DW_AT_dwo_name"},
+    {0x79, 44, "DW_AT_macros"},
+    {0x7A, 44, "DW_AT_call_all_calls"},
+    {0x7B, 44, "DW_AT_call_all_source_calls"},
+    {0x7C, 44, "DW_AT_call_all_tail_calls"},
+    {0x7D, 44, "DW_AT_call_return_pc"},
+    {0x7E, 44, "DW_AT_call_value"},
+    {0x7F, 44, "DW_AT_call_origin"},
+    {0x80, 44, "DW_AT_call_parameter"},
+    {0x81, 44, "DW_AT_call_pc"},
+    {0x82, 44, "DW_AT_call_tail_call"},
+    {0x83, 44, "DW_AT_call_target"},
+    {0x84, 44, "DW_AT_call_target_clobbered"},
+    {0x85, 44, "DW_AT_call_data_location"},
+    {0x86, 44, "DW_AT_call_data_value"},
+    {0x8C, 44, "DW_AT_loclists_base"},
     {0x2000, 44, "DW_AT_lo_user"},
     {0x2001, 44, "DW_AT_MIPS_fde"},
     {0x2002, 44, "DW_AT_MIPS_loop_begin"},
@@ -205,6 +229,14 @@ constexpr std::array kTagRows = std::to_array<NameRow>({
     {0x41, 42, "DW_TAG_type_unit"},
     {0x42, 42, "DW_TAG_rvalue_reference_type"},
     {0x43, 42, "DW_TAG_template_alias"},
+    {0x44, 42, "DW_TAG_coarray_type"},
+    {0x45, 42, "DW_TAG_generic_subrange"},
+    {0x46, 42, "DW_TAG_dynamic_type"},
+    {0x47, 42, "DW_TAG_atomic_type"},
+    {0x48, 42, "DW_TAG_call_site"},
+    {0x49, 42, "DW_TAG_call_site_parameter"},
+    {0x4A, 42, "DW_TAG_skeleton_unit"},
+    {0x4B, 42, "DW_TAG_immutable_type"},
     {0x4080, 42, "DW_TAG_lo_user"},
     {0x4081, 42, "DW_TAG_MIPS_loop"},
     {0x4101, 42, "DW_TAG_format_label"},
@@ -245,6 +277,25 @@ constexpr std::array kFormRows = std::to_array<NameRow>({
     {0x17, 26, "DW_FORM_sec_offset"},
     {0x18, 25, "DW_FORM_exprloc"},
     {0x19, 28, "DW_FORM_flag_present"},
+    // DWARF 5 (DW_FORM_ref_sig8 keeps its old text: DWARF 4 type units use it).
+    {0x1A, 26, "DW_FORM_strx"},
+    {0x1B, 26, "DW_FORM_addrx"},
+    {0x1C, 26, "DW_FORM_ref_sup4"},
+    {0x1D, 26, "DW_FORM_strp_sup"},
+    {0x1E, 26, "DW_FORM_data16"},
+    {0x1F, 26, "DW_FORM_line_strp"},
+    {0x21, 30, "DW_FORM_implicit_const"},
+    {0x22, 26, "DW_FORM_loclistx"},
+    {0x23, 26, "DW_FORM_rnglistx"},
+    {0x24, 26, "DW_FORM_ref_sup8"},
+    {0x25, 26, "DW_FORM_strx1"},
+    {0x26, 26, "DW_FORM_strx2"},
+    {0x27, 26, "DW_FORM_strx3"},
+    {0x28, 26, "DW_FORM_strx4"},
+    {0x29, 26, "DW_FORM_addrx1"},
+    {0x2A, 26, "DW_FORM_addrx2"},
+    {0x2B, 26, "DW_FORM_addrx3"},
+    {0x2C, 26, "DW_FORM_addrx4"},
 });
 
 constexpr std::array kEncodingRows = std::to_array<NameRow>({
@@ -270,8 +321,8 @@ constexpr bool SortedByCode(const std::array<NameRow, N>& rows) {
 }
 static_assert(SortedByCode(kAttributeRows) && SortedByCode(kTagRows) &&
               SortedByCode(kFormRows) && SortedByCode(kEncodingRows));
-static_assert(kAttributeRows.size() == 134 && kTagRows.size() == 60 &&
-              kFormRows.size() == 24 && kEncodingRows.size() == 6);
+static_assert(kAttributeRows.size() == 156 && kTagRows.size() == 68 &&
+              kFormRows.size() == 42 && kEncodingRows.size() == 6);
 
 const NameRow& FindRow(std::span<const NameRow> rows, const NameRow& fallback,
                        std::uint32_t code) {

@@ -284,6 +284,11 @@ class SectionPhase {
         {".symtab", &ElfImage::symtab},
         {".debug_str", &ElfImage::debug_str},
         {".strtab", &ElfImage::strtab},
+        {".debug_line_str", &ElfImage::debug_line_str},
+        {".debug_str_offsets", &ElfImage::debug_str_offsets},
+        {".debug_addr", &ElfImage::debug_addr},
+        {".debug_loclists", &ElfImage::debug_loclists},
+        {".debug_rnglists", &ElfImage::debug_rnglists},
     };
     // Entry 0 is the null section; index 0 means "not found", so nothing is
     // located there.

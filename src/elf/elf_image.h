@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dwarf/attribute_value.h"
 #include "dwarf/readers.h"
 #include "dwarf/register_names.h"
 
@@ -87,6 +88,13 @@ struct ElfImage {
   SectionView debug_line;
   SectionView debug_loc;
   SectionView debug_str;
+  // DWARF 5: the strings of the line tables and unit names, the string and
+  // address index tables, the location and range lists.
+  SectionView debug_line_str;
+  SectionView debug_str_offsets;
+  SectionView debug_addr;
+  SectionView debug_loclists;
+  SectionView debug_rnglists;
   SectionView symtab;
   SectionView strtab;
 
@@ -95,6 +103,16 @@ struct ElfImage {
     return ByteCursor(bytes, byte_order).View(section.start, section.end);
   }
 };
+
+// Points the DWARF 5 table views of `unit` at the file's sections (empty
+// views for the sections it lacks); the unit's bases are left alone.
+inline void SetUnitSections(const ElfImage& elf, UnitBases& unit) {
+  unit.line_strings = elf.Cursor(elf.debug_line_str);
+  unit.str_offsets = elf.Cursor(elf.debug_str_offsets);
+  unit.addresses = elf.Cursor(elf.debug_addr);
+  unit.loclists = elf.Cursor(elf.debug_loclists);
+  unit.rnglists = elf.Cursor(elf.debug_rnglists);
+}
 
 // The machine code that selects the register names: RX keeps its code, every
 // other file is classified by its flags alone.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/text_match.h"
+#include "dwarf/abbrev_table.h"
 #include "dwarf/value_text.h"
 #include "lines/line_rows.h"
 #include "lines/lxx_format.h"
@@ -55,8 +56,10 @@ std::string_view CutName(std::string_view name) {
 
 class LineProgramWalker {
  public:
-  LineProgramWalker(OutputFile& lxx, const DwarfParameters& dwarf, RunContext& run)
-      : lxx_(lxx), dwarf_(dwarf), run_(run), channel_(run.channel) {
+  LineProgramWalker(OutputFile& lxx, const DwarfParameters& dwarf, RunContext& run,
+                    const ByteCursor& line_strings, const ByteCursor& strings)
+      : lxx_(lxx), dwarf_(dwarf), run_(run), channel_(run.channel),
+        line_strings_(line_strings), strings_(strings) {
     directories_.resize(kLineDirectoryLimit);
     files_.resize(kLineFileLimit);
     text_.reserve(kFormattedTextLimit + 1);
@@ -80,6 +83,7 @@ class LineProgramWalker {
     std::uint32_t end = 0, program = 0, lengths = 0;
     std::uint8_t min_length = 0, line_range = 0, opcode_base = 0;
     std::int8_t line_base = 0;
+    std::uint8_t address_size = 0;  // DWARF 5 headers give it; 0: the run's
   };
 
   // Returns where the next unit starts.
@@ -93,41 +97,61 @@ class LineProgramWalker {
     const std::uint16_t version = ReadFixed16(c);
     TraceField(section, start, "/length", 1, 4);
     TraceField(section, start + 4, "/version", 1, 2);
-    if (version >= 5) {
-      // Another header layout (prebuilt C libraries bring such units in):
-      // skipped whole rather than misread.
+    if (version > 5) {
+      // Another header layout: skipped whole rather than misread.
       channel_.TraceLine(&lxx_, "/----- Version[%d] unsupported, unit skipped -----\n",
                          version);
       return h.end;
     }
     // DWARF 4 puts maximum_operations_per_instruction after the minimum
-    // instruction length; everything after it moves by one byte.
-    const std::uint32_t extra = version == 4 ? 1 : 0;
+    // instruction length; everything after it moves by one byte. DWARF 5
+    // adds the address and segment selector sizes before header_length.
+    const bool v5 = version == 5;
+    const std::uint32_t extra = version >= 4 ? 1 : 0;
+    const std::uint32_t sizes = v5 ? 2 : 0;
+    if (v5) {
+      h.address_size = c.ReadByte();
+      c.ReadByte();  // segment_selector_size
+    }
     const std::uint32_t header_length = ReadFixed32(c);
     h.program = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(std::uint64_t{start} + 10 + header_length, UINT32_MAX));
+        std::min<std::uint64_t>(std::uint64_t{start} + 10 + sizes + header_length, UINT32_MAX));
     h.min_length = c.ReadByte();
     if (extra) c.ReadByte();
     c.ReadByte();  // default_is_stmt
     h.line_base = static_cast<std::int8_t>(c.ReadByte());
     h.line_range = c.ReadByte();
     h.opcode_base = c.ReadByte();
-    h.lengths = start + 15 + extra;
+    const std::uint32_t at = start + sizes;  // where a v2-4 header has its fields
+    h.lengths = at + 15 + extra;
 
-    TraceField(section, start + 6, "/prologue", 1, 4);
-    TraceField(section, start + 10, "/min", 1, 1);
-    if (extra) TraceField(section, start + 11, "/max_ops", 1, 1);
-    TraceField(section, start + 11 + extra, "/stmt", 1, 1);
-    TraceField(section, start + 12 + extra, "/l_base", 1, 1);
-    TraceField(section, start + 13 + extra, "/l_range", 1, 1);
-    TraceField(section, start + 14 + extra, "/o_base", 1, 1);
+    if (v5) {
+      TraceField(section, start + 6, "/addr_size", 1, 1);
+      TraceField(section, start + 7, "/seg_size", 1, 1);
+    }
+    TraceField(section, at + 6, "/prologue", 1, 4);
+    TraceField(section, at + 10, "/min", 1, 1);
+    if (extra) TraceField(section, at + 11, "/max_ops", 1, 1);
+    TraceField(section, at + 11 + extra, "/stmt", 1, 1);
+    TraceField(section, at + 12 + extra, "/l_base", 1, 1);
+    TraceField(section, at + 13 + extra, "/l_range", 1, 1);
+    TraceField(section, at + 14 + extra, "/o_base", 1, 1);
     TraceField(section, h.lengths, "/opcode", 9, 1);
 
     const std::uint32_t tables =
         h.lengths + (h.opcode_base > 0 ? h.opcode_base - 1u : 0u);
     directory_count_ = 0;
     file_count_ = 0;
-    if (tables < h.program) ReadTables(section, tables);
+    numbered_from_zero_ = false;
+    file_paths_.clear();
+    file_identities_.clear();
+    if (tables < h.program) {
+      if (v5) {
+        ReadEntryTables(section.View(tables, h.program));
+      } else {
+        ReadTables(section, tables);
+      }
+    }
     source_ = FindSourceFile();
 
     stop_file_lines_ = false;
@@ -136,6 +160,8 @@ class LineProgramWalker {
     std::uint32_t next = h.end;
     if (h.program < h.end) {
       ByteCursor p = section.At(h.program);
+      address_size_ = h.address_size >= 1 && h.address_size <= 8 ? h.address_size
+                                                                 : dwarf_.address_size;
       RunProgram(p, h);
       next = p.position();
     }
@@ -195,6 +221,157 @@ class LineProgramWalker {
     }
   }
 
+  // The DWARF 5 tables: each is a list of entry formats (content type,
+  // form) and then the entries. Directory 0 is the unit's compilation
+  // directory, which older tables leave out; file 0 is the primary source
+  // file, which the assemblers repeat as file 1. So directories and files
+  // from 1 on keep their numbers and a file 0 that is not repeated comes
+  // first, as file 1 of an older table would. A table that cannot be read
+  // (an unknown form, or one cut off) ends the reading with what was read.
+  void ReadEntryTables(ByteCursor c) {
+    numbered_from_zero_ = true;
+    const auto read_formats = [&c](std::vector<AttributeSpec>& formats) {
+      formats.clear();
+      const std::uint8_t count = c.ReadByte();
+      for (std::uint8_t i = 0; i < count && c.ok(); ++i) {
+        AttributeSpec format;
+        format.attribute = ReadUleb128(c);
+        format.form = ReadUleb128(c);
+        formats.push_back(format);
+      }
+      return c.ok();
+    };
+    EntryFields fields;
+    if (!read_formats(formats_)) return FinishTables();
+    const std::uint32_t directories = ReadUleb128(c);
+    for (std::uint32_t i = 0; i < directories && c.ok(); ++i) {
+      if (!ReadEntry(c, formats_, fields)) return FinishTables();
+      if (i == 0) {
+        channel_.TraceLine(&lxx_, "/directories {%.*s}\n", static_cast<int>(fields.path.size()),
+                           fields.path.data());
+        continue;
+      }
+      if (directory_count_ < kLineDirectoryLimit) AddDirectory(CutName(fields.path));
+    }
+    if (!read_formats(formats_)) return FinishTables();
+    const std::uint32_t files = ReadUleb128(c);
+    EntryFields first;
+    for (std::uint32_t i = 0; i < files && c.ok() && file_count_ < kLineFileLimit; ++i) {
+      if (!ReadEntry(c, formats_, fields)) break;
+      // Every entry is a file of its own, as in older tables (which may
+      // list one path twice), except file 0: it is the entry from 1 on
+      // that repeats it.
+      std::string full = FullPath(fields);
+      if (i > 0 && file_identities_[0] == 0 && full == file_paths_[0]) file_identities_[0] = i;
+      file_paths_.push_back(std::move(full));
+      file_identities_.push_back(i);
+      if (i == 0) {
+        first = fields;
+        continue;
+      }
+      if (i == 1 && FullPath(fields) != FullPath(first)) {
+        AddFile(first.path, first.directory, first.time, first.length);
+      }
+      AddFile(fields.path, fields.directory, fields.time, fields.length);
+    }
+    if (file_count_ == 0 && files == 1) AddFile(first.path, first.directory, first.time, first.length);
+    FinishTables();
+  }
+
+  struct EntryFields {
+    std::string_view path;
+    std::uint32_t directory = 0, time = 0, length = 0;
+  };
+
+  // A file's path with its directory from the table (directory 0, the
+  // compilation directory, counts as none), to tell whether two entries
+  // name one file.
+  std::string FullPath(const EntryFields& file) const {
+    std::string full;
+    if (file.directory != 0 && file.directory <= directory_count_) {
+      full = directories_[file.directory - 1];
+      full += '/';
+    }
+    full.append(file.path);
+    return full;
+  }
+
+  // One directory or file entry, its fields read by the formats. False when
+  // a form cannot be read.
+  bool ReadEntry(ByteCursor& c, const std::vector<AttributeSpec>& formats, EntryFields& out) {
+    out = EntryFields{};
+    for (const AttributeSpec& format : formats) {
+      std::string_view text;
+      std::uint64_t number = 0;
+      if (!ReadEntryForm(c, format.form, text, number)) return false;
+      switch (format.attribute) {
+        case 1: out.path = text; break;  // DW_LNCT_path
+        case 2: out.directory = static_cast<std::uint32_t>(number); break;
+        case 3: out.time = static_cast<std::uint32_t>(number); break;
+        case 4: out.length = static_cast<std::uint32_t>(number); break;
+        default: break;  // DW_LNCT_MD5 and unknown content: read past
+      }
+    }
+    return c.ok();
+  }
+
+  bool ReadEntryForm(ByteCursor& c, std::uint32_t form, std::string_view& text,
+                     std::uint64_t& number) {
+    const auto string_at = [](const ByteCursor& strings, std::uint32_t offset) {
+      ByteCursor at = strings.View(std::uint64_t{strings.begin()} + offset, strings.end());
+      const std::string_view found = at.ReadCString();
+      return at.ok() ? found : std::string_view();
+    };
+    switch (form) {
+      case 0x08: text = c.ReadCString(); break;  // DW_FORM_string
+      case 0x1F: text = string_at(line_strings_, ReadFixed32(c)); break;  // line_strp
+      case 0x0E: text = string_at(strings_, ReadFixed32(c)); break;  // strp
+      case 0x0F: number = ReadUleb128(c); break;  // udata
+      case 0x0B: number = c.ReadByte(); break;  // data1
+      case 0x05: number = ReadFixed16(c); break;  // data2
+      case 0x06: number = ReadFixed32(c); break;  // data4
+      case 0x07: number = ReadFixed(c, 8); break;  // data8
+      case 0x1E: c.Skip(16); break;  // data16 (an MD5)
+      case 0x09: c.Skip(ReadUleb128(c)); break;  // block
+      default: return false;
+    }
+    return c.ok();
+  }
+
+  // A file of the unit's table, its name split off a directory part as
+  // older tables have it.
+  void AddFile(std::string_view path, std::uint32_t directory_index, std::uint32_t time,
+               std::uint32_t length) {
+    const std::string_view stored = CutName(path);
+    LineFileEntry& entry = files_[file_count_++];
+    std::size_t split = stored.rfind('/');
+    if (split == std::string_view::npos) split = stored.rfind('\\');
+    const bool has_directory = split != std::string_view::npos;
+    entry.name = has_directory ? stored.substr(split + 1) : stored;
+    entry.directory.clear();
+    entry.directory_index = directory_index;
+    entry.time = time;
+    entry.length = length;
+    entry.marked = 0;
+    if (directory_index == 0 && has_directory && directory_count_ < kLineDirectoryLimit) {
+      entry.directory_index = AddDirectory(stored.substr(0, split));
+    }
+    if (entry.directory_index != 0 && entry.directory_index <= directory_count_) {
+      entry.directory = directories_[entry.directory_index - 1];
+    }
+    channel_.TraceLine(&lxx_, "/----- FileName[%s] Index[%d] Time[%d] Length[%d] -----\n",
+                       entry.name.c_str(), static_cast<int>(entry.directory_index),
+                       static_cast<int>(entry.time), static_cast<int>(entry.length));
+  }
+
+  void FinishTables() {
+    if (file_count_ == 0) {
+      // Tables without a file still give the unit one (empty) entry.
+      files_[0] = LineFileEntry{};
+      file_count_ = 1;
+    }
+  }
+
   // Stores a directory name (its trailing backslash dropped) and returns its
   // 1-based index.
   std::uint32_t AddDirectory(std::string_view name) {
@@ -215,7 +392,47 @@ class LineProgramWalker {
     return nullptr;
   }
 
+  // A file switch: the rows so far are written, and after them no more file
+  // lines in this unit.
+  void SelectFile(std::uint32_t file) {
+    if (rows_.pending()) {
+      FlushRows();
+      stop_file_lines_ = true;
+    }
+    if (!stop_file_lines_) WriteFileLine(file);
+  }
+
+  // The file of a DWARF 5 table entry: its number, or for file 0 (the
+  // primary file) the number of its repetition.
+  std::uint32_t FileIdentity(std::uint32_t file) const {
+    return file < file_identities_.size() ? file_identities_[file] : 0x80000000u | file;
+  }
+
+  // DWARF 5 programs run on a file register that starts at file 1 like
+  // older ones, but file 1 need not be the primary file: an assembler that
+  // numbered the primary file 1 in an older table may have put a header
+  // there and the primary file further on, and then switches files at other
+  // places. The switches an older program makes are those where the file
+  // of a row changes from the one before (the primary file at the start of
+  // each sequence), so that is where they are made here, just before the
+  // row.
+  void SwitchFile() {
+    if (!numbered_from_zero_) return;
+    const std::uint32_t identity = FileIdentity(file_register_);
+    if (identity == current_identity_) return;
+    current_identity_ = identity;
+    // Only validity matters to the file line: every valid entry writes the
+    // unit's source file.
+    SelectFile(file_register_ < file_identities_.size() ? 1 : file_register_);
+  }
+
+  void StartSequence() {
+    file_register_ = 1;
+    current_identity_ = FileIdentity(0);
+  }
+
   void RunProgram(ByteCursor& p, const Header& h) {
+    StartSequence();
     std::uint32_t address = 0;
     std::uint32_t line = 1;
     const bool tracing = channel_.tracing();
@@ -243,6 +460,7 @@ class LineProgramWalker {
             h.min_length;
         line = Add(line, line_step);
         address += address_step;
+        SwitchFile();
         if (line_step >= 0) rows_.RecordSpecial(line, address);
         if (tracing) {
           Append("dl(%d) line(%u) da(0x%X) adr(0x%X) ", line_step, line, address_step,
@@ -268,6 +486,7 @@ class LineProgramWalker {
                    std::uint32_t& line, bool keep_extras, bool tracing) {
     switch (op) {
       case 1:  // DW_LNS_copy
+        SwitchFile();
         rows_.RecordCopy(line, address, keep_extras);
         if (tracing) Append("Lines(%u) Address(0x%X) ", line, address);
         break;
@@ -285,11 +504,11 @@ class LineProgramWalker {
       }
       case 4: {  // DW_LNS_set_file
         const std::uint32_t file = ReadUleb128(p);
-        if (rows_.pending()) {
-          FlushRows();
-          stop_file_lines_ = true;
+        if (numbered_from_zero_) {
+          file_register_ = file;  // acted on with the next row, see SwitchFile
+        } else {
+          SelectFile(file);
         }
-        if (!stop_file_lines_) WriteFileLine(file);
         if (tracing) Append("op(0x%X) ", file);
         break;
       }
@@ -335,11 +554,13 @@ class LineProgramWalker {
         }
       }
       if (sub == 1) {  // DW_LNE_end_sequence
+        SwitchFile();
         rows_.RecordEnd(address);
         line = 1;
         FlushRows();
+        StartSequence();
       } else if (sub == 2) {  // DW_LNE_set_address
-        address = static_cast<std::uint32_t>(ReadFixed(operands, dwarf_.address_size));
+        address = static_cast<std::uint32_t>(ReadFixed(operands, address_size_));
       }
     }
     p.Seek(std::min<std::uint64_t>(after, p.end()));
@@ -492,6 +713,18 @@ class LineProgramWalker {
   std::vector<LineFileEntry> files_;
   std::uint32_t file_count_ = 0;
   LineFileEntry* source_ = nullptr;  // the unit's source file, if any
+  std::uint8_t address_size_ = 4;    // of DW_LNE_set_address in this unit
+  const ByteCursor line_strings_;    // .debug_line_str
+  const ByteCursor strings_;         // .debug_str
+  std::vector<AttributeSpec> formats_;  // a DWARF 5 table's entry formats
+  // A DWARF 5 unit: its files by number, each as its full path and as the
+  // number that stands for it (see FileIdentity), and the program's file
+  // register and the file of the rows before.
+  bool numbered_from_zero_ = false;
+  std::vector<std::string> file_paths_;
+  std::vector<std::uint32_t> file_identities_;
+  std::uint32_t file_register_ = 1;
+  std::uint32_t current_identity_ = 0;
   bool stop_file_lines_ = false;
 
   std::vector<LineFileEntry> registry_;
@@ -519,7 +752,9 @@ std::uint32_t GetDebugLineAll(OutputFile& lxx, const ElfImage& elf,
   if (!elf.debug_line.present()) return 0;
   // The tables grow with the largest unit met: one walker per run, reused
   // by every unit.
-  auto walker = std::make_unique<LineProgramWalker>(lxx, dwarf, run);
+  auto walker = std::make_unique<LineProgramWalker>(lxx, dwarf, run,
+                                                    elf.Cursor(elf.debug_line_str),
+                                                    elf.Cursor(elf.debug_str));
   walker->Walk(elf.Cursor(elf.debug_line));
   return elf.debug_line.end;
 }

@@ -25,6 +25,7 @@ enum class Operand : std::uint8_t {
   kConstant,  // `width` bytes laid over the result
   kSkip,      // `width` bytes, shown in the trace only
   kBlock,     // as many bytes as the number before says, shown only
+  kAddressIndex,  // an index into .debug_addr: the address is the constant
 };
 
 // What the result keeps of an operation.
@@ -87,6 +88,10 @@ constexpr OpShape kShownBlock{
 constexpr OpShape kHiddenBlock{{Operand::kUleb, Operand::kBlock}, 0, Kept::kNothing, Args::kNumberCode};
 constexpr OpShape kImplicitPointer{
     {Operand::kSkip, Operand::kSleb}, 0, Kept::kNothing, Args::kNumberCodeBytes};
+// DW_OP_addrx and DW_OP_constx: the result is DW_OP_addr's (or a constant
+// operation's) with the address the index names.
+constexpr OpShape kIndexedAddress{
+    {Operand::kAddressIndex}, 0, Kept::kConstant, Args::kCodeNumbers};
 constexpr OpShape kTypedConstant{
     {Operand::kUleb, Operand::kByte, Operand::kBlock}, 0, Kept::kNothing, Args::kSecondCodeFirst};
 
@@ -163,6 +168,16 @@ constexpr OpRow kOpRows[] = {
     {0x9e, kShownBlock, "DW_OP_implicit_value %d byte(0x%X)[%s] "},
     {0x9f, kNoOperand, "DW_OP_stack_value "},
     {0xa0, kImplicitPointer, "DW_OP_implicit_pointer %d byte(0x%X)[%s] "},
+    // The operations DWARF 5 took over from GNU extensions read as those do.
+    {0xa1, kIndexedAddress, "DW_OP_addrx(0x%X)[%d][0x%X] "},
+    {0xa2, kIndexedAddress, "DW_OP_constx(0x%X)[%d][0x%X] "},
+    {0xa3, kHiddenBlock, "DW_OP_entry_value %d byte(0x%X) "},
+    {0xa4, kTypedConstant, "DW_OP_const_type %d byte(%d)[%d] "},
+    {0xa5, kTwoNumbers, "DW_OP_regval_type %d byte(%d)[%d] "},
+    {0xa6, kTypeNumber, "DW_OP_deref_type %d byte(%d) "},
+    {0xa7, kTypeNumber, "DW_OP_xderef_type %d byte(%d) "},
+    {0xa8, kTypeNumber, "DW_OP_convert %d byte(%d) "},
+    {0xa9, kTypeNumber, "DW_OP_reinterpret %d byte(%d) "},
     {0xe0, kNoOperand, "DW_OP_lo_user(0x%X)     "},
     {0xf0, kNoOperand, "DW_OP_GNU_uninit "},
     {0xf1, kShownAddress, "DW_OP_GNU_encoded_addr byte(0x%X)[%s] "},
@@ -318,8 +333,22 @@ void ReadConstant(ByteCursor& cursor, std::uint32_t width, Operands& out) {
 }
 
 void ReadOperand(ByteCursor& cursor, Operand operand, std::uint32_t width, bool showing,
-                 Operands& out) {
+                 const UnitBases* unit, Operands& out) {
   switch (operand) {
+    case Operand::kAddressIndex: {
+      const std::uint32_t index = ReadUleb128(cursor);
+      std::uint32_t address = 0;
+      if (unit != nullptr) unit->Address(index, static_cast<std::uint8_t>(width), address);
+      out.Add(static_cast<std::int32_t>(index));
+      out.Add(static_cast<std::int32_t>(address));
+      if (width == 1 || width == 2 || width == 4) {
+        for (std::uint32_t i = 0; i < width; ++i) {
+          out.constant[i] = static_cast<std::uint8_t>(address >> (8 * i));
+        }
+        out.constant_size = static_cast<int>(width);
+      }
+      return;
+    }
     case Operand::kNone:
       return;
     case Operand::kByte:
@@ -397,7 +426,7 @@ std::uint32_t DecodeLocationOp(ByteCursor& cursor, const LocationTarget& target,
   const std::uint32_t width = op.shape.width == 0 ? target.address_size : op.shape.width;
   Operands operands;
   for (const Operand operand : op.shape.operands) {
-    ReadOperand(cursor, operand, width, trace.on(), operands);
+    ReadOperand(cursor, operand, width, trace.on(), target.unit, operands);
   }
   Keep(op.shape.kept, code, operands, result);
   Show(op, code, operands, target.machine, trace);

@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 
+#include "dwarf/attribute_value.h"
 #include "dwarf/byte_cursor.h"
 
 namespace dwarfsift {
@@ -50,6 +51,9 @@ struct LocationResult {
 struct LocationTarget {
   std::uint8_t address_size = 4;
   std::uint32_t machine = 0;  // normalised e_machine, selects register texts
+  // The current unit's .debug_addr table, for DW_OP_addrx and DW_OP_constx;
+  // null (or a unit without DW_AT_addr_base) makes their value 0.
+  const UnitBases* unit = nullptr;
 };
 
 // Decodes the operation at `cursor`, stores its operands in `result` (which

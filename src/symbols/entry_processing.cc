@@ -129,7 +129,7 @@ bool ReadOrigin(WalkContext& walk, const AttributeInput& input, Inherited& out) 
     AttributeSpec spec;
     while (decl.NextSpec(spec)) {
       std::uint32_t form = spec.form;
-      ReadAttributeValue(form, cursor, walk.forms, value);
+      ReadAttributeValue(form, cursor, walk.forms, value, spec.implicit_const);
       const std::uint32_t reference_form = form == kFormRef2 ? kFormRef4 : form;
       if (spec.attribute == kAtName && IsStringForm(form) && out.name[0] == '\0') {
         CopyName(out.name, value.text());
@@ -520,7 +520,7 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   AttributeSpec spec;
   while (specs.NextSpec(spec)) {
     std::uint32_t form = spec.form;
-    ReadAttributeValue(form, cursor, walk.forms, value);
+    ReadAttributeValue(form, cursor, walk.forms, value, spec.implicit_const);
     std::uint32_t number = value.number();
     if (spec.attribute == kAtType && form == kFormRef2) {
       number += walk.units.current_start();
@@ -536,7 +536,7 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
       std::string attribute_name;
       std::string form_name;
       AttributeNameText(channel, attribute_name, spec.attribute);
-      FormNameText(channel, form_name, form);
+      FormNameText(channel, form_name, TracedForm(form, value));
       channel.TraceLine(walk.trace_file, "/ [%2d] Tag[0x%02X] %s %s %s %s\n", depth,
                         tag, attribute_name.c_str(), form_name.c_str(),
                         value.c_str(), extra.c_str());
@@ -665,7 +665,7 @@ std::uint32_t SkipEntry(WalkContext& walk, ByteCursor cursor,
   AttributeSpec spec;
   while (specs.NextSpec(spec)) {
     std::uint32_t form = spec.form;
-    ReadAttributeValue(form, cursor, walk.forms, value);
+    ReadAttributeValue(form, cursor, walk.forms, value, spec.implicit_const);
     if (!channel.tracing()) continue;
     std::string extra;
     if (form == kFormBlock1 || form == kFormBlock2) {
@@ -676,7 +676,7 @@ std::uint32_t SkipEntry(WalkContext& walk, ByteCursor cursor,
     std::string attribute_name;
     std::string form_name;
     AttributeNameText(channel, attribute_name, spec.attribute);
-    FormNameText(channel, form_name, form);
+    FormNameText(channel, form_name, TracedForm(form, value));
     channel.TraceLine(walk.trace_file, "/skip Tag[%s] %s %s %s %s\n", tag_name.c_str(),
                       attribute_name.c_str(), form_name.c_str(), value.c_str(),
                       extra.c_str());

@@ -16,7 +16,7 @@ namespace dwarfsift {
 namespace {
 
 LocationTarget TargetOf(const WalkContext& walk) {
-  return LocationTarget{walk.dwarf.address_size, walk.elf.header.e_machine};
+  return LocationTarget{walk.dwarf.address_size, walk.elf.header.e_machine, &walk.forms.unit};
 }
 
 LocationResult DecodeFirst(const WalkContext& walk, std::span<const std::uint8_t> block,
@@ -163,7 +163,8 @@ void ReadIntoWorkRows(WalkContext& walk, const LocationListSource& source,
 }  // namespace
 
 void ApplyLocationList(WalkContext& walk, std::uint32_t offset) {
-  const LocationListSource source = MakeLocationListSource(walk.elf, walk.dwarf, walk.options(), walk.state().input_kind);
+  const LocationListSource source = MakeLocationListSource(walk.elf, walk.dwarf, walk.options(), walk.state().input_kind,
+                                                           &walk.forms.unit);
   const ScopeState& scope = walk.scope;
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   current.ident = kIdentLocalFrame;
@@ -193,7 +194,8 @@ void ApplyLocationList(WalkContext& walk, std::uint32_t offset) {
 }
 
 void ApplyFrameBaseList(WalkContext& walk, std::uint32_t offset) {
-  const LocationListSource source = MakeLocationListSource(walk.elf, walk.dwarf, walk.options(), walk.state().input_kind);
+  const LocationListSource source = MakeLocationListSource(walk.elf, walk.dwarf, walk.options(), walk.state().input_kind,
+                                                           &walk.forms.unit);
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   LocationRows work;
   ReadIntoWorkRows(walk, source, offset, work);

@@ -24,6 +24,9 @@ inline constexpr std::uint32_t kTagSubrangeType = 0x21;
 inline constexpr std::uint32_t kTagBaseType = 0x24;
 inline constexpr std::uint32_t kTagConstType = 0x26;
 inline constexpr std::uint32_t kTagVolatileType = 0x35;
+// DWARF 5 qualifiers: _Atomic is read like volatile, D's immutable like const.
+inline constexpr std::uint32_t kTagAtomicType = 0x47;
+inline constexpr std::uint32_t kTagImmutableType = 0x4B;
 
 inline constexpr std::uint32_t kAtByteSize = 0x0B;
 inline constexpr std::uint32_t kAtBitOffset = 0x0C;
@@ -31,6 +34,7 @@ inline constexpr std::uint32_t kAtBitSize = 0x0D;
 inline constexpr std::uint32_t kAtUpperBound = 0x2F;
 inline constexpr std::uint32_t kAtCount = 0x37;
 inline constexpr std::uint32_t kAtDataMemberLocation = 0x38;
+inline constexpr std::uint32_t kAtDataBitOffset = 0x6B;
 
 // Members nested this deep are not expanded.
 inline constexpr int kMemberDepthLimit = 12;
@@ -128,6 +132,39 @@ void StructureRules(WalkContext& walk, SymbolRecord& type,
   }
 }
 
+// A bit field's DW_AT_data_bit_offset (the field's first bit counted from
+// the structure's start, as DWARF 5 writers give it) turned into what older
+// writers give instead and the member records carry: the byte location of
+// the storage unit that holds the field (a unit of the field type's size,
+// placed on a multiple of that size where the field fits) and DW_AT_bit_offset,
+// the bits from the unit's most significant bit to the field's. The field's
+// type and bit size come before this attribute in the entries of those
+// writers. As with DW_AT_bit_offset, a value outside one data byte is not
+// kept.
+void DataBitOffsetRule(WalkContext& walk, SymbolRecord& type, std::uint32_t data_bit_offset) {
+  const std::uint32_t storage_bytes = type.one_byte > 0 ? static_cast<std::uint32_t>(type.one_byte) : 0;
+  const std::uint32_t storage_bits = storage_bytes * 8;
+  const auto field_bits = static_cast<std::uint32_t>(std::max(type.bit_size, 0));
+  if (storage_bits == 0 || field_bits == 0) return;
+  const std::uint64_t deepest = std::uint64_t{data_bit_offset} + field_bits;
+  // The last storage unit ending at or after the field's last bit, unless
+  // that one starts after the field's first bit.
+  std::uint64_t unit_bit = (deepest + storage_bits - 1) / storage_bits * storage_bits - storage_bits;
+  if (unit_bit > data_bit_offset) {
+    unit_bit = (deepest - storage_bits + storage_bits - 1) / storage_bits * storage_bits;
+  }
+  const std::int64_t bit_offset =
+      walk.dwarf.byte_order == ByteOrder::kBig
+          ? static_cast<std::int64_t>(data_bit_offset) - static_cast<std::int64_t>(unit_bit)
+          : static_cast<std::int64_t>(unit_bit + storage_bits) - static_cast<std::int64_t>(deepest);
+  type.ident = kIdentMember;
+  type.location = static_cast<std::int32_t>(unit_bit / 8);
+  if (bit_offset >= 0 && bit_offset <= 0xFF) {
+    type.kind |= kKindBit;
+    type.bit_off = static_cast<std::int32_t>(bit_offset);
+  }
+}
+
 void MemberRules(WalkContext& walk, SymbolRecord& type,
                  const AttributeInput& input, int depth, int& slot_index,
                  std::uint32_t self_offset) {
@@ -152,6 +189,12 @@ void MemberRules(WalkContext& walk, SymbolRecord& type,
                  input.form == kFormUdata) {
         type.ident = kIdentMember;
         type.location = static_cast<std::int32_t>(input.number);
+      }
+      return;
+    case kAtDataBitOffset:
+      if (input.form == kFormData1 || input.form == kFormData2 || input.form == kFormData4 ||
+          input.form == kFormUdata) {
+        DataBitOffsetRule(walk, type, input.number);
       }
       return;
     case kAtBitOffset:
@@ -274,10 +317,12 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
       }
       return;
     case kTagConstType:
+    case kTagImmutableType:
     case kTagReferenceType:
       if (reference) Follow(walk, input, depth, slot_index);
       return;
     case kTagVolatileType:
+    case kTagAtomicType:
       if (reference) {
         const int saved = slot_index;
         if (Follow(walk, input, depth, slot_index)) slot_index = saved;

@@ -8,6 +8,7 @@
 #include "dwarf/dwarf_names.h"
 #include "dwarf/value_text.h"
 #include "elf/elf_image.h"
+#include "dwarf/unit_header.h"
 #include "symbols/type_rules.h"
 
 namespace dwarfsift {
@@ -183,10 +184,10 @@ void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
     AttributeSpec spec;
     while (decl.NextSpec(spec)) {
       std::uint32_t form = spec.form;
-      ReadAttributeValue(form, entries, walk.forms, value);
+      ReadAttributeValue(form, entries, walk.forms, value, spec.implicit_const);
       if (channel.tracing()) {
         AttributeNameText(channel, attribute_name, spec.attribute);
-        FormNameText(channel, form_name, form);
+        FormNameText(channel, form_name, TracedForm(form, value));
         channel.TraceLine(walk.trace_file, "/::[%04d] %s %s %s\n",
                           static_cast<int>(index.size()), attribute_name.c_str(),
                           form_name.c_str(), value.c_str());
@@ -335,6 +336,23 @@ void CheckMemberLimit(WalkContext& walk) {
   }
 }
 
+// The header fields, each as its bytes; DWARF 5 has the unit type and the
+// address size before the abbreviation offset.
+void TraceUnitHeader(WalkContext& walk, const ByteCursor& info, std::uint32_t unit_start,
+                     std::uint16_t version) {
+  MessageChannel& channel = walk.channel();
+  TraceLabelledValue(channel, walk.trace_file, "/length", info.At(unit_start), 1, 4);
+  TraceLabelledValue(channel, walk.trace_file, "/version", info.At(unit_start + 4), 1, 2);
+  if (version >= 5) {
+    TraceLabelledValue(channel, walk.trace_file, "/type", info.At(unit_start + 6), 1, 1);
+    TraceLabelledValue(channel, walk.trace_file, "/size", info.At(unit_start + 7), 1, 1);
+    TraceLabelledValue(channel, walk.trace_file, "/offset", info.At(unit_start + 8), 1, 4);
+    return;
+  }
+  TraceLabelledValue(channel, walk.trace_file, "/offset", info.At(unit_start + 6), 1, 4);
+  TraceLabelledValue(channel, walk.trace_file, "/size", info.At(unit_start + 10), 1, 1);
+}
+
 }  // namespace
 
 std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
@@ -372,14 +390,10 @@ std::optional<std::uint32_t> ConvertUnit(WalkContext& walk,
                                          std::uint32_t unit_start) {
   MessageChannel& channel = walk.channel();
   const ByteCursor info = walk.elf.Cursor(walk.elf.debug_info);
-  if (channel.tracing()) {
-    TraceLabelledValue(channel, walk.trace_file, "/length", info.At(unit_start), 1, 4);
-    TraceLabelledValue(channel, walk.trace_file, "/version", info.At(unit_start + 4), 1, 2);
-    TraceLabelledValue(channel, walk.trace_file, "/offset", info.At(unit_start + 6), 1, 4);
-    TraceLabelledValue(channel, walk.trace_file, "/size", info.At(unit_start + 10), 1, 1);
-  }
-  ByteCursor header = info.At(unit_start);
-  const std::uint32_t length = ReadFixed32(header);
+  const UnitHeader unit = ReadUnitHeader(info.At(unit_start));
+  const std::uint32_t length = unit.length;
+  if (channel.tracing()) TraceUnitHeader(walk, info, unit_start, unit.version);
+  ByteCursor header = info.At(unit_start + 4);
   const auto unit_number = static_cast<int>(walk.units.current());
   // Nothing past the section is ever a unit, so a length beyond it ends the
   // walk instead of wrapping the position around.
@@ -394,22 +408,36 @@ std::optional<std::uint32_t> ConvertUnit(WalkContext& walk,
     walk.scope.unit_name[0] = '\0';
     return next_at(12 + length64);
   }
-  const std::uint16_t version = ReadFixed16(header);
-  const std::uint32_t abbrev_offset = ReadFixed32(header);
   const std::uint32_t next = next_at(4ull + length);
-  if (version >= 5) {
-    channel.EmitFormatted(texts::kUnitVersionSkipped, unit_number, unit_start, version);
+  if (unit.version > 5) {
+    channel.EmitFormatted(texts::kUnitVersionSkipped, unit_number, unit_start, unit.version);
     walk.scope.unit_name[0] = '\0';
     return next;
   }
-  walk.dwarf.version = version;
-  if (!LoadAbbrevTable(walk.abbrevs, walk.elf.Cursor(walk.elf.debug_abbrev), abbrev_offset,
+  if (!IsConvertedUnitType(unit)) {
+    channel.EmitFormatted(texts::kUnitTypeSkipped, unit_number, unit_start, unit.version,
+                          UnitTypeName(unit.unit_type), unit.unit_type);
+    walk.scope.unit_name[0] = '\0';
+    return next;
+  }
+  walk.dwarf.version = unit.version;
+  if (!LoadAbbrevTable(walk.abbrevs, walk.elf.Cursor(walk.elf.debug_abbrev), unit.abbrev_offset,
                        channel, walk.trace_file)) {
     return std::nullopt;
   }
   walk.unit_start = unit_start;
   walk.unit_view = info.View(unit_start, next);
-  ConvertUnitEntries(walk, unit_start + 11, next);
+  const std::uint32_t first_entry = unit_start + unit.header_size;
+  if (unit.version >= 5) {
+    // The indexed forms of any entry, the top one included, resolve against
+    // the bases its top entry gives, wherever among its attributes they lie.
+    if (walk.values.empty()) walk.values.push_back(std::make_unique<AttributeValue>());
+    ReadUnitBases(walk.abbrevs, walk.unit_view.View(first_entry, next), walk.forms,
+                  *walk.values.front());
+  } else {
+    walk.forms.unit.ClearBases();
+  }
+  ConvertUnitEntries(walk, first_entry, next);
   return next;
 }
 
@@ -418,6 +446,7 @@ bool GetDebugInfoAll(WalkContext& walk) {
   if (!section.present()) return false;
   MessageChannel& channel = walk.channel();
   walk.forms = MakeFormContext(walk.elf.Cursor(walk.elf.debug_str), walk.dwarf);
+  SetUnitSections(walk.elf, walk.forms.unit);
   walk.section_start = section.start;
   // A walk starts outside any function, whatever an earlier walk with the
   // same scope left.

@@ -368,6 +368,55 @@ frame_facts() {
     } >"$frames" || die "could not read the call frame rules of $elf"
 }
 
+# alloc_dump ELF: the loadable sections' bytes and the symbol table (less
+# the symbols of the debugging sections, whose names change with the DWARF
+# version), the parts of a file that its debugging information has no share
+# in.
+alloc_dump() {
+    local elf=$1 s
+    for s in $(readelf -SW "$elf" |
+        awk '/^ *\[ *[0-9]+\]/ { sub(/^ *\[ *[0-9]+\] */, ""); if ($7 ~ /A/) print $1 }'); do
+        readelf -x "$s" "$elf"
+    done
+    # By value, size, type, binding, visibility and name: a version 5 file
+    # has more sections, which moves the section numbers.
+    readelf -sW "$elf" | awk '$1 ~ /^[0-9]+:$/ && !($4 == "SECTION" && $8 ~ /^\.debug_/) {
+        print $2, $3, $4, $5, $6, $8 }'
+}
+
+# twin DWARF4-FILE OUTPUT DATA LAYOUT COMPILER FLAGS... -- SOURCES...
+# The DWARF 5 twin of a committed DWARF 4 input: the same compiler, flags and
+# sources with -gdwarf-5 (and version 5 line tables where the DWARF 4 file
+# asked its assembler for version 4 ones). LAYOUT is "paged" or "packed"
+# (-N), as the DWARF 4 file was linked. The twin must hold the same code and
+# symbols as its DWARF 4 file, which is checked before it is kept: the test
+# that compares their conversions relies on it. No fact files are written;
+# the DWARF 4 file's facts stand for both.
+twin() {
+    local v4=$1 out=$2 data=$3 layout=$4 cc=$5 flags=() sources=() link=() f
+    shift 5
+    while [[ $1 != -- ]]; do
+        f=$1
+        shift
+        case $f in
+        -gdwarf-4) f=-gdwarf-5 ;;
+        -Wa,--gdwarf-4) f=-Wa,--gdwarf-5 ;;
+        esac
+        flags+=("$f")
+    done
+    shift
+    sources=("$@")
+    [[ $layout == packed ]] && link=(-Wl,-N -Wl,--no-warn-rwx-segments)
+    # The version 5 line tables name the assembler's working directory.
+    "$cc" "${flags[@]}" "-Wa,--debug-prefix-map=$PWD=." "${COMMON[@]}" "${link[@]}" \
+        -o "$TMP/$out" "${sources[@]}"
+    check "$TMP/$out" "$data" 5
+    [[ $(alloc_dump "$TMP/$out") == "$(alloc_dump "$v4")" ]] ||
+        die "$out: its code or symbols differ from those of $v4"
+    mv -f "$TMP/$out" "$out"
+    printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$out" "$(wc -c <"$out")" "$cc" "${flags[*]}"
+}
+
 # build OUTPUT DATA DWARF-VERSION COMPILER FLAGS...
 build() {
     local out=$1 data=$2 version=$3 cc=$4
@@ -451,8 +500,12 @@ MIPS=(-mno-abicalls -fno-pic -G0)
 
 build arm_le_dw3_o0.elf little 3 arm-none-eabi-gcc "${ARM[@]}" -O0 -gdwarf-3
 build arm_le_dw4_o2.elf little 4 arm-none-eabi-gcc "${ARM[@]}" -O2 -gdwarf-4
+twin arm_le_dw4_o2.elf arm_le_dw5_o2.elf little paged arm-none-eabi-gcc "${ARM[@]}" -O2 -gdwarf-4 \
+    -- "${SRCS[@]}"
 build ppc_be_dw2_o0.elf big 2 powerpc-linux-gnu-gcc -O0 -gdwarf-2
 build ppc_be_dw4_o2.elf big 4 powerpc-linux-gnu-gcc -O2 -gdwarf-4
+twin ppc_be_dw4_o2.elf ppc_be_dw5_o2.elf big paged powerpc-linux-gnu-gcc -O2 -gdwarf-4 \
+    -- "${SRCS[@]}"
 build mips_be_dw3_o1.elf big 3 mips-linux-gnu-gcc "${MIPS[@]}" -O1 -gdwarf-3
 build sh4_le_dw2_o1.elf little 2 sh4-linux-gnu-gcc -ml -O1 -gdwarf-2
 
@@ -461,6 +514,8 @@ build sh4_le_dw2_o1.elf little 2 sh4-linux-gnu-gcc -ml -O1 -gdwarf-2
 # cannot produce 32-bit x86 code at all, e.g. on a non-x86 build machine.
 if echo 'int x;' | gcc -m32 -x c -c -o "$TMP/probe.o" - >/dev/null 2>&1; then
     build i386_le_dw4_o0.elf little 4 gcc -m32 -fno-pie -no-pie -O0 -gdwarf-4
+    twin i386_le_dw4_o0.elf i386_le_dw5_o0.elf little paged gcc -m32 -fno-pie -no-pie -O0 \
+        -gdwarf-4 -- "${SRCS[@]}"
     HOST_M32=1
 else
     echo "skipped tests/data/i386_le_dw4_o0.elf: host gcc cannot compile with -m32" >&2
@@ -476,16 +531,32 @@ build_lines arm_le_dw2_o2.elf little 2 arm-none-eabi-gcc "${ARM[@]}" "${NOEXC[@]
     -- "${LINE_SRCS[@]}" "${CXX_SRCS[@]}"
 build_lines arm_le_dw4_o0.elf little 4 arm-none-eabi-gcc "${ARM[@]}" "${NOEXC[@]}" -O0 -gdwarf-4 \
     -Wa,--gdwarf-4 -- "${LINE_SRCS[@]}" "${CXX_SRCS[@]}"
+twin arm_le_dw4_o0.elf arm_le_dw5_o0.elf little packed arm-none-eabi-gcc "${ARM[@]}" "${NOEXC[@]}" \
+    -O0 -gdwarf-4 -Wa,--gdwarf-4 -- "${LINE_SRCS[@]}" "${CXX_SRCS[@]}"
 build_lines sh4_le_dw3_o0.elf little 3 sh4-linux-gnu-gcc -ml -O0 -gdwarf-3 -- "${LINE_SRCS[@]}"
 build_lines sh4_le_dw4_o2.elf little 4 sh4-linux-gnu-gcc -ml -O2 -gdwarf-4 -Wa,--gdwarf-4 \
     -- "${LINE_SRCS[@]}"
+twin sh4_le_dw4_o2.elf sh4_le_dw5_o2.elf little packed sh4-linux-gnu-gcc -ml -O2 -gdwarf-4 \
+    -Wa,--gdwarf-4 -- "${LINE_SRCS[@]}"
 build_lines mips_be_dw2_o0.elf big 2 mips-linux-gnu-gcc "${MIPS[@]}" -O0 -gdwarf-2 -- "${LINE_SRCS[@]}"
 build_lines mips_be_dw4_o2.elf big 4 mips-linux-gnu-gcc "${MIPS[@]}" -O2 -gdwarf-4 -Wa,--gdwarf-4 \
     -- "${LINE_SRCS[@]}"
+twin mips_be_dw4_o2.elf mips_be_dw5_o2.elf big packed mips-linux-gnu-gcc "${MIPS[@]}" -O2 \
+    -gdwarf-4 -Wa,--gdwarf-4 -- "${LINE_SRCS[@]}"
+# Line tables written by the compiler rather than the assembler
+# (-gno-as-loc-support): for version 5 they name the primary file by its
+# path under the compilation directory, where the assembler repeats it under
+# the source directory.
+build_lines arm_le_dw4_gcclines.elf little 4 arm-none-eabi-gcc "${ARM[@]}" "${NOEXC[@]}" -O2 \
+    -gdwarf-4 -gno-as-loc-support -- "${LINE_SRCS[@]}" "${CXX_SRCS[@]}"
+twin arm_le_dw4_gcclines.elf arm_le_dw5_gcclines.elf little packed arm-none-eabi-gcc "${ARM[@]}" \
+    "${NOEXC[@]}" -O2 -gdwarf-4 -gno-as-loc-support -- "${LINE_SRCS[@]}" "${CXX_SRCS[@]}"
 # Big-endian -O0 inputs whose functions give DW_OP_call_frame_cfa as their
 # frame base: MIPS with .debug_frame, PowerPC with .eh_frame only.
 build_lines mips_be_dw4_o0.elf big 4 mips-linux-gnu-gcc "${MIPS[@]}" -O0 -gdwarf-4 -Wa,--gdwarf-4 \
     -- "${LINE_SRCS[@]}"
+twin mips_be_dw4_o0.elf mips_be_dw5_o0.elf big packed mips-linux-gnu-gcc "${MIPS[@]}" -O0 \
+    -gdwarf-4 -Wa,--gdwarf-4 -- "${LINE_SRCS[@]}"
 build_lines ppc_be_dw3_o0.elf big 3 powerpc-linux-gnu-gcc -O0 -gdwarf-3 -- "${LINE_SRCS[@]}"
 build_lines ppc_be_dw3_o2.elf big 3 powerpc-linux-gnu-gcc -O2 -gdwarf-3 -- "${LINE_SRCS[@]}"
 if ((HOST_M32)); then
@@ -542,8 +613,12 @@ build_lines arm_le_dw3_wide.elf little 3 arm-none-eabi-gcc "${ARM[@]}" -O0 -gdwa
     -- "${LINE_SRCS[@]}" "$TMP/wide_lines.c"
 build_lines ppc_be_dw4_wide.elf big 4 powerpc-linux-gnu-gcc -O2 -gdwarf-4 -Wa,--gdwarf-4 \
     "${WIDE[@]}" -- "${LINE_SRCS[@]}" "$TMP/wide_lines.c"
-for f in arm_le_dw3_wide.elf ppc_be_dw4_wide.elf; do
+twin ppc_be_dw4_wide.elf ppc_be_dw5_wide.elf big packed powerpc-linux-gnu-gcc -O2 -gdwarf-4 \
+    -Wa,--gdwarf-4 "${WIDE[@]}" "-Wa,--debug-prefix-map=$TMP=src" \
+    -- "${LINE_SRCS[@]}" "$TMP/wide_lines.c"
+for f in arm_le_dw3_wide.elf ppc_be_dw4_wide.elf ppc_be_dw5_wide.elf; do
     ! grep -q -- "$TMP" "$f" || die "$f contains the scratch directory path $TMP"
+    [[ $f == *_dw5_* ]] && continue  # its DWARF 4 twin's facts stand for it
     awk '$1 == "row" && $3 > 2000000000 { far = 1 } END { exit !far }' "${f%.elf}.lines" ||
         die "$f has no row past line 2,000,000,000"
 done
@@ -551,6 +626,8 @@ done
 # The type-description inputs.
 build_types arm_le_dw2_types.elf little 2 arm-none-eabi-gcc "${ARM[@]}" -O0 -gdwarf-2
 build_types ppc_be_dw4_types.elf big 4 powerpc-linux-gnu-gcc -O0 -gdwarf-4
+twin ppc_be_dw4_types.elf ppc_be_dw5_types.elf big packed powerpc-linux-gnu-gcc -O0 -gdwarf-4 \
+    -- "${TYPE_SRCS[@]}"
 
 # The C++ class inputs.
 build_classes arm_le_dw4_classes.elf little 4 arm-none-eabi-g++ "${ARM[@]}" -O0 -gdwarf-4
@@ -561,6 +638,14 @@ build_classes ppc_be_dw3_classes.elf big 3 powerpc-linux-gnu-g++ -O0 -gdwarf-3
 build_spill arm_le_dw4_spill.elf little 4 arm-none-eabi-gcc "${ARM[@]}" -O2 -gdwarf-4 -Wa,--gdwarf-4
 build_spill ppc_be_dw4_spill.elf big 4 powerpc-linux-gnu-gcc -O2 -gdwarf-4 -Wa,--gdwarf-4
 build_spill sh4_le_dw4_spill.elf little 4 sh4-linux-gnu-gcc -ml -O2 -gdwarf-4 -Wa,--gdwarf-4
+for t in arm_le:arm-none-eabi-gcc:little ppc_be:powerpc-linux-gnu-gcc:big sh4_le:sh4-linux-gnu-gcc:little; do
+    IFS=: read -r stem cc data <<<"$t"
+    target=()
+    [[ $stem == arm_le ]] && target=("${ARM[@]}")
+    [[ $stem == sh4_le ]] && target=(-ml)
+    twin "${stem}_dw4_spill.elf" "${stem}_dw5_spill.elf" "$data" packed "$cc" "${target[@]}" -O2 \
+        -gdwarf-4 -Wa,--gdwarf-4 -- "${SPILL_SRCS[@]}"
+done
 
 # ---------------------------------------------------------------------------
 # The definition and out-of-line inputs, built from src/defs.c and
@@ -598,3 +683,7 @@ build_defs arm_le_dw4_defs.elf little 4 defs,outline arm-none-eabi-gcc "${ARM[@]
 build_defs arm_le_dw2_defs.elf little 2 defs arm-none-eabi-gcc "${ARM[@]}" -O0 -gdwarf-2
 build_defs ppc_be_dw3_defs.elf big 3 defs,outline powerpc-linux-gnu-gcc -O2 -gdwarf-3
 build_defs sh4_le_dw4_defs.elf little 4 defs,outline sh4-linux-gnu-gcc -ml -O2 -gdwarf-4 -Wa,--gdwarf-4
+twin arm_le_dw4_defs.elf arm_le_dw5_defs.elf little packed arm-none-eabi-gcc "${ARM[@]}" -O2 \
+    -gdwarf-4 -Wa,--gdwarf-4 -- "${DEFS_SRCS[@]}"
+twin sh4_le_dw4_defs.elf sh4_le_dw5_defs.elf little packed sh4-linux-gnu-gcc -ml -O2 -gdwarf-4 \
+    -Wa,--gdwarf-4 -- "${DEFS_SRCS[@]}"

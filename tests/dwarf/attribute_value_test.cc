@@ -2,6 +2,7 @@
 // number, length and text, in both byte orders, and damaged values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -94,7 +95,7 @@ const FormCase kFormCases[] = {
     {"flag_present", kFormFlagPresent, {0x05}, {}, 0, 0, 1, 1, ""},
     {"form 0", 0x00, {0x05}, {}, 0, 0, 0, 0, ""},
     {"form 2", 0x02, {0x05}, {}, 0, 0, 0, 0, ""},
-    {"form 0x1A", 0x1A, {0x05}, {}, 0, 0, 0, 0, ""},
+    {"form 0x2D", 0x2D, {0x05}, {}, 0, 0, 0, 0, ""},
     // Unrecognised but of known size: consumed, value and text left empty.
     {"ref_sig8", kFormRefSig8, {1, 2, 3, 4, 5, 6, 7, 8}, {}, 8, 0, 0, 0, ""},
     {"GNU addr_index", kFormGnuAddrIndex, {0xE5, 0x8E, 0x26}, {}, 3, 0, 0, 0, ""},
@@ -118,6 +119,87 @@ TEST(ReadAttributeValue, EveryFormInBothByteOrders) {
       EXPECT_STREQ(d.value.c_str(), c.text.c_str());
       EXPECT_EQ(d.form, c.form_after ? c.form_after : c.form);
       EXPECT_EQ(d.value.form(), d.form);
+    }
+  }
+}
+
+// The DWARF 5 forms come back as the DWARF 4 form of the same value, read
+// through the unit's tables: .debug_str_offsets (base 8: offsets 6 and 0),
+// .debug_addr (base 8: 0x1234, 0x8000), .debug_loclists (base 12: lists
+// at +8 and +0x20). Indexes past a table, and missing bases, give empty
+// values.
+TEST(ReadAttributeValue, Dwarf5FormsReadThroughTheUnitsTables) {
+  for (ByteOrder order : {kLe, kBe}) {
+    const bool big = order == kBe;
+    SCOPED_TRACE(big ? "big" : "little");
+    const auto word = [big](std::uint32_t v) {
+      Bytes b = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16),
+                 std::uint8_t(v >> 24)};
+      if (big) std::reverse(b.begin(), b.end());
+      return b;
+    };
+    Bytes tables = Bytes(8, 0xEE);  // str_offsets at 0, header skipped by the base
+    for (std::uint32_t v : {6u, 0u}) for (auto b : word(v)) tables.push_back(b);
+    const std::size_t addr = tables.size();
+    tables.resize(addr + 8, 0xEE);
+    for (std::uint32_t v : {0x1234u, 0x8000u}) for (auto b : word(v)) tables.push_back(b);
+    const std::size_t lists = tables.size();
+    tables.resize(lists + 12, 0xEE);
+    for (std::uint32_t v : {8u, 0x20u}) for (auto b : word(v)) tables.push_back(b);
+    const ByteCursor all(tables, order);
+
+    FormContext context = Context(order);
+    context.unit.str_offsets = all.View(0, addr);
+    context.unit.addresses = all.View(addr, lists);
+    context.unit.loclists = all.View(lists, tables.size());
+    context.unit.str_offsets_base = 8;
+    context.unit.addr_base = 8;
+    context.unit.loclists_base = 12;
+    const struct {
+      const char* name;
+      std::uint32_t form;
+      Bytes bytes;
+      std::uint32_t consumed, as_form, number;
+      std::string text;
+      std::int32_t implicit_const = 0;
+    } cases[] = {
+        {"strx1 0", kFormStrx1, {0}, 1, kFormStrp, 6, "second"},
+        {"strx 1", kFormStrx, {1}, 1, kFormStrp, 0, "first"},
+        {"strx4 1", kFormStrx4, big ? Bytes{0, 0, 0, 1} : Bytes{1, 0, 0, 0}, 4, kFormStrp, 0,
+         "first"},
+        {"strx1 past the table", kFormStrx1, {2}, 1, kFormStrp, 0, ""},
+        {"addrx 1", kFormAddrx, {1}, 1, kFormAddr, 0x8000, ""},
+        {"addrx2 0", 0x2A, {0, 0}, 2, kFormAddr, 0x1234, ""},
+        {"addrx1 past the table", kFormAddrx1, {2}, 1, kFormAddr, 0, ""},
+        {"loclistx 1", kFormLoclistx, {1}, 1, kFormSecOffset, 12 + 0x20, ""},
+        {"loclistx past the table", kFormLoclistx, {0x7F}, 1, kFormSecOffset, 0, ""},
+        {"rnglistx without a base", kFormRnglistx, {0}, 1, kFormSecOffset, 0, ""},
+        {"implicit_const 5", kFormImplicitConst, {}, 0, kFormData1, 5, "0x05 ", 5},
+        {"implicit_const 300", kFormImplicitConst, {}, 0, kFormData2, 300,
+         big ? "0x01 0x2C " : "0x2C 0x01 ", 300},
+        {"implicit_const -2", kFormImplicitConst, {}, 0, kFormSdata, 0xFFFFFFFE, "0xFFFFFFFE",
+         -2},
+        {"data16", kFormData16, Bytes(16, 0xAB), 16, kFormBlock1, 0xABABABAB, ""},
+        {"line_strp without .debug_line_str", kFormLineStrp, {0, 0, 0, 0}, 4, kFormStrp, 0, ""},
+        {"ref_sup4", kFormRefSup4, {1, 2, 3, 4}, 4, kFormRefSup4, 0, ""},
+        {"strp_sup", kFormStrpSup, {1, 2, 3, 4}, 4, kFormStrpSup, 0, ""},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      Bytes image = {0xEE};
+      image.insert(image.end(), c.bytes.begin(), c.bytes.end());
+      image.push_back(0xEE);
+      ByteCursor cursor = ByteCursor(image, order).View(1, 1 + c.bytes.size());
+      AttributeValue value;
+      std::uint32_t form = c.form;
+      ReadAttributeValue(form, cursor, context, value, c.implicit_const);
+      EXPECT_EQ(cursor.position() - 1, c.consumed);
+      EXPECT_EQ(form, c.as_form);
+      EXPECT_EQ(value.form(), c.form);
+      EXPECT_EQ(value.number(), c.number);
+      if (c.as_form != kFormAddr && c.as_form != kFormSecOffset && c.form != kFormData16) {
+        EXPECT_EQ(value.text(), c.text);
+      }
     }
   }
 }

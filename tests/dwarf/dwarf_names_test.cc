@@ -87,7 +87,10 @@ TEST_F(NameTables, EveryCodePrintsToItsColumnWidth) {
     NameFn fn;
     std::uint32_t code;
     int width;
-  } odd_rows[] = {{TagNameText, 0x16, 37}, {FormNameText, 0x18, 25}, {FormNameText, 0x19, 28}};
+  } odd_rows[] = {{TagNameText, 0x16, 37},
+                  {FormNameText, 0x18, 25},
+                  {FormNameText, 0x19, 28},
+                  {FormNameText, 0x21, 30}};
   for (const auto& r : ranges) {
     for (std::uint32_t code = r.first; code <= r.last; ++code) {
       std::string out;

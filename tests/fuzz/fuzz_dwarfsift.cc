@@ -15,7 +15,12 @@
 // - the symbol-table phase stores at most its capacity, and the S-record
 //   file is made of well-formed records whatever the input;
 // - every unit's abbreviations load and every attribute of every entry
-//   decodes without leaving the unit, each entry moving the walk on;
+//   decodes without leaving the unit, each entry moving the walk on, also
+//   through the DWARF 5 string, address and list tables at the bases the
+//   unit's top entry gives (or, for the second walk, at bases the input
+//   chooses), and each DWARF 5 form comes back as a DWARF 4 one;
+// - the location lists of .debug_loc and .debug_loclists, read from any
+//   offset, stay inside their section and store at most their rows;
 // - the line phase counts exactly the rows it writes, and the LIN file made
 //   from its listing carries every one of them.
 #include <algorithm>
@@ -38,6 +43,8 @@
 #include "elf/elf_image.h"
 #include "elf/srecord_writer.h"
 #include "elf/symbol_table.h"
+#include "dwarf/unit_header.h"
+#include "location/location_list.h"
 #include "lines/line_file.h"
 #include "lines/line_program.h"
 #include "symbols/unit_walk.h"
@@ -58,6 +65,11 @@ constexpr WantedView kWantedViews[] = {
     {".debug_line", &ElfImage::debug_line},   {".debug_loc", &ElfImage::debug_loc},
     {".debug_str", &ElfImage::debug_str},     {".symtab", &ElfImage::symtab},
     {".strtab", &ElfImage::strtab},
+    {".debug_line_str", &ElfImage::debug_line_str},
+    {".debug_str_offsets", &ElfImage::debug_str_offsets},
+    {".debug_addr", &ElfImage::debug_addr},
+    {".debug_loclists", &ElfImage::debug_loclists},
+    {".debug_rnglists", &ElfImage::debug_rnglists},
 };
 
 bool InsideImage(std::string_view text, std::span<const std::uint8_t> image) {
@@ -270,7 +282,8 @@ void RunElfPhases(const ElfImage& elf, bool trace) {
 
 // The unit headers of .debug_info, each unit's abbreviations and every
 // attribute of every entry, as the unit walk reads them.
-void WalkUnits(const ElfImage& elf, const DwarfParameters& dwarf, bool trace) {
+void WalkUnits(const ElfImage& elf, const DwarfParameters& dwarf, bool trace,
+               std::uint32_t chosen_base) {
   if (!elf.debug_info.found()) return;
   RunOptions options;
   options.debug_trace = trace;
@@ -280,20 +293,29 @@ void WalkUnits(const ElfImage& elf, const DwarfParameters& dwarf, bool trace) {
   channel.CaptureConsole(&console);
   OutputFile sym;
   sym.CreateInMemory();
-  const FormContext context = MakeFormContext(elf.Cursor(elf.debug_str), dwarf);
+  FormContext context = MakeFormContext(elf.Cursor(elf.debug_str), dwarf);
+  SetUnitSections(elf, context.unit);
   AbbrevTable table;
   AttributeValue value;
   const ByteCursor info = elf.Cursor(elf.debug_info);
   std::uint64_t unit_start = info.begin();
   while (unit_start + 11 <= info.end()) {
-    ByteCursor header = info.At(static_cast<std::uint32_t>(unit_start));
-    const std::uint32_t length = ReadFixed32(header);
-    ReadFixed16(header);
-    const std::uint32_t abbrev_offset = ReadFixed32(header);
-    header.ReadByte();
+    const UnitHeader header = ReadUnitHeader(info.At(static_cast<std::uint32_t>(unit_start)));
+    const std::uint32_t length = header.length;
     const std::uint64_t unit_end = std::min<std::uint64_t>(unit_start + 4 + length, info.end());
-    if (!LoadAbbrevTable(table, elf.Cursor(elf.debug_abbrev), abbrev_offset, channel, &sym)) break;
-    ByteCursor unit = info.View(header.position(), static_cast<std::uint32_t>(unit_end));
+    if (!LoadAbbrevTable(table, elf.Cursor(elf.debug_abbrev), header.abbrev_offset, channel,
+                         &sym)) {
+      break;
+    }
+    const std::uint64_t first = std::min<std::uint64_t>(unit_start + header.header_size, unit_end);
+    ByteCursor unit = info.View(static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(unit_end));
+    ReadUnitBases(table, unit, context, value);
+    if (trace) {
+      // The traced walk reads the tables at bases of the input's choosing.
+      UnitBases& bases = context.unit;
+      bases.str_offsets_base = bases.addr_base = chosen_base;
+      bases.loclists_base = bases.rnglists_base = chosen_base ^ 0x80000000u;
+    }
     while (!unit.AtEnd()) {
       const std::uint32_t before = unit.position();
       const std::uint32_t code = ReadUleb128(unit);
@@ -301,16 +323,56 @@ void WalkUnits(const ElfImage& elf, const DwarfParameters& dwarf, bool trace) {
       AttributeSpec spec;
       while (decl.NextSpec(spec)) {
         std::uint32_t form = spec.form;
-        const std::uint32_t after = ReadAttributeValue(form, unit, context, value);
+        const std::uint32_t after =
+            ReadAttributeValue(form, unit, context, value, spec.implicit_const);
         Require(after == unit.position());
         CheckCursor(unit, unit.begin(), unit.end());
         Require(value.text().size() < AttributeValue::kTextCapacity);
+        // The consumers see DWARF 4 forms only (the supplementary-file
+        // forms stay, as the GNU alternate-file forms do: nothing reads them).
+        Require(!IsDwarf5Form(form) || form == kFormRefSup4 || form == kFormStrpSup ||
+                form == kFormRefSup8);
         if (unit.AtEnd()) break;
       }
       Require(unit.position() > before || unit.AtEnd());
     }
     if (unit_start + 4 + length <= unit_start) break;
     unit_start += 4 + static_cast<std::uint64_t>(length);
+  }
+}
+
+// The list phase over both list sections, and one list of each read from an
+// offset the input chooses, with and without the trace.
+void ReadLocationLists(const ElfImage& elf, const DwarfParameters& dwarf, std::uint32_t offset,
+                       std::uint32_t addr_base) {
+  for (const bool trace : {true, false}) {
+    RunOptions options;
+    options.debug_trace = trace;
+    RunState state(options);
+    MessageChannel channel(options, state);
+    std::string console;
+    channel.CaptureConsole(&console);
+    OutputFile sym;
+    sym.CreateInMemory();
+    UnitBases unit;
+    SetUnitSections(elf, unit);
+    unit.addr_base = addr_base;
+    for (const std::uint16_t version : {std::uint16_t{4}, std::uint16_t{5}}) {
+      DwarfParameters parameters = dwarf;
+      parameters.version = version;
+      const LocationListSource source =
+          MakeLocationListSource(elf, parameters, options, 0, &unit);
+      const std::uint32_t end = GetDebugLocAll(channel, &sym, source);
+      Require(end == 0 || end == elf.debug_loc.end);
+      const ByteCursor& section = source.section;
+      if (section.begin() == section.end()) continue;
+      LocationRows rows = {};
+      const std::uint32_t at = section.begin() + offset % (section.end() - section.begin());
+      const std::uint32_t next = ReadLocationList(channel, &sym, source, offset, rows, at);
+      // The list ends inside its section, at its end, or (an implausible
+      // range) a section's size past the entry that had it.
+      Require(next >= at);
+    }
   }
 }
 
@@ -435,8 +497,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   RunElfPhases(traced.elf, true);
   RunElfPhases(quiet.elf, false);
-  WalkUnits(traced.elf, traced.dwarf, true);
-  WalkUnits(quiet.elf, quiet.dwarf, false);
+  const std::uint32_t chosen = size >= 4 ? static_cast<std::uint32_t>(data[size - 4]) << 8 |
+                                               data[size - 3]
+                                         : 0;
+  WalkUnits(traced.elf, traced.dwarf, true, chosen);
+  WalkUnits(quiet.elf, quiet.dwarf, false, chosen);
+  ReadLocationLists(quiet.elf, quiet.dwarf, chosen * 7, chosen >> 4);
   RunLinePhases(quiet.elf, quiet.dwarf, size > 0 ? data[size / 2] : 0);
   // The trace changes no record.
   Require(ConvertSymbols(traced.elf, traced.dwarf, true) ==

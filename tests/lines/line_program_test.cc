@@ -75,21 +75,39 @@ struct Unit {
   std::uint8_t line_range = kLineRange;
   bool tables = true;   // false: header_length ends before the tables
   std::int64_t length_delta = 0;  // added to the true unit_length
+  // Version 5: the tables as given here replace those made of `dirs` and
+  // `files` (empty: made of them, directory 0 being "." and `files`
+  // starting with file 0).
+  Bytes v5_tables;
 
   Bytes Build() const {
     static const std::uint8_t kLengths[] = {0, 1, 1, 1, 1, 0, 0, 0, 1, 0, 0, 1};
     Bytes after_length = {min_length};
-    if (version == 4) after_length.push_back(1);  // maximum_operations_per_instruction
+    if (version >= 4) after_length.push_back(1);  // maximum_operations_per_instruction
     after_length.insert(after_length.end(), {1, Bytes::value_type(kLineBase), line_range,
                                              opcode_base});
     for (int i = 1; i < opcode_base; ++i) after_length.push_back(i <= 12 ? kLengths[i - 1] : 2);
     Bytes tables_bytes;
-    for (const std::string& d : dirs) tables_bytes = Cat({tables_bytes, Str(d)});
-    tables_bytes.push_back(0);
-    for (const File& f : files) tables_bytes = Cat({tables_bytes, Str(f.name), Uleb(f.dir), {0, 0}});
-    tables_bytes.push_back(0);
+    if (version == 5) {
+      tables_bytes = v5_tables;
+      if (tables_bytes.empty()) {
+        // Directories: path as a string; files: path, directory index.
+        tables_bytes = Cat({{1, 1, 0x08}, Uleb(dirs.size() + 1), Str(".")});
+        for (const std::string& d : dirs) tables_bytes = Cat({tables_bytes, Str(d)});
+        tables_bytes = Cat({tables_bytes, {2, 1, 0x08, 2, 0x0F}, Uleb(files.size())});
+        for (const File& f : files) tables_bytes = Cat({tables_bytes, Str(f.name), Uleb(f.dir)});
+      }
+    } else {
+      for (const std::string& d : dirs) tables_bytes = Cat({tables_bytes, Str(d)});
+      tables_bytes.push_back(0);
+      for (const File& f : files) {
+        tables_bytes = Cat({tables_bytes, Str(f.name), Uleb(f.dir), {0, 0}});
+      }
+      tables_bytes.push_back(0);
+    }
     const std::size_t header_length = after_length.size() + (tables ? tables_bytes.size() : 0);
-    Bytes body = Cat({{Bytes::value_type(version), Bytes::value_type(version >> 8)},
+    const Bytes sizes = version == 5 ? Bytes{4, 0} : Bytes{};  // address, segment selector
+    Bytes body = Cat({{Bytes::value_type(version), Bytes::value_type(version >> 8)}, sizes,
                       Le32(static_cast<std::uint32_t>(header_length)), after_length,
                       tables_bytes, program});
     if (!tables) body.resize(body.size() - program.size() - tables_bytes.size());
@@ -154,7 +172,7 @@ TEST(LineProgram, EdgeCases) {
   Unit v4 = Plain(Cat({SetAddress(0x100), AdvanceLine(9), kCopy, Special(2, 3), kEnd}));
   v4.version = 4;
   Unit v5 = Plain(Cat({SetAddress(0x500), kCopy, kEnd}));
-  v5.version = 5;
+  v5.version = 6;
   Unit cpp;
   cpp.files = {{"x.h"}, {"y.cpp"}};
   cpp.program = Cat({SetAddress(4), kCopy, kEnd});
@@ -221,7 +239,7 @@ TEST(LineProgram, EdgeCases) {
        kHead + "+0x00000010     2\n" + kTail},
       {"with opcode_base 10 the opcode 10 is special",
        {base10}, kHead + "+0x00000010     7\n" + kTail},
-      {"a version 5 unit is skipped by its length; the next one is read",
+      {"a version 6 unit is skipped by its length; the next one is read",
        {v5, Plain(Cat({SetAddress(0x600), kCopy, kEnd}))},
        kHead + "+0x00000600     1\n" + kTail},
       {"C++ sources name the unit; headers alone give no file line",
@@ -323,11 +341,48 @@ TEST(LineProgram, NoSectionWritesNothing) {
   EXPECT_EQ(lxx.memory(), "");
 }
 
+// A version 5 unit gives the LXX lines its version 4 twin gives: file 0 is
+// the primary file, repeated as file 1 by the assemblers or not; where file
+// 1 is a header, the file switches are made where the file of the rows
+// changes. Tables that cannot be read leave the unit without files.
+TEST(LineProgram, Version5UnitsReadLikeTheirOlderTwins) {
+  // The rows in the header come below those before them: a file switch,
+  // which writes the rows so far, shows in their order.
+  const Bytes rows = Cat({SetAddress(0x10), AdvanceLine(9), kCopy, Special(2, 4)});
+  const Bytes header_rows = Cat({AdvanceLine(-10), kCopy});
+  Unit four = Plain(Cat({rows, SetFile(2), header_rows, SetFile(1), Special(1, 2), kEnd}));
+  four.version = 4;
+  four.dirs = {"src"};
+  four.files = {{"main.c", 1}, {"a.h", 1}};
+  Unit repeated = four;  // file 0 repeated as file 1, as the GNU assembler writes
+  repeated.version = 5;
+  repeated.files = {{"main.c", 1}, {"main.c", 1}, {"a.h", 1}};
+  Unit primary_by_path = repeated;  // file 0 by a path under directory 0
+  primary_by_path.files[0] = {"src/main.c", 0};
+  Unit header_first = repeated;  // file 1 a header: the program switches elsewhere
+  header_first.files = {{"main.c", 1}, {"a.h", 1}, {"main.c", 1}};
+  header_first.program =
+      Cat({SetFile(2), rows, SetFile(1), header_rows, SetFile(2), Special(1, 2), kEnd});
+  Unit bad_form = repeated;  // a file path in a form no table may use
+  bad_form.v5_tables = {1, 1, 0x08, 1, '.', 0, 1, 1, 0x21, 1, 0};
+  Unit no_files = four;
+  no_files.files = {};
+
+  const std::string expected = RunLines(four.Build()).lxx;
+  ASSERT_NE(expected.find("+****  main.c"), std::string::npos);
+  for (const Unit* twin : {&repeated, &primary_by_path, &header_first}) {
+    EXPECT_EQ(RunLines(twin->Build()).lxx, expected);
+    EXPECT_EQ(RunLines(twin->Build(), {&RunOptions::all_includes}).lxx,
+              RunLines(four.Build(), {&RunOptions::all_includes}).lxx);
+  }
+  EXPECT_EQ(RunLines(bad_form.Build()).lxx, RunLines(no_files.Build()).lxx);
+}
+
 // "-d": the header, the tables and every opcode are traced between the
 // records; without the trace lines the file is the same as without "-d".
 TEST(LineProgram, TraceTexts) {
   Unit v5 = Plain(kEnd);
-  v5.version = 5;
+  v5.version = 6;
   Unit u = Plain(Cat({SetFile(2), {5, 3}, SetAddress(0x10), AdvanceLine(9), kCopy, AdvancePc(2),
                       {9, 4, 0}, {6}, {7}, {8}, {10}, {12, 0x81, 0x01}, Special(-1, 1), kCopy,
                       {0, 3, 0x80, 1, 2}, kEnd}));
@@ -336,9 +391,9 @@ TEST(LineProgram, TraceTexts) {
   const LineRun traced = RunLines(section, {&RunOptions::debug_trace});
   EXPECT_EQ(traced.lxx,
             "/<<<<<<<<<<<<<<<<<<<< .debug_line Section [  0] >>>>>>>>>>>>>>>>>>>>\n"
-            "/length             0x00000031 \n"
-            "/version            0x0005 \n"
-            "/----- Version[5] unsupported, unit skipped -----\n"
+            "/length             0x00000032 \n"
+            "/version            0x0006 \n"
+            "/----- Version[6] unsupported, unit skipped -----\n"
             "/<<<<<<<<<<<<<<<<<<<< .debug_line Section [  1] >>>>>>>>>>>>>>>>>>>>\n"
             "/length             0x00000053 \n"
             "/version            0x0004 \n"

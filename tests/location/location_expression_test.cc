@@ -111,8 +111,44 @@ TEST(LocationExpression, OperandsThatAreOnlyShownOrSkipped) {
       {{0xf7, 0x2a}, 2, 0, 0, 0, "DW_OP_GNU_convert 42 byte(247) "},
       {{0xf9, 0x2a}, 2, 0, 0, 0, "DW_OP_GNU_reinterpret 42 byte(249) "},
       {{0xfa, 1, 2, 3, 4}, 5, 0, 0, 0, "DW_OP_GNU_parameter_ref(0xFA) "},
+      // DWARF 5 names for the GNU operations above, read the same way.
+      {{0xa3, 0x02, 0x50, 0x9f}, 4, 0, 0, 0, "DW_OP_entry_value 2 byte(0xA3) "},
+      {{0xa4, 0x2a, 0x04, 1, 2, 3, 4}, 7, 0, 0, 0, "DW_OP_const_type 4 byte(164)[42] "},
+      {{0xa6, 0x04}, 2, 0, 0, 0, "DW_OP_deref_type 4 byte(166) "},
+      {{0xa8, 0x2a}, 2, 0, 0, 0, "DW_OP_convert 42 byte(168) "},
+      // Without the unit's .debug_addr an index names address 0.
+      {{0xa1, 0x01}, 2, 0, 0, 0, "DW_OP_addrx(0xA1)[1][0x0] "},
   };
   for (const OpCase& c : cases) ExpectDecodes(c);
+}
+
+// DW_OP_addrx and DW_OP_constx give what DW_OP_addr and a 4-byte constant
+// give for the address at their index of .debug_addr; an index past the
+// table gives 0.
+TEST(LocationExpression, AddressIndexesReadTheUnitsAddressTable) {
+  for (const ByteOrder order : {ByteOrder::kLittle, ByteOrder::kBig}) {
+    const bool big = order == ByteOrder::kBig;
+    std::vector<std::uint8_t> table = {0xEE, 0xEE};  // the unit's base is 2
+    for (std::uint32_t v : {0x12345678u, 0x8000u}) {
+      for (int i = 0; i < 4; ++i) table.push_back(std::uint8_t(v >> (big ? 24 - 8 * i : 8 * i)));
+    }
+    UnitBases unit;
+    unit.addresses = ByteCursor(table, order);
+    unit.addr_base = 2;
+    const struct {
+      std::vector<std::uint8_t> bytes;
+      std::uint16_t opcode;
+      std::int32_t operand1;
+    } cases[] = {{{0xa1, 0x00}, 0x5678, 0x1234}, {{0xa2, 0x01}, 0x8000, 0}, {{0xa1, 0x02}, 0, 0}};
+    for (const auto& c : cases) {
+      ByteCursor cursor(c.bytes, order);
+      LocationResult result;
+      DecodeLocationOp(cursor, LocationTarget{4, kMachineArm, &unit}, result, nullptr);
+      EXPECT_EQ(cursor.position(), 2u);
+      EXPECT_EQ(result.opcode, c.opcode);
+      EXPECT_EQ(result.operand1, c.operand1);
+    }
+  }
 }
 
 TEST(LocationExpression, OperationsWithoutOperandsAndUnknownCodes) {
@@ -137,7 +173,7 @@ TEST(LocationExpression, OperationsWithoutOperandsAndUnknownCodes) {
       {0xe0, "DW_OP_lo_user(0xE0)     "}, {0xf0, "DW_OP_GNU_uninit "},
       {0xff, "DW_OP_hi_user(0xFF)     "},
       {0x00, "DW_OP_?\?\?\?\?\?(0x0)      "},  {0x07, "DW_OP_?\?\?\?\?\?(0x7)      "},
-      {0xa5, "DW_OP_?\?\?\?\?\?(0xA5)      "}, {0xf8, "DW_OP_?\?\?\?\?\?(0xF8)      "},
+      {0xaa, "DW_OP_?\?\?\?\?\?(0xAA)      "}, {0xf8, "DW_OP_?\?\?\?\?\?(0xF8)      "},
   };
   for (const auto& [code, text] : plain) {
     // The byte after the code must not be taken as an operand.

@@ -123,8 +123,11 @@ TEST(UnitWalk, EmptyOrUnloadableSections) {
 // Units whose header layout is another one are passed over by their length.
 TEST(UnitWalk, Dwarf5And64BitUnitsAreSkippedWithTheirMessage) {
   DwarfBuilder b = WithAbbrevs();
-  const std::uint32_t v5 = b.SectionOffset();
-  b.U32(8); b.U16(5); b.U8(1); b.U8(4); b.U32(0);  // version 5 header, no entries
+  const std::uint32_t v6 = b.SectionOffset();
+  b.U32(8); b.U16(6); b.U8(1); b.U8(4); b.U32(0);  // version 6 header, no entries
+  const std::uint32_t type_unit = b.SectionOffset();
+  b.U32(20); b.U16(5); b.U8(2); b.U8(4); b.U32(0);  // a DWARF 5 type unit
+  b.U32(0); b.U32(0); b.U32(0);  // signature, type offset
   b.BeginUnit(2);
   b.U8(kUnit); b.Str("two.c");
   const std::uint32_t base = b.UnitOffset();
@@ -147,19 +150,63 @@ TEST(UnitWalk, Dwarf5And64BitUnitsAreSkippedWithTheirMessage) {
   ASSERT_TRUE(walk.Walk());
   EXPECT_EQ(walk.Names(), (std::vector<std::string>{"in_two", "in_four"}));
   const std::uint32_t at = walk.elf.debug_info.start;
-  EXPECT_NE(walk.console.find("Unit [0] at [0x" + Hex(at + v5, 8) +
-                              "] is DWARF version 5, skipped!!\n"),
+  EXPECT_NE(walk.console.find("Unit [0] at [0x" + Hex(at + v6, 8) +
+                              "] is DWARF version 6, skipped!!\n"),
             std::string::npos)
       << walk.console;
-  EXPECT_NE(walk.console.find("Unit [2] at [0x" + Hex(at + wide, 8) +
+  EXPECT_NE(walk.console.find("Unit [1] at [0x" + Hex(at + type_unit, 8) +
+                              "] is a DWARF 5 type unit (type 0x02), skipped!!\n"),
+            std::string::npos)
+      << walk.console;
+  EXPECT_NE(walk.console.find("Unit [3] at [0x" + Hex(at + wide, 8) +
                               "] is 64-bit DWARF version 4, skipped!!\n"),
             std::string::npos)
       << walk.console;
   // Every unit keeps its progress line; a skipped one names no unit.
-  EXPECT_EQ(Count(walk.console, ".debug_info["), 4);
-  EXPECT_NE(walk.console.find(".debug_info[   2] time[   0ms] Member[       0] unit[]\n"),
+  EXPECT_EQ(Count(walk.console, ".debug_info["), 5);
+  EXPECT_NE(walk.console.find(".debug_info[   3] time[   0ms] Member[       0] unit[]\n"),
             std::string::npos);
   EXPECT_EQ(walk.dwarf.version, 4);
+}
+
+// A DWARF 5 unit whose names are string indexes: the top entry's name
+// comes before DW_AT_str_offsets_base, and still resolves through it.
+TEST(UnitWalk, Dwarf5IndexedNamesUseTheTopEntrysBaseWhereverItStands) {
+  DwarfBuilder b;
+  b.Abbrev(1, kTagCompileUnit, true, {{kAtName, kFormStrx1}, {0x72, kFormSecOffset}});
+  b.Abbrev(2, kTagBaseType, false, {{kAtName, kFormStrx1}});
+  b.Abbrev(3, kTagVariable, false,
+           {{kAtName, kFormStrx1}, {kAtType, kFormRef4}, {kAtExternal, kFormFlagPresent},
+            {kAtLocation, kFormBlock1}});
+  b.EndAbbrevs();
+  const std::uint32_t start = b.SectionOffset();
+  b.U32(0); b.U16(5); b.U8(1); b.U8(4); b.U32(0);  // compile unit, address size 4
+  b.U8(1); b.U8(0); b.U32(8);                      // "unit.c"; its base comes after
+  const std::uint32_t base = b.SectionOffset() - start;
+  b.U8(2); b.U8(1);                                // "int"
+  b.U8(3); b.U8(2); b.U32(base); b.AddrBlock(0x300);  // "counter"
+  b.U8(3); b.U8(9); b.U32(base); b.AddrBlock(0x304);  // an index past the table
+  b.U8(0);
+  b.Patch32(start, b.SectionOffset() - start - 4);
+
+  WalkHarness walk;
+  walk.Load(b);
+  const std::string strings("unit.c\0int\0counter\0", 19);
+  const std::uint8_t offsets[] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE,
+                                  0, 0, 0, 0, 7, 0, 0, 0, 11, 0, 0, 0};
+  const auto str_at = static_cast<std::uint32_t>(walk.image.size());
+  walk.image.insert(walk.image.end(), strings.begin(), strings.end());
+  const auto offsets_at = static_cast<std::uint32_t>(walk.image.size());
+  walk.image.insert(walk.image.end(), std::begin(offsets), std::end(offsets));
+  walk.elf.bytes = walk.image;
+  walk.elf.debug_str = {3, str_at, 19, str_at, str_at + 19};
+  walk.elf.debug_str_offsets = {4, offsets_at, 20, offsets_at, offsets_at + 20};
+  ASSERT_TRUE(walk.Walk());
+  EXPECT_EQ(walk.Names(), (std::vector<std::string>{"counter"})) << walk.console;
+  ASSERT_NE(walk.Find("counter"), nullptr);
+  EXPECT_STREQ(walk.Find("counter")->typen, "int");
+  EXPECT_NE(walk.console.find("unit[unit.c]"), std::string::npos) << walk.console;
+  EXPECT_EQ(walk.dwarf.version, 5);
 }
 
 TEST(UnitWalk, MoreThanAThousandUnits) {
