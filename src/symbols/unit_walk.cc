@@ -180,6 +180,11 @@ void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
     AttributeSpec spec;
     while (decl.NextSpec(spec)) {
       std::uint32_t form = spec.form;
+      // Only the type reference is needed unless the values are traced.
+      if (spec.attribute != kAtType && !channel.tracing()) {
+        SkipAttributeValue(form, entries, walk.forms, value);
+        continue;
+      }
       ReadAttributeValue(form, entries, walk.forms, value);
       if (channel.tracing()) {
         AttributeNameText(channel, attribute_name, spec.attribute);
