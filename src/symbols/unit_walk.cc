@@ -16,12 +16,18 @@ void EntryIndex::Clear() {
   section_offsets_.clear();
   unit_offsets_.clear();
   type_targets_.clear();
+  by_unit_offset_.clear();
+  unit_base_ = 0;
   chains_classified_ = false;
 }
 
 void EntryIndex::Add(std::uint32_t section_offset, std::uint32_t unit_offset,
                      std::uint32_t type_target) {
+  static_assert(kCapacity < 0xFFFF, "entry numbers must fit the offset table");
   if (full()) return;
+  if (size() == 0) unit_base_ = section_offset - unit_offset;
+  if (unit_offset >= by_unit_offset_.size()) by_unit_offset_.resize(unit_offset + 1, 0);
+  by_unit_offset_[unit_offset] = static_cast<std::uint16_t>(size() + 1);
   section_offsets_.push_back(section_offset);
   unit_offsets_.push_back(unit_offset);
   type_targets_.push_back(type_target);
@@ -30,23 +36,18 @@ void EntryIndex::Add(std::uint32_t section_offset, std::uint32_t unit_offset,
 
 namespace {
 
-std::optional<std::size_t> FindSorted(const std::vector<std::uint32_t>& column,
-                                      std::uint32_t offset) {
-  const auto it = std::lower_bound(column.begin(), column.end(), offset);
-  if (it == column.end() || *it != offset) return std::nullopt;
-  return static_cast<std::size_t>(it - column.begin());
-}
-
 enum ChainState : std::uint8_t { kUnknown, kOnPath, kEnds, kNeverEnds };
 
 }  // namespace
 
 std::optional<std::size_t> EntryIndex::FindSectionOffset(std::uint32_t offset) const {
-  return FindSorted(section_offsets_, offset);
+  if (offset < unit_base_) return std::nullopt;
+  return FindUnitOffset(offset - unit_base_);
 }
 
 std::optional<std::size_t> EntryIndex::FindUnitOffset(std::uint32_t offset) const {
-  return FindSorted(unit_offsets_, offset);
+  if (offset >= by_unit_offset_.size() || by_unit_offset_[offset] == 0) return std::nullopt;
+  return static_cast<std::size_t>(by_unit_offset_[offset] - 1);
 }
 
 // Each entry has at most one successor, so every chain either ends or runs
