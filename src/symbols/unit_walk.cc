@@ -220,20 +220,9 @@ void ResetSymbolSlots(WalkContext& walk, ResetScope reset) {
     scope.frame_base_read = scope.frame_base_is_cfa = scope.function_low_pc_read = false;
     scope.cfa_row_count = 0;
     scope.function_name[0] = '\0';
-    symbols.ClearAll();
-  } else {
-    const std::size_t highest = std::min<std::size_t>(
-        static_cast<std::size_t>(std::max(scope.highest_slot, 0)), kFirstCopySlot - 1);
-    for (std::size_t slot = 0; slot <= highest; ++slot) symbols.ClearSlot(slot);
-    // The copies lie 8192 above; there may be more of them than member slots.
-    const std::size_t copies = std::max<std::size_t>(
-        highest + 1, static_cast<std::size_t>(std::max(scope.global_copy_count, 0)));
-    for (std::size_t c = 0; c < copies && kFirstCopySlot + c < kSymbolSlotCount; ++c) {
-      if (std::as_const(symbols)[kFirstCopySlot + c].name[0] != '\0') {
-        symbols.ClearSlot(kFirstCopySlot + c);
-      }
-    }
   }
+  // Only the slots written since the last reset are cleared.
+  symbols.ClearAll();
   scope.highest_slot = 0;
   scope.global_copy_count = 0;
   scope.member_overflow_count = 0;
