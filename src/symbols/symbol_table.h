@@ -206,4 +206,11 @@ bool WriteSymbolRecord(const SymbolWriteContext& context,
                        std::span<SymbolRecord> table, std::size_t index,
                        RecordTableKind table_kind);
 
+// Writes records[0] as `printed_index`, adjusted as WriteSymbolRecord does;
+// records[1..] are the records after it that a run of bit fields may
+// adjust (those up to the last member slot of its table). False for a
+// record without a name.
+bool WriteRecordOfRun(const SymbolWriteContext& context, std::span<SymbolRecord> records,
+                      std::size_t printed_index);
+
 }  // namespace dwarfsift

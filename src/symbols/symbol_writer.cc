@@ -156,15 +156,13 @@ void ShiftDownRun(std::span<SymbolRecord> run, SymbolRecord& record,
   }
 }
 
-void AdjustBitField(std::span<SymbolRecord> table, std::size_t index) {
-  SymbolRecord& record = table[index];
-  // The run: following bit-field records up to the last member slot, and
-  // never past the end of the table.
-  std::size_t end = index + 1;
-  const std::size_t limit = std::min(table.size(), kLastMemberSlot + 1);
-  while (end < limit && (table[end].kind & kKindBit) != 0) ++end;
-  if (end <= index + 1) return;
-  const std::span<SymbolRecord> run = table.subspan(index + 1, end - index - 1);
+// `after`: the records that follow `record` in its table, up to the last
+// member slot; the run is the bit-field records at its start.
+void AdjustBitField(SymbolRecord& record, std::span<SymbolRecord> after) {
+  std::size_t length = 0;
+  while (length < after.size() && (after[length].kind & kKindBit) != 0) ++length;
+  if (length == 0) return;
+  const std::span<SymbolRecord> run = after.first(length);
   const std::int32_t own_location = record.location;
   auto any = [&](std::int32_t one_byte, auto bit_test) {
     for (const SymbolRecord& other : run) {
@@ -221,18 +219,17 @@ std::uint32_t PrintedEnd(const SymbolRecord& record) {
 
 std::uint32_t Hex(std::int32_t value) { return static_cast<std::uint32_t>(value); }
 
-// Rewrites record `index` of `table` into the form it is printed in: the
-// base-type name, "-2" pointer sizes, the bit offsets of a bit-field run and
-// merged 64-bit register pairs. Bit fields also move the records of their
-// run, which is why this takes the table and not the record alone.
-void NormaliseRecord(const SymbolWriteContext& context,
-                     std::span<SymbolRecord> table, std::size_t index) {
-  SymbolRecord& r = table[index];
+// Rewrites `r` into the form it is printed in: the base-type name, "-2"
+// pointer sizes, the bit offsets of a bit-field run and merged 64-bit
+// register pairs. Bit fields also move the records of their run, which is
+// why this takes the records after it too.
+void NormaliseRecord(const SymbolWriteContext& context, SymbolRecord& r,
+                     std::span<SymbolRecord> after) {
   if ((r.kind & kKindPointer) != 0 && context.options->pointer_size == 2 &&
       r.one_byte != 2) {
     ApplyPointerSize(r);
   }
-  if ((r.kind & kKindBit) != 0) AdjustBitField(table, index);
+  if ((r.kind & kKindBit) != 0) AdjustBitField(r, after);
   if (RenameBaseType(r) &&
       (r.ident == kIdentLocalRegister || r.ident == kIdentLocalFrame) &&
       MergeRegisterPairs(r, context.byte_order)) {
@@ -339,13 +336,22 @@ bool WriteSymbolRecord(const SymbolWriteContext& context,
                        std::span<SymbolRecord> table, std::size_t index,
                        RecordTableKind table_kind) {
   if (index >= table.size()) return false;
-  if (table[index].name[0] == '\0') return false;
-  NormaliseRecord(context, table, index);
   std::size_t printed_index = index;
   if (table_kind == RecordTableKind::kSymbolTable && index >= kFirstCopySlot) {
     printed_index -= kFirstCopySlot;
   }
-  PrintRecord(context, table[index], printed_index);
+  // A run never reaches past the last member slot, nor past the table.
+  const std::size_t limit = std::min(table.size(), kLastMemberSlot + 1);
+  const std::span<SymbolRecord> run_and_after =
+      index + 1 < limit ? table.subspan(index, limit - index) : table.subspan(index, 1);
+  return WriteRecordOfRun(context, run_and_after, printed_index);
+}
+
+bool WriteRecordOfRun(const SymbolWriteContext& context, std::span<SymbolRecord> records,
+                      std::size_t printed_index) {
+  if (records.empty() || records[0].name[0] == '\0') return false;
+  NormaliseRecord(context, records[0], records.subspan(1));
+  PrintRecord(context, records[0], printed_index);
   return true;
 }
 
