@@ -1,53 +1,100 @@
 #!/usr/bin/env bash
-# Times a whole conversion of a large firmware image against peers on the
-# same file (median of N runs, files cached). The line figures set the line
-# phase and the LIN finishing, which the whole run includes, against a
-# decoder of the same line programs. Usage:
-#   bench/run.sh [elf] [runs]
-# The default image is the shared benchmark firmware beside the checkout.
+# Measures the tool against a DWARF dump of the same files, in one run on
+# one machine: user CPU time of a whole conversion and of
+# `llvm-dwarfdump --debug-info` plus `--debug-line` (median of N runs, files
+# cached), their ratio, peak memory, and the slowest unit's time. Inputs:
+# the shared benchmark firmware beside the checkout (-O2 DWARF 4 and -O0
+# DWARF 3) and images generated from bench/gen_units.c with 100, 400 and
+# 1,600 units at -O0 and -O2 (built once with the cross compiler into
+# build/bench-gen and reused). Usage:
+#   bench/run.sh [runs] [image...]
+# With images named, only those are measured. DWARFSIFT=path measures
+# another build of the tool (an older one, say) instead of build/dwarfsift.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-elf=${1:-$top/../shared/bench/fw_o2_dw4.elf}
-runs=${2:-5}
-[[ -f $elf ]] || { echo "no benchmark image at $elf" >&2; exit 1; }
+runs=${1:-3}
+shift || true
+gen=$top/build/bench-gen
 
-cmake --preset default -S "$top" >/dev/null
-cmake --build "$top/build" --target dwarfsift >/dev/null
+tool=${DWARFSIFT:-$top/build/dwarfsift}
+if [[ -z ${DWARFSIFT:-} ]]; then
+  cmake --preset default -S "$top" >/dev/null
+  cmake --build "$top/build" --target dwarfsift >/dev/null
+fi
+command -v llvm-dwarfdump >/dev/null || { echo "llvm-dwarfdump is needed" >&2; exit 1; }
+[[ -x /usr/bin/time ]] || { echo "/usr/bin/time is needed" >&2; exit 1; }
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
-median_ms() {
-    local times=() start end
-    for ((i = 0; i < runs; i++)); do
-        start=$(date +%s%N)
-        "$@" >/dev/null 2>&1 || true
-        end=$(date +%s%N)
-        times+=($(( (end - start) / 1000000 )))
-    done
-    printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p"
+# Builds the generated image of $1 units at optimisation $2 (and DWARF
+# version $3) unless it is there already; prints its path.
+generated_image() {
+  local units=$1 opt=$2 dwarf=$3
+  local dir=$gen/u${units}$opt elf=$gen/u${units}$opt.elf
+  if [[ ! -f $elf ]]; then
+    command -v arm-none-eabi-gcc >/dev/null ||
+      { echo "arm-none-eabi-gcc is needed (tools/install_cross_compilers.sh)" >&2; exit 1; }
+    mkdir -p "$dir"
+    cc -O2 -o "$gen/gen_units" "$top/bench/gen_units.c"
+    "$gen/gen_units" "$units" "$dir"
+    (cd "$dir" && ls ./*.c | xargs -P "$(nproc)" -n 16 \
+      arm-none-eabi-gcc -mcpu=cortex-m4 -mthumb "$opt" "-gdwarf-$dwarf" -c)
+    arm-none-eabi-gcc -mcpu=cortex-m4 -mthumb -nostdlib -nostartfiles -Wl,-e,_start \
+      -o "$elf" "$dir"/*.o -lgcc
+    rm -rf "$dir"
+  fi
+  echo "$elf"
 }
 
-cat "$elf" >/dev/null  # warm the cache
-tool=$(median_ms "$top/build/dwarfsift" "$elf" -o "$out/bench")
-cat_ms=$(median_ms cat "$elf")
-echo "image: $elf ($(stat -c %s "$elf") bytes), median of $runs runs"
-echo "dwarfsift: ${tool} ms"
-echo "cat:       ${cat_ms} ms"
-if command -v readelf >/dev/null; then
-    echo "readelf --debug-dump=info: $(median_ms readelf --debug-dump=info "$elf") ms"
+# Median user seconds of `$@` over $runs runs.
+median_user() {
+  local times=()
+  for ((i = 0; i < runs; i++)); do
+    /usr/bin/time -o "$out/time" -f %U "$@" >/dev/null 2>&1 || true
+    times+=("$(tail -1 "$out/time")")
+  done
+  printf '%s\n' "${times[@]}" | sort -g | sed -n "$(( (runs + 1) / 2 ))p"
+}
+peak_mb() {
+  /usr/bin/time -o "$out/time" -f %M "$@" >/dev/null 2>&1 || true
+  tail -1 "$out/time" | awk '{printf "%.1f", $1 / 1024}'
+}
+
+# "-?FFFFFFFF" (a trace trigger at a position never reached) switches the
+# per-unit wall-clock limit off, so that every run does the whole work
+# however busy the machine is.
+measure() {
+  local elf=$1 label=$2
+  cat "$elf" >/dev/null
+  local t d_info d_line peak slow
+  t=$(median_user "$tool" "-?FFFFFFFF" "$elf" -o "$out/run")
+  d_info=$(median_user llvm-dwarfdump --debug-info "$elf")
+  d_line=$(median_user llvm-dwarfdump --debug-line "$elf")
+  peak=$(peak_mb "$tool" "-?FFFFFFFF" "$elf" -o "$out/run")
+  # The progress line of each unit carries its time.
+  slow=$("$tool" "-?FFFFFFFF" "$elf" -o "$out/run" |
+         sed -n 's/.*time\[ *\([0-9]*\)ms\].*/\1/p' | sort -n | tail -1)
+  awk -v l="$label" -v t="$t" -v i="$d_info" -v n="$d_line" -v p="$peak" \
+      -v s="${slow:-?}" -v mb="$(( $(stat -c %s "$elf") / 1048576 ))" \
+      'BEGIN { printf "%-22s %5d MB %8.2f s %8.2f s %8.3f %9.1f MB %8s ms\n",
+               l, mb, t, i + n, t / (i + n), p, s }'
+  echo "$t" >"$out/t_$label"
+}
+
+printf '%-22s %8s %10s %10s %8s %12s %11s\n' image size dwarfsift dwarfdump ratio "peak mem" "slowest unit"
+if (($# > 0)); then
+  for elf in "$@"; do measure "$elf" "$(basename "$elf" .elf)"; done
+  exit 0
 fi
-if command -v llvm-dwarfdump >/dev/null; then
-    echo "llvm-dwarfdump --debug-info: $(median_ms llvm-dwarfdump --debug-info "$elf") ms"
-    echo "llvm-dwarfdump --debug-line: $(median_ms llvm-dwarfdump --debug-line "$elf") ms"
-fi
-if [[ -x /usr/bin/time ]]; then
-    peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
-    echo "peak memory: dwarfsift $(peak_kb "$top/build/dwarfsift" "$elf" -o "$out/peak") KB," \
-         "llvm-dwarfdump --debug-info $(peak_kb llvm-dwarfdump --debug-info "$elf") KB"
-fi
-if [[ -f $out/bench.SYM ]]; then
-    echo "SYM file: $(stat -c %s "$out/bench.SYM") bytes, $(grep -c '^: index\[' "$out/bench.SYM") records"
-fi
-if [[ -f $out/bench.LIN ]]; then
-    echo "LIN file: $(stat -c %s "$out/bench.LIN") bytes, $(grep -c '^[+>]0x' "$out/bench.LIN") rows"
-fi
+for f in fw_o2_dw4 fw_o0_dw3; do
+  elf=$top/../shared/bench/$f.elf
+  [[ -f $elf ]] && measure "$elf" "$f"
+done
+for opt in -O0 -O2; do
+  dwarf=$([[ $opt == -O0 ]] && echo 3 || echo 4)
+  for units in 100 400 1600; do
+    measure "$(generated_image "$units" "$opt" "$dwarf")" "gen${units}$opt"
+  done
+  awk -v a="$(cat "$out/t_gen100$opt")" -v b="$(cat "$out/t_gen1600$opt")" \
+      'BEGIN { if (a > 0) printf "linearity %s: 1600 units / (16 x 100 units) = %.2f\n", "'"$opt"'", b / (16 * a) }'
+done

@@ -58,6 +58,34 @@ void AttributeValue::Clear() {
   length_ = 0;
   text_size_ = 0;
   text_[0] = '\0';
+  pending_ = PendingText::kNone;
+}
+
+void AttributeValue::WriteText() const {
+  char* out = text_ + text_size_;
+  // The value area bounds the dump, and the capacity covers a full area
+  // inside the indirect marks.
+  if (pending_ == PendingText::kLeb128) {
+    const std::uint32_t n = number();
+    int digits = 1;
+    while (digits < 8 && (n >> (digits * 4)) != 0) ++digits;
+    *out++ = '0';
+    *out++ = 'x';
+    for (int i = 0; i < digits; ++i) *out++ = kHexDigits[(n >> ((digits - 1 - i) * 4)) & 0xF];
+  } else {
+    const bool reversed = pending_ == PendingText::kReversedDump;
+    for (std::uint32_t i = 0; i < pending_count_; ++i) {
+      const std::uint8_t byte = value_[reversed ? pending_count_ - 1 - i : i];
+      *out++ = '0';
+      *out++ = 'x';
+      *out++ = kHexDigits[byte >> 4];
+      *out++ = kHexDigits[byte & 0xF];
+      *out++ = ' ';
+    }
+  }
+  text_size_ = static_cast<std::uint32_t>(out - text_);
+  *out = '\0';
+  pending_ = PendingText::kNone;
 }
 
 // The decoding of one value; it writes the AttributeValue's storage directly.
@@ -77,7 +105,6 @@ class FormDecoder {
   // A number that is not in the entry's bytes, laid out as a stored number
   // of `width` bytes in the file's byte order.
   void Number(std::uint32_t number, std::uint32_t width);
-  void NumberText(std::uint32_t number);
   std::uint32_t Index(std::uint32_t form, std::uint32_t first_fixed_form);
   std::uint32_t IndexedString(std::uint32_t form);
   std::uint32_t IndexedAddress(std::uint32_t form);
@@ -94,7 +121,7 @@ class FormDecoder {
   void SkipUleb128() { ReadUleb128(cursor_); }
 
   void Store(const std::uint8_t* bytes, std::uint32_t count, bool reversed);
-  void AppendDump(const std::uint8_t* bytes, std::uint32_t count);
+  void DeferText(AttributeValue::PendingText kind, std::uint32_t count);
   void AppendCut(std::string_view text);
   // A value cut off by the end of the view yields nothing, not a part.
   void Truncated();
@@ -143,7 +170,7 @@ std::uint32_t FormDecoder::Decode(std::uint32_t form, std::int32_t implicit_cons
       } else {
         Store(bytes, 16, false);
         v_.length_ = 16;
-        AppendDump(bytes, 16);
+        DeferText(AttributeValue::PendingText::kDump, 16);
       }
       return kFormBlock1;
     }
@@ -220,9 +247,12 @@ void FormDecoder::DecodeOlder(std::uint32_t form) {
 void FormDecoder::FixedNumberFrom(ByteCursor& from, std::uint32_t width) {
   const std::uint8_t* bytes = from.Take(width);
   if (bytes == nullptr) return Truncated();
-  Store(bytes, width, from.byte_order() == ByteOrder::kBig);
+  const bool reversed = from.byte_order() == ByteOrder::kBig;
+  Store(bytes, width, reversed);
   v_.length_ = width;
-  AppendDump(bytes, width);
+  DeferText(reversed ? AttributeValue::PendingText::kReversedDump
+                     : AttributeValue::PendingText::kDump,
+            width);
 }
 
 void FormDecoder::Number(std::uint32_t number, std::uint32_t width) {
@@ -297,7 +327,7 @@ std::uint32_t FormDecoder::ImplicitConst(std::int32_t value) {
         static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
     Store(bytes, 4, false);
     v_.length_ = 4;
-    NumberText(number);
+    DeferText(AttributeValue::PendingText::kLeb128, 4);
     return kFormSdata;
   }
   if (number <= 0xFF) {
@@ -312,16 +342,6 @@ std::uint32_t FormDecoder::ImplicitConst(std::int32_t value) {
   return kFormData4;
 }
 
-void FormDecoder::NumberText(std::uint32_t number) {
-  int digits = 1;
-  while (digits < 8 && (number >> (digits * 4)) != 0) ++digits;
-  char text[10] = {'0', 'x'};
-  for (int i = 0; i < digits; ++i) {
-    text[2 + i] = kHexDigits[(number >> ((digits - 1 - i) * 4)) & 0xF];
-  }
-  Append({text, static_cast<std::size_t>(2 + digits)});
-}
-
 void FormDecoder::Leb128(bool is_signed) {
   const std::uint32_t start = cursor_.position();
   const std::uint32_t number =
@@ -334,7 +354,7 @@ void FormDecoder::Leb128(bool is_signed) {
       static_cast<std::uint8_t>(number >> 24)};
   Store(bytes, 4, false);
   v_.length_ = cursor_.position() - start;
-  NumberText(number);
+  DeferText(AttributeValue::PendingText::kLeb128, 4);
 }
 
 void FormDecoder::Block(std::uint32_t length_field_width) {
@@ -349,7 +369,7 @@ void FormDecoder::Block(std::uint32_t length_field_width) {
   const auto kept = std::min<std::uint32_t>(length, AttributeValue::kValueSize);
   Store(bytes, kept, false);
   v_.length_ = length;
-  AppendDump(bytes, kept);
+  DeferText(AttributeValue::PendingText::kDump, kept);
 }
 
 void FormDecoder::InlineString() {
@@ -369,7 +389,8 @@ void FormDecoder::StringOffsetFrom(ByteCursor& from, const ByteCursor& strings) 
   ByteCursor at = strings.View(
       static_cast<std::uint64_t>(strings.begin()) + v_.number(), strings.end());
   const std::string_view text = at.ReadCString();
-  v_.text_size_ = text_mark_;  // the offset's dump is not the text
+  v_.pending_ = AttributeValue::PendingText::kNone;  // the offset's dump is not the text
+  v_.text_size_ = text_mark_;
   // An offset outside .debug_str, or a string that runs off its end, shows
   // as an empty text; the offset stays in the value.
   if (at.ok()) AppendCut(text);
@@ -386,21 +407,14 @@ void FormDecoder::Store(const std::uint8_t* bytes, std::uint32_t count,
   v_.value_used_ = std::max(v_.value_used_, count);
 }
 
-void FormDecoder::AppendDump(const std::uint8_t* bytes, std::uint32_t count) {
-  char* out = v_.text_ + v_.text_size_;
-  // The value area bounds `count`, and the capacity covers a full area.
-  for (std::uint32_t i = 0; i < count; ++i) {
-    *out++ = '0';
-    *out++ = 'x';
-    *out++ = kHexDigits[bytes[i] >> 4];
-    *out++ = kHexDigits[bytes[i] & 0xF];
-    *out++ = ' ';
-  }
-  v_.text_size_ = static_cast<std::uint32_t>(out - v_.text_);
-  *out = '\0';
+void FormDecoder::DeferText(AttributeValue::PendingText kind,
+                            std::uint32_t count) {
+  v_.pending_ = kind;
+  v_.pending_count_ = count;
 }
 
 void FormDecoder::Append(std::string_view text) {
+  v_.WritePendingText();
   const std::size_t room = AttributeValue::kTextCapacity - 1 - v_.text_size_;
   const std::size_t n = std::min(text.size(), room);
   std::memcpy(v_.text_ + v_.text_size_, text.data(), n);
@@ -413,6 +427,7 @@ void FormDecoder::AppendCut(std::string_view text) {
 }
 
 void FormDecoder::Truncated() {
+  v_.pending_ = AttributeValue::PendingText::kNone;
   std::memset(v_.value_, 0, v_.value_used_);
   v_.value_used_ = 0;
   v_.length_ = 0;
@@ -437,6 +452,62 @@ std::uint32_t ReadAttributeValue(std::uint32_t& form, ByteCursor& cursor,
   // A chain that is still indirect at the bound reads as unrecognised.
   if (form != kFormIndirect) form = decoder.Decode(form, implicit_const);
   for (int i = 0; i < depth; ++i) decoder.Append(">");
+  return cursor.position();
+}
+
+std::uint32_t SkipAttributeValue(std::uint32_t form, ByteCursor& cursor,
+                                 const FormContext& context,
+                                 AttributeValue& scratch) {
+  switch (form) {
+    case kFormAddr:
+      cursor.Skip(context.address_size);
+      break;
+    case kFormData1:
+    case kFormFlag:
+    case kFormRef1:
+      cursor.Skip(1);
+      break;
+    case kFormData2:
+    case kFormRef2:
+      cursor.Skip(2);
+      break;
+    case kFormData4:
+    case kFormRef4:
+    case kFormRefAddr:
+    case kFormSecOffset:
+    case kFormStrp:
+      cursor.Skip(4);
+      break;
+    case kFormData8:
+    case kFormRef8:
+      cursor.Skip(8);
+      break;
+    case kFormSdata:
+    case kFormUdata:
+    case kFormRefUdata:
+      ReadUleb128(cursor);  // a signed number has the same bytes
+      break;
+    case kFormBlock1:
+    case kFormBlock2:
+    case kFormBlock4:
+    case kFormBlock:
+    case kFormExprloc: {
+      const std::uint32_t length =
+          form == kFormBlock1   ? static_cast<std::uint32_t>(ReadFixed(cursor, 1))
+          : form == kFormBlock2 ? static_cast<std::uint32_t>(ReadFixed(cursor, 2))
+          : form == kFormBlock4 ? static_cast<std::uint32_t>(ReadFixed(cursor, 4))
+                                : ReadUleb128(cursor);
+      if (cursor.ok()) cursor.Skip(length);
+      break;
+    }
+    case kFormString:
+      cursor.ReadCString();
+      break;
+    case kFormFlagPresent:
+      break;
+    default:
+      return ReadAttributeValue(form, cursor, context, scratch);
+  }
   return cursor.position();
 }
 

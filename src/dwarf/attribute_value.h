@@ -147,8 +147,14 @@ class AttributeValue {
   std::span<const std::uint8_t> block() const {
     return {value_, length_ < kValueSize ? length_ : kValueSize};
   }
-  std::string_view text() const { return {text_, text_size_}; }
-  const char* c_str() const { return text_; }
+  std::string_view text() const {
+    WritePendingText();
+    return {text_, text_size_};
+  }
+  const char* c_str() const {
+    WritePendingText();
+    return text_;
+  }
 
  private:
   friend std::uint32_t ReadAttributeValue(std::uint32_t& form,
@@ -158,12 +164,28 @@ class AttributeValue {
                                           std::int32_t implicit_const);
   friend class FormDecoder;
 
+  // The text of a number or block is written only when it is asked for:
+  // only traces show it, and most values are never traced. Until then the
+  // value area holds what it is made from.
+  enum class PendingText : std::uint8_t {
+    kNone,
+    kDump,          // "0xNN " per byte of value_, in stored order
+    kReversedDump,  // the same for a big-endian number, in file order
+    kLeb128,        // the number in hexadecimal
+  };
+  void WritePendingText() const {
+    if (pending_ != PendingText::kNone) WriteText();
+  }
+  void WriteText() const;
+
   std::uint32_t form_ = 0;
   std::uint32_t length_ = 0;
   std::uint32_t value_used_ = kValueSize;  // bytes of value_ that may be set
-  std::uint32_t text_size_ = 0;
+  mutable std::uint32_t text_size_ = 0;
+  mutable PendingText pending_ = PendingText::kNone;
+  std::uint32_t pending_count_ = 0;  // value bytes a pending dump shows
   std::uint8_t value_[kValueSize];
-  char text_[kTextCapacity];
+  mutable char text_[kTextCapacity];
 };
 
 // Decodes the value of `form` at the cursor into `value` and returns the
@@ -201,5 +223,13 @@ inline bool IsDwarf5Form(std::uint32_t form) {
 inline std::uint32_t TracedForm(std::uint32_t form, const AttributeValue& value) {
   return IsDwarf5Form(value.form()) ? value.form() : form;
 }
+
+// Moves the cursor past the value of `form` exactly as ReadAttributeValue
+// would, without decoding it where the form's size is enough to know. Forms
+// it does not step over itself are read into `scratch`. Returns the position
+// after the value.
+std::uint32_t SkipAttributeValue(std::uint32_t form, ByteCursor& cursor,
+                                 const FormContext& context,
+                                 AttributeValue& scratch);
 
 }  // namespace dwarfsift

@@ -663,10 +663,14 @@ std::uint32_t SkipEntry(WalkContext& walk, ByteCursor cursor,
   if (channel.tracing()) TagNameText(channel, tag_name, tag);
   specs.RewindSpecs();
   AttributeSpec spec;
+  if (!channel.tracing()) {
+    while (specs.NextSpec(spec)) SkipAttributeValue(spec.form, cursor, walk.forms, value);
+    if (clear_name) ClearName(walk.symbols[kCurrentSlot]);
+    return cursor.position();
+  }
   while (specs.NextSpec(spec)) {
     std::uint32_t form = spec.form;
     ReadAttributeValue(form, cursor, walk.forms, value, spec.implicit_const);
-    if (!channel.tracing()) continue;
     std::string extra;
     if (form == kFormBlock1 || form == kFormBlock2) {
       FirstOperationText(walk, value, extra);

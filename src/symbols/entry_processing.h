@@ -37,6 +37,7 @@ class ElfSymbolTable;
 class EntryIndex;
 class OutputFile;
 struct ElfImage;
+struct MemberRecord;
 struct SymbolConversion;
 
 // The DWARF tags and attributes the symbol conversion acts on.
@@ -164,7 +165,7 @@ struct EntryContext {
   ScopeState& scope;
   SymbolSink& sink;
   // The run's member area, for the number of stored members; may be null.
-  const MemberArea<SymbolRecord>* members = nullptr;
+  const MemberArea<MemberRecord>* members = nullptr;
 
   // How deep references are being followed right now. Each level keeps its
   // own value object; they are made once and reused for the whole run.

@@ -1,25 +1,30 @@
 #include "symbols/members.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <span>
 #include <string_view>
+#include <utility>
 
 namespace dwarfsift {
 
 namespace {
 
-// FNV-1a over the fields that decide whether two member records are equal.
+// An FNV-1a-style hash over the fields that decide whether two member
+// records are equal.
 class FieldHash {
  public:
   void Text(const char* text) {
     for (const char* p = text; *p != '\0'; ++p) Byte(static_cast<std::uint8_t>(*p));
     Byte(0);
   }
+  // A whole number at a time: the hash only sorts groups into chains, so
+  // it needs no byte-exact definition.
   void Number(std::int32_t value) {
-    const auto v = static_cast<std::uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8) Byte(static_cast<std::uint8_t>(v >> shift));
+    hash_ ^= static_cast<std::uint32_t>(value);
+    hash_ *= 0x100000001B3ull;
   }
   std::uint64_t value() const { return hash_; }
 
@@ -59,7 +64,7 @@ bool SameText(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
 // Equal as far as a member group is concerned; the other fields (offsets of
 // the type entries, ranges, depth) may differ between equal groups.
 bool SameMember(const SymbolRecord& staged, const char* struct_text,
-                const SymbolRecord& stored) {
+                const MemberRecord& stored) {
   return SameText(struct_text, stored.struct_name) && SameText(staged.name, stored.name) &&
          SameText(staged.typen, stored.typen) && staged.ident == stored.ident &&
          staged.kind == stored.kind && staged.ele_count == stored.ele_count &&
@@ -67,6 +72,68 @@ bool SameMember(const SymbolRecord& staged, const char* struct_text,
          staged.location == stored.location && staged.one_byte == stored.one_byte &&
          staged.total_byte == stored.total_byte && staged.struct_len == stored.struct_len &&
          staged.bit_off == stored.bit_off && staged.bit_size == stored.bit_size;
+}
+
+template <std::size_t N>
+std::string_view FieldText(const char (&field)[N]) {
+  return std::string_view(field, strnlen(field, N));
+}
+
+// The stored form of a member slot, its texts still to be kept.
+MemberRecord ToMemberRecord(const SymbolRecord& slot) {
+  MemberRecord m{};
+  m.entry = slot.entry;
+  m.entry2 = slot.entry2;
+  m.nest = slot.nest;
+  m.ident = slot.ident;
+  m.kind = slot.kind;
+  m.ele_count = slot.ele_count;
+  std::copy(std::begin(slot.ele), std::end(slot.ele), std::begin(m.ele));
+  m.location = slot.location;
+  m.one_byte = slot.one_byte;
+  m.total_byte = slot.total_byte;
+  m.struct_len = slot.struct_len;
+  m.bit_off = slot.bit_off;
+  m.bit_size = slot.bit_size;
+  m.bit_fixed = slot.bit_fixed;
+  m.mebtop = slot.mebtop;
+  m.mebend = slot.mebend;
+  return m;
+}
+
+template <std::size_t N>
+void CopyText(char (&field)[N], const char* text) {
+  const std::size_t n = strnlen(text, N - 1);
+  std::memcpy(field, text, n);
+  field[n] = '\0';
+}
+
+// A stored member as a record for the writer.
+void ToSymbolRecord(const MemberRecord& m, SymbolRecord& r) {
+  // The location rows come last and stay zero: members never take any.
+  static_assert(offsetof(SymbolRecord, floc) + sizeof(LocationRows) == sizeof(SymbolRecord));
+  std::memset(&r, 0, offsetof(SymbolRecord, floc));
+  r.entry = m.entry;
+  r.entry2 = m.entry2;
+  r.nest = m.nest;
+  CopyText(r.struct_name, m.struct_name);
+  CopyText(r.name, m.name);
+  CopyText(r.typen, m.typen);
+  r.ident = m.ident;
+  r.kind = m.kind;
+  r.ele_count = m.ele_count;
+  std::copy(std::begin(m.ele), std::end(m.ele), std::begin(r.ele));
+  r.location = m.location;
+  r.one_byte = m.one_byte;
+  r.total_byte = m.total_byte;
+  r.struct_len = m.struct_len;
+  r.bit_off = m.bit_off;
+  r.bit_size = m.bit_size;
+  r.bit_fixed = m.bit_fixed;
+  r.fstart = m.fstart;
+  r.fend = m.fend;
+  r.mebtop = m.mebtop;
+  r.mebend = m.mebend;
 }
 
 }  // namespace
@@ -135,11 +202,16 @@ MemberGroupRange MemberGroupStore::StoreMembers(const SymbolTable& table) {
   if (area_.room() < count) return MemberGroupRange{};
   const auto first = static_cast<std::uint32_t>(area_.size());
   for (std::size_t j = 0; j < count; ++j) {
-    SymbolRecord record = table[kFirstMemberSlot + j];
-    record.fstart = record.fend = 0;
-    if (j == 0) std::memcpy(record.struct_name, group_name, name_length + 1);
+    const SymbolRecord& slot = table[kFirstMemberSlot + j];
+    MemberRecord record = ToMemberRecord(slot);
+    record.struct_name = area_.KeepText(StagedStructText(slot, j == 0, group_name));
+    record.name = area_.KeepText(FieldText(slot.name));
+    record.typen = area_.KeepText(FieldText(slot.typen));
     // Only running out of memory can refuse a record the room check allowed.
-    if (!area_.Append(record)) return MemberGroupRange{};
+    if (record.struct_name == nullptr || record.name == nullptr || record.typen == nullptr ||
+        !area_.Append(record)) {
+      return MemberGroupRange{};
+    }
   }
   const auto last = static_cast<std::uint32_t>(area_.size() - 1);
   groups_.Add(hash.value(), first, last);
@@ -150,7 +222,9 @@ MemberGroupRange MemberGroupStore::StoreMembers(const SymbolTable& table) {
 void GetDebugMemberAll(const SymbolWriteContext& context, SymbolMemberArea& area) {
   const std::size_t count = area.size();
   if (count == 0) return;
-  const std::span<SymbolRecord> records(&area[0], count);
+  const auto records = [&](std::size_t i) -> const MemberRecord& {
+    return std::as_const(area)[i];
+  };
 
   // Runs of consecutive records of one structure (equal `entry`), and the
   // first such run of each structure in the area, found in one pass so
@@ -164,18 +238,32 @@ void GetDebugMemberAll(const SymbolWriteContext& context, SymbolMemberArea& area
   std::unordered_map<std::uint32_t, Run> first_run;
   for (std::size_t i = 0; i < count;) {
     std::size_t j = i;
-    while (j + 1 < count && records[j + 1].entry == records[i].entry) ++j;
+    while (j + 1 < count && records(j + 1).entry == records(i).entry) ++j;
     for (std::size_t k = i; k <= j; ++k) {
       run_first[k] = static_cast<std::uint32_t>(i);
       run_last[k] = static_cast<std::uint32_t>(j);
     }
-    first_run.try_emplace(records[i].entry,
+    first_run.try_emplace(records(i).entry,
                           Run{static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j)});
     i = j + 1;
   }
 
+  // The writer adjusts a run of bit fields in the records after the one it
+  // writes, as far as the last member slot's index. Each record is turned
+  // into a full record once: with the run after it when it starts one, and
+  // the run's records are then written from there, adjusted.
+  const std::size_t limit = std::min(count, kLastMemberSlot + 1);
+  std::vector<SymbolRecord> window;
+  std::size_t window_first = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    SymbolRecord& record = records[i];
+    if (i >= window_first + window.size()) {
+      std::size_t end = i + 1;
+      while (end < limit && (records(end).kind & kKindBit) != 0) ++end;
+      window.resize(end - i);
+      for (std::size_t k = i; k < end; ++k) ToSymbolRecord(records(k), window[k - i]);
+      window_first = i;
+    }
+    SymbolRecord& record = window[i - window_first];
     if ((record.kind & kKindStruct2P) != 0) {
       if (record.entry == record.entry2) {
         // A structure pointing back to the one it belongs to: the members
@@ -194,7 +282,8 @@ void GetDebugMemberAll(const SymbolWriteContext& context, SymbolMemberArea& area
     if (record.name[0] == '\0') {
       std::snprintf(record.name, sizeof record.name, "?%d", static_cast<int>(i));
     }
-    WriteSymbolRecord(context, records, i, RecordTableKind::kMemberArea);
+    const std::span<SymbolRecord> rest = std::span<SymbolRecord>(window).subspan(i - window_first);
+    WriteRecordOfRun(context, i + 1 < limit ? rest : rest.first(1), i);
   }
 }
 

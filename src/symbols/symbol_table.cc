@@ -1,7 +1,10 @@
 #include "symbols/symbol_table.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -11,14 +14,24 @@
 
 namespace dwarfsift {
 
-SymbolTable::SymbolTable() : slots_(new SymbolRecord[kSymbolSlotCount]()) {}
+// calloc hands out a block this large as fresh zero pages: only the slots
+// a file's entries reach ever take memory.
+SymbolTable::SymbolTable()
+    : slots_(static_cast<SymbolRecord*>(std::calloc(kSymbolSlotCount, sizeof(SymbolRecord)))) {
+  if (!slots_) throw std::bad_alloc();
+}
+
+void SymbolTable::FreeSlots::operator()(SymbolRecord* slots) const { std::free(slots); }
 
 void SymbolTable::ClearSlot(std::size_t index) {
   std::memset(&slots_[index], 0, sizeof(SymbolRecord));
 }
 
 void SymbolTable::ClearAll() {
-  std::memset(&slots_[0], 0, (member_high_ + 1) * sizeof(SymbolRecord));
+  ClearSlot(kCurrentSlot);
+  for (std::size_t i = kFirstMemberSlot; i <= member_high_; ++i) {
+    std::memset(&slots_[i], 0, offsetof(SymbolRecord, floc));
+  }
   if (copy_high_ >= kFirstCopySlot) {
     std::memset(&slots_[kFirstCopySlot], 0,
                 (copy_high_ - kFirstCopySlot + 1) * sizeof(SymbolRecord));

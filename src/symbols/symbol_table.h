@@ -51,11 +51,14 @@ inline constexpr std::size_t kLastMemberSlot = 8191;
 inline constexpr std::size_t kFirstCopySlot = 8192;
 inline constexpr std::size_t kMaxGlobalCopies = kSymbolSlotCount - kFirstCopySlot;
 
-// The 16,385 record slots of the current unit, allocated (zeroed) once per
-// run. A record is about 1.6 KB, so the table is large; ClearAll zeroes only
-// the slots that can have been written since the last clear (every write goes
+// The 16,385 record slots of the current unit, allocated once per run as
+// zero pages that the system maps in only when they are first written. A
+// record is about 1.6 KB, so the table is large; ClearAll zeroes only the
+// slots that can have been written since the last clear (every write goes
 // through the non-const accessors, which note the highest slot reached in
-// each of the two regions).
+// each of the two regions). Member slots never take location rows (the
+// location rules write slot 0, and the copies are made from it), so their
+// clearing stops before the rows, which are two thirds of a record.
 class SymbolTable {
  public:
   SymbolTable();
@@ -91,9 +94,10 @@ class SymbolTable {
 
   // Zeroes one slot.
   void ClearSlot(std::size_t index);
-  // Zeroes every slot. Only the touched ones are actually written, so this is
-  // also the cheap reset after each top-level entry, and it keeps the scans
-  // of EmitCurrentSymbol short.
+  // Zeroes every slot (member slots up to their location rows). Only the
+  // touched ones are actually written, so this is also the cheap reset after
+  // each top-level entry, and it keeps the scans of EmitCurrentSymbol to the
+  // slots of that entry.
   void ClearAll();
 
  private:
@@ -105,7 +109,10 @@ class SymbolTable {
     }
   }
 
-  std::unique_ptr<SymbolRecord[]> slots_;
+  struct FreeSlots {
+    void operator()(SymbolRecord* slots) const;
+  };
+  std::unique_ptr<SymbolRecord[], FreeSlots> slots_;
   // Highest slot handed out since the last ClearAll, per region; the copy
   // region is untouched while copy_high_ is below kFirstCopySlot.
   std::size_t member_high_ = 0;
@@ -198,5 +205,12 @@ bool EmitCurrentSymbol(const SymbolWriteContext& context, SymbolTable& table,
 bool WriteSymbolRecord(const SymbolWriteContext& context,
                        std::span<SymbolRecord> table, std::size_t index,
                        RecordTableKind table_kind);
+
+// Writes records[0] as `printed_index`, adjusted as WriteSymbolRecord does;
+// records[1..] are the records after it that a run of bit fields may
+// adjust (those up to the last member slot of its table). False for a
+// record without a name.
+bool WriteRecordOfRun(const SymbolWriteContext& context, std::span<SymbolRecord> records,
+                      std::size_t printed_index);
 
 }  // namespace dwarfsift

@@ -1,7 +1,8 @@
 // WriteSymbolRecord: the text form of one symbol record, shared by the SYM
-// and the MEB file. Each line is formatted straight into the channel's fixed
-// buffer, so writing a record allocates nothing.
+// and the MEB file. The lines are formatted into a fixed buffer without the
+// printf family, so writing a record allocates nothing.
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <string_view>
 
@@ -156,15 +157,13 @@ void ShiftDownRun(std::span<SymbolRecord> run, SymbolRecord& record,
   }
 }
 
-void AdjustBitField(std::span<SymbolRecord> table, std::size_t index) {
-  SymbolRecord& record = table[index];
-  // The run: following bit-field records up to the last member slot, and
-  // never past the end of the table.
-  std::size_t end = index + 1;
-  const std::size_t limit = std::min(table.size(), kLastMemberSlot + 1);
-  while (end < limit && (table[end].kind & kKindBit) != 0) ++end;
-  if (end <= index + 1) return;
-  const std::span<SymbolRecord> run = table.subspan(index + 1, end - index - 1);
+// `after`: the records that follow `record` in its table, up to the last
+// member slot; the run is the bit-field records at its start.
+void AdjustBitField(SymbolRecord& record, std::span<SymbolRecord> after) {
+  std::size_t length = 0;
+  while (length < after.size() && (after[length].kind & kKindBit) != 0) ++length;
+  if (length == 0) return;
+  const std::span<SymbolRecord> run = after.first(length);
   const std::int32_t own_location = record.location;
   auto any = [&](std::int32_t one_byte, auto bit_test) {
     for (const SymbolRecord& other : run) {
@@ -221,18 +220,17 @@ std::uint32_t PrintedEnd(const SymbolRecord& record) {
 
 std::uint32_t Hex(std::int32_t value) { return static_cast<std::uint32_t>(value); }
 
-// Rewrites record `index` of `table` into the form it is printed in: the
-// base-type name, "-2" pointer sizes, the bit offsets of a bit-field run and
-// merged 64-bit register pairs. Bit fields also move the records of their
-// run, which is why this takes the table and not the record alone.
-void NormaliseRecord(const SymbolWriteContext& context,
-                     std::span<SymbolRecord> table, std::size_t index) {
-  SymbolRecord& r = table[index];
+// Rewrites `r` into the form it is printed in: the base-type name, "-2"
+// pointer sizes, the bit offsets of a bit-field run and merged 64-bit
+// register pairs. Bit fields also move the records of their run, which is
+// why this takes the records after it too.
+void NormaliseRecord(const SymbolWriteContext& context, SymbolRecord& r,
+                     std::span<SymbolRecord> after) {
   if ((r.kind & kKindPointer) != 0 && context.options->pointer_size == 2 &&
       r.one_byte != 2) {
     ApplyPointerSize(r);
   }
-  if ((r.kind & kKindBit) != 0) AdjustBitField(table, index);
+  if ((r.kind & kKindBit) != 0) AdjustBitField(r, after);
   if (RenameBaseType(r) &&
       (r.ident == kIdentLocalRegister || r.ident == kIdentLocalFrame) &&
       MergeRegisterPairs(r, context.byte_order)) {
@@ -264,73 +262,154 @@ KindWords KindWordsOf(std::int32_t kind) {
   return words;
 }
 
-int TextLength(std::string_view field) { return static_cast<int>(field.size()); }
+// The lines of one record, formatted into a fixed buffer. Without the
+// trace the whole record goes to the file at once; while tracing each line
+// also goes to the channel as a record line of its own.
+class RecordLines {
+ public:
+  RecordLines(MessageChannel& channel, OutputFile* out, bool tracing)
+      : channel_(channel), out_(out), tracing_(tracing) {}
+  RecordLines(const RecordLines&) = delete;
+  RecordLines& operator=(const RecordLines&) = delete;
+  ~RecordLines() { Flush(); }
+
+  RecordLines& operator<<(std::string_view text) {
+    const std::size_t n = std::min(text.size(), kCapacity - used_);
+    std::memcpy(buffer_ + used_, text.data(), n);
+    used_ += n;
+    return *this;
+  }
+  RecordLines& operator<<(std::int32_t value) { return Number(value, 10); }
+  // Upper-case hexadecimal, as "%X" gives it.
+  RecordLines& Hex(std::uint32_t value) { return Number(value, 16); }
+
+  void EndLine() {
+    *this << "\n";
+    if (!tracing_) return;
+    const std::string_view line(buffer_ + line_start_, used_ - line_start_);
+    if (out_ != nullptr) out_->Write(line);
+    channel_.EmitMessage(line);
+    used_ = line_start_ = 0;
+  }
+
+ private:
+  // A record with every line at its longest stays well below this.
+  static constexpr std::size_t kCapacity = 16 * 1024;
+
+  template <typename T>
+  RecordLines& Number(T value, int base) {
+    char text[16];
+    const auto end = std::to_chars(text, text + sizeof text, value, base).ptr;
+    if (base == 16) {
+      for (char* p = text; p != end; ++p) {
+        if (*p >= 'a' && *p <= 'f') *p = static_cast<char>(*p - 'a' + 'A');
+      }
+    }
+    return *this << std::string_view(text, static_cast<std::size_t>(end - text));
+  }
+
+  void Flush() {
+    if (used_ > 0 && out_ != nullptr) out_->Write(std::string_view(buffer_, used_));
+    used_ = 0;
+  }
+
+  MessageChannel& channel_;
+  OutputFile* out_;
+  bool tracing_;
+  std::size_t used_ = 0;
+  std::size_t line_start_ = 0;
+  char buffer_[kCapacity];
+};
 
 // The register lines and the location-list rows; a record without register
 // text has neither.
-void PrintRegisterLines(MessageChannel& channel, OutputFile* out,
-                        const SymbolRecord& r) {
+void PrintRegisterLines(RecordLines& lines, const SymbolRecord& r) {
   const std::string_view regn = FieldText(r.regn);
   if (regn.empty()) return;
-  channel.WriteRecordLine(out, "+ regn[%.*s]\n", TextLength(regn), regn.data());
-  channel.WriteRecordLine(out, "+ regcode[0x%X]\n", Hex(r.regcode));
-  channel.WriteRecordLine(out, "+ regop1[%d]\n", r.regop1);
-  channel.WriteRecordLine(out, "+ regop2[%d]\n", r.regop2);
+  lines << "+ regn[" << regn << "]";
+  lines.EndLine();
+  (lines << "+ regcode[0x").Hex(Hex(r.regcode)) << "]";
+  lines.EndLine();
+  lines << "+ regop1[" << r.regop1 << "]";
+  lines.EndLine();
+  lines << "+ regop2[" << r.regop2 << "]";
+  lines.EndLine();
   for (int row = 0; row < kLocationRows; ++row) {
     const auto& f = r.floc[row];
     if (f[kFlocBegin] == 0 && f[kFlocEnd] == 0) break;
-    channel.WriteRecordLine(out, "+ floc[%d 0x%X 0x%X 0x%X %d %d]\n", row,
-                            Hex(f[kFlocBegin]), Hex(f[kFlocEnd]), Hex(f[kFlocOpcode]),
-                            f[kFlocOperand1], f[kFlocOperand2]);
+    lines << "+ floc[" << static_cast<std::int32_t>(row) << " 0x";
+    lines.Hex(Hex(f[kFlocBegin])) << " 0x";
+    lines.Hex(Hex(f[kFlocEnd])) << " 0x";
+    lines.Hex(Hex(f[kFlocOpcode])) << " " << f[kFlocOperand1] << " " << f[kFlocOperand2] << "]";
+    lines.EndLine();
   }
 }
 
 // Prints an already normalised record as `printed_index`.
 void PrintRecord(const SymbolWriteContext& context, const SymbolRecord& r,
                  std::size_t printed_index) {
-  MessageChannel& channel = *context.channel;
-  OutputFile* out = context.out;
+  RecordLines lines(*context.channel, context.out, context.state->debug_trace);
   const bool is_struct = (r.kind & kKindStruct) != 0;
   const std::string_view struct_text = FieldText(r.struct_name);
-  const std::string_view name = FieldText(r.name);
-  const std::string_view typen = FieldText(r.typen);
 
-  channel.WriteRecordLine(out, ": index[%d]\n", static_cast<int>(printed_index));
+  lines << ": index[" << static_cast<std::int32_t>(printed_index) << "]";
+  lines.EndLine();
   if (context.options->entry_positions) {
-    channel.WriteRecordLine(out, "+ entry[0x%X]\n", r.entry);
-    channel.WriteRecordLine(out, "+ entry2[0x%X]\n", r.entry2);
+    (lines << "+ entry[0x").Hex(r.entry) << "]";
+    lines.EndLine();
+    (lines << "+ entry2[0x").Hex(r.entry2) << "]";
+    lines.EndLine();
   }
-  channel.WriteRecordLine(out, "+ nest[%d]\n", r.nest);
+  lines << "+ nest[" << r.nest << "]";
+  lines.EndLine();
   if (!struct_text.empty()) {
-    channel.WriteRecordLine(out, "+ struct[%.*s]\n", TextLength(struct_text),
-                            struct_text.data());
+    lines << "+ struct[" << struct_text << "]";
+    lines.EndLine();
   }
-  channel.WriteRecordLine(out, "+ name[%.*s]\n", TextLength(name), name.data());
-  channel.WriteRecordLine(out, "+ location[0x%X]\n", Hex(r.location));
-  channel.WriteRecordLine(out, "+ typen[%.*s]\n", TextLength(typen), typen.data());
-  channel.WriteRecordLine(out, "+ ident[%s]\n", ClassWordOf(r.ident));
-  channel.WriteRecordLine(out, "+ kind[%s]\n", KindWordsOf(r.kind).text);
+  lines << "+ name[" << FieldText(r.name) << "]";
+  lines.EndLine();
+  (lines << "+ location[0x").Hex(Hex(r.location)) << "]";
+  lines.EndLine();
+  lines << "+ typen[" << FieldText(r.typen) << "]";
+  lines.EndLine();
+  lines << "+ ident[" << ClassWordOf(r.ident) << "]";
+  lines.EndLine();
+  lines << "+ kind[" << KindWordsOf(r.kind).text << "]";
+  lines.EndLine();
   if (is_struct) {
-    channel.WriteRecordLine(out, "+ mebtop[%d]\n", r.mebtop);
-    channel.WriteRecordLine(out, "+ mebend[%d]\n", r.mebend);
+    lines << "+ mebtop[" << r.mebtop << "]";
+    lines.EndLine();
+    lines << "+ mebend[" << r.mebend << "]";
+    lines.EndLine();
   }
   if ((r.kind & kKindArray) != 0) {
-    channel.WriteRecordLine(out, "+ ele[%d %d %d %d %d %d %d]\n", r.ele_count,
-                            r.ele[0], r.ele[1], r.ele[2], r.ele[3], r.ele[4],
-                            r.ele[5]);
+    lines << "+ ele[" << r.ele_count;
+    for (const std::int32_t e : r.ele) lines << " " << e;
+    lines << "]";
+    lines.EndLine();
   }
-  channel.WriteRecordLine(out, "+ fstart[0x%X]\n", PrintedStart(r));
-  channel.WriteRecordLine(out, "+ fend[0x%X]\n", PrintedEnd(r));
+  (lines << "+ fstart[0x").Hex(PrintedStart(r)) << "]";
+  lines.EndLine();
+  (lines << "+ fend[0x").Hex(PrintedEnd(r)) << "]";
+  lines.EndLine();
   if ((r.kind & kKindBit) != 0) {
-    channel.WriteRecordLine(out, "+ bit_off[0x%X]\n", Hex(r.bit_off));
-    channel.WriteRecordLine(out, "+ bit_size[0x%X]\n", Hex(r.bit_size));
+    (lines << "+ bit_off[0x").Hex(Hex(r.bit_off)) << "]";
+    lines.EndLine();
+    (lines << "+ bit_size[0x").Hex(Hex(r.bit_size)) << "]";
+    lines.EndLine();
   } else {
-    channel.WriteRecordLine(out, "+ one_byte[%d]\n", r.one_byte);
-    channel.WriteRecordLine(out, "+ total_byte[%d]\n", r.total_byte);
+    lines << "+ one_byte[" << r.one_byte << "]";
+    lines.EndLine();
+    lines << "+ total_byte[" << r.total_byte << "]";
+    lines.EndLine();
   }
-  if (is_struct) channel.WriteRecordLine(out, "+ struct_len[%d]\n", r.struct_len);
-  PrintRegisterLines(channel, out, r);
-  channel.WriteRecordLine(out, "=\n");
+  if (is_struct) {
+    lines << "+ struct_len[" << r.struct_len << "]";
+    lines.EndLine();
+  }
+  PrintRegisterLines(lines, r);
+  lines << "=";
+  lines.EndLine();
 }
 
 }  // namespace
@@ -339,13 +418,22 @@ bool WriteSymbolRecord(const SymbolWriteContext& context,
                        std::span<SymbolRecord> table, std::size_t index,
                        RecordTableKind table_kind) {
   if (index >= table.size()) return false;
-  if (table[index].name[0] == '\0') return false;
-  NormaliseRecord(context, table, index);
   std::size_t printed_index = index;
   if (table_kind == RecordTableKind::kSymbolTable && index >= kFirstCopySlot) {
     printed_index -= kFirstCopySlot;
   }
-  PrintRecord(context, table[index], printed_index);
+  // A run never reaches past the last member slot, nor past the table.
+  const std::size_t limit = std::min(table.size(), kLastMemberSlot + 1);
+  const std::span<SymbolRecord> run_and_after =
+      index + 1 < limit ? table.subspan(index, limit - index) : table.subspan(index, 1);
+  return WriteRecordOfRun(context, run_and_after, printed_index);
+}
+
+bool WriteRecordOfRun(const SymbolWriteContext& context, std::span<SymbolRecord> records,
+                      std::size_t printed_index) {
+  if (records.empty() || records[0].name[0] == '\0') return false;
+  NormaliseRecord(context, records[0], records.subspan(1));
+  PrintRecord(context, records[0], printed_index);
   return true;
 }
 

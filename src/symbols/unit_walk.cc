@@ -17,12 +17,18 @@ void EntryIndex::Clear() {
   section_offsets_.clear();
   unit_offsets_.clear();
   type_targets_.clear();
+  by_unit_offset_.clear();
+  unit_base_ = 0;
   chains_classified_ = false;
 }
 
 void EntryIndex::Add(std::uint32_t section_offset, std::uint32_t unit_offset,
                      std::uint32_t type_target) {
+  static_assert(kCapacity < 0xFFFF, "entry numbers must fit the offset table");
   if (full()) return;
+  if (size() == 0) unit_base_ = section_offset - unit_offset;
+  if (unit_offset >= by_unit_offset_.size()) by_unit_offset_.resize(unit_offset + 1, 0);
+  by_unit_offset_[unit_offset] = static_cast<std::uint16_t>(size() + 1);
   section_offsets_.push_back(section_offset);
   unit_offsets_.push_back(unit_offset);
   type_targets_.push_back(type_target);
@@ -31,23 +37,18 @@ void EntryIndex::Add(std::uint32_t section_offset, std::uint32_t unit_offset,
 
 namespace {
 
-std::optional<std::size_t> FindSorted(const std::vector<std::uint32_t>& column,
-                                      std::uint32_t offset) {
-  const auto it = std::lower_bound(column.begin(), column.end(), offset);
-  if (it == column.end() || *it != offset) return std::nullopt;
-  return static_cast<std::size_t>(it - column.begin());
-}
-
 enum ChainState : std::uint8_t { kUnknown, kOnPath, kEnds, kNeverEnds };
 
 }  // namespace
 
 std::optional<std::size_t> EntryIndex::FindSectionOffset(std::uint32_t offset) const {
-  return FindSorted(section_offsets_, offset);
+  if (offset < unit_base_) return std::nullopt;
+  return FindUnitOffset(offset - unit_base_);
 }
 
 std::optional<std::size_t> EntryIndex::FindUnitOffset(std::uint32_t offset) const {
-  return FindSorted(unit_offsets_, offset);
+  if (offset >= by_unit_offset_.size() || by_unit_offset_[offset] == 0) return std::nullopt;
+  return static_cast<std::size_t>(by_unit_offset_[offset] - 1);
 }
 
 // Each entry has at most one successor, so every chain either ends or runs
@@ -184,6 +185,11 @@ void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
     AttributeSpec spec;
     while (decl.NextSpec(spec)) {
       std::uint32_t form = spec.form;
+      // Only the type reference is needed unless the values are traced.
+      if (spec.attribute != kAtType && !channel.tracing()) {
+        SkipAttributeValue(form, entries, walk.forms, value);
+        continue;
+      }
       ReadAttributeValue(form, entries, walk.forms, value, spec.implicit_const);
       if (channel.tracing()) {
         AttributeNameText(channel, attribute_name, spec.attribute);
@@ -218,20 +224,9 @@ void ResetSymbolSlots(WalkContext& walk, ResetScope reset) {
     scope.frame_base_read = scope.frame_base_is_cfa = scope.function_low_pc_read = false;
     scope.cfa_row_count = 0;
     scope.function_name[0] = '\0';
-    symbols.ClearAll();
-  } else {
-    const std::size_t highest = std::min<std::size_t>(
-        static_cast<std::size_t>(std::max(scope.highest_slot, 0)), kFirstCopySlot - 1);
-    for (std::size_t slot = 0; slot <= highest; ++slot) symbols.ClearSlot(slot);
-    // The copies lie 8192 above; there may be more of them than member slots.
-    const std::size_t copies = std::max<std::size_t>(
-        highest + 1, static_cast<std::size_t>(std::max(scope.global_copy_count, 0)));
-    for (std::size_t c = 0; c < copies && kFirstCopySlot + c < kSymbolSlotCount; ++c) {
-      if (std::as_const(symbols)[kFirstCopySlot + c].name[0] != '\0') {
-        symbols.ClearSlot(kFirstCopySlot + c);
-      }
-    }
   }
+  // Only the slots written since the last reset are cleared.
+  symbols.ClearAll();
   scope.highest_slot = 0;
   scope.global_copy_count = 0;
   scope.member_overflow_count = 0;

@@ -50,6 +50,11 @@ class EntryIndex {
 
   std::vector<std::uint32_t> section_offsets_;
   std::vector<std::uint32_t> unit_offsets_;
+  // By unit offset: 1 + the index of the entry starting there, 0 for none.
+  // The capacity keeps every value within 16 bits.
+  std::vector<std::uint16_t> by_unit_offset_;
+  // Section offset minus unit offset, the same for every entry of a unit.
+  std::uint32_t unit_base_ = 0;
   std::vector<std::uint32_t> type_targets_;
   std::vector<std::uint8_t> chain_state_;
   std::vector<std::uint32_t> path_;

@@ -125,7 +125,7 @@ TEST(RealMembers, StructureVariablesCarryTheirTypesMembers) {
       ASSERT_NE(layout, facts.end()) << r.at("name");
       std::size_t next = 0;
       for (int i = top; i <= end; ++i) {
-        const SymbolRecord& m = run.area[static_cast<std::size_t>(i)];
+        const MemberRecord& m = run.area[static_cast<std::size_t>(i)];
         if (m.nest != 1) continue;
         ASSERT_LT(next, layout->second.size()) << r.at("name") << " " << m.name;
         const FactMember& want = layout->second[next++];

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "symbols/members.h"
 #include "symbols/symbol_test_support.h"
 
 namespace dwarfsift {
@@ -326,6 +327,41 @@ TEST(SymbolWriter, BitFieldAdjustment) {
       EXPECT_EQ(table[i].bit_fixed, c.after[i].fixed) << c.what << " record " << i;
     }
   }
+}
+
+// The MEB file is written from compact stored members, turned back into
+// full records a run at a time: what writing one record does to the records
+// after it must reach them as it does in one table.
+TEST(SymbolWriter, MemberFileAdjustsRunsAsOneTableDoes) {
+  std::vector<SymbolRecord> table =
+      BitRun({{4, 5, 8, 0}, {8, 10, 8, 0}, {0, 7, 8, 0}, {4, 40, 8, 0}, {4, 2, 8, 0}});
+  table.push_back(MakeRecord("plain", "int", kIdentMember, 0));
+  for (const SymbolRecord& r : BitRun({{0, 20, 4, 0}, {0, 17, 4, 0}, {4, 16, 4, 0}})) {
+    table.push_back(r);
+  }
+  SymbolMemberArea area;
+  ASSERT_TRUE(area.Create());
+  for (const SymbolRecord& r : table) {
+    MemberRecord m{};
+    m.name = area.KeepText(r.name);
+    m.typen = area.KeepText(r.typen);
+    m.struct_name = "";
+    m.ident = r.ident;
+    m.kind = r.kind;
+    m.location = r.location;
+    m.bit_off = r.bit_off;
+    m.bit_size = r.bit_size;
+    m.one_byte = r.one_byte;
+    ASSERT_TRUE(area.Append(m));
+  }
+  WriterRig whole;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    WriteSymbolRecord(whole.Context(), table, i, RecordTableKind::kMemberArea);
+  }
+  WriterRig meb;
+  GetDebugMemberAll(meb.Context(), area);
+  EXPECT_EQ(meb.text(), whole.text());
+  EXPECT_NE(whole.text().find("+ bit_off[0x22]"), std::string::npos) << "a run was adjusted";
 }
 
 TEST(SymbolWriter, BitFieldRunEndsAtANonBitRecordAndAtTheMemberLimit) {
