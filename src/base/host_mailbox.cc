@@ -63,4 +63,29 @@ bool HostMailbox::Send(std::string_view text) {
   }
 }
 
+bool MailboxHost::Create() {
+  block_ = platform::SharedBlock::CreateNew(kMailboxBlockName, kBlockSize);
+  if (block_ == nullptr) return false;
+  lock_ = platform::NamedLock::CreateOrOpen(kMailboxLockName);
+  if (lock_ == nullptr) {
+    block_.reset();
+    return false;
+  }
+  return true;
+}
+
+bool MailboxHost::Take(std::string& message) {
+  if (block_ == nullptr || !lock_->TryLockBriefly()) return false;
+  std::uint8_t* slot = block_->data();
+  const bool full = slot[0] != 0;
+  if (full) {
+    std::size_t n = 0;
+    while (n < HostMailbox::kSlotTextSize && slot[n] != 0) ++n;
+    message.assign(reinterpret_cast<const char*>(slot), n);
+    std::memset(slot, 0, HostMailbox::kSlotTextSize);
+  }
+  lock_->Unlock();
+  return full;
+}
+
 }  // namespace dwarfsift

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "base/platform.h"
@@ -43,6 +44,24 @@ class HostMailbox {
  private:
   std::unique_ptr<platform::NamedLock> lock_;
   std::unique_ptr<platform::SharedBlock> block_;
+};
+
+// The host debugger's side: creates the lock and the block (both names go
+// with it) and takes the messages out of the slot.
+class MailboxHost {
+ public:
+  static constexpr std::size_t kBlockSize = 256;
+
+  // False when the names are taken: another host runs, or a killed run
+  // left them (platform::RemoveStaleNames clears those).
+  bool Create();
+  // Takes the slot's message into `message`; false while the slot is empty
+  // or the tool holds the lock.
+  bool Take(std::string& message);
+
+ private:
+  std::unique_ptr<platform::SharedBlock> block_;
+  std::unique_ptr<platform::NamedLock> lock_;
 };
 
 }  // namespace dwarfsift

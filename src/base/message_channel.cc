@@ -126,4 +126,51 @@ void MessageChannel::WriteRecordLine(OutputFile* file, const char* format,
   if (state_.debug_trace) EmitMessage(text);
 }
 
+namespace {
+
+bool IsCp932Lead(std::uint8_t byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+std::size_t Utf8Length(std::uint8_t lead) {
+  return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+}
+
+// The UTF-8 form of `cp932_char` as the texts pair them, or empty.
+std::string_view Utf8Char(std::string_view cp932_char) {
+  for (const texts::TextForms& forms : texts::kJapaneseTexts) {
+    std::size_t a = 0;
+    std::size_t b = 0;
+    while (a < forms.cp932.size() && b < forms.utf8.size()) {
+      const auto lead = static_cast<std::uint8_t>(forms.cp932[a]);
+      const std::size_t a_len = IsCp932Lead(lead) ? 2 : 1;
+      const std::size_t b_len = Utf8Length(static_cast<std::uint8_t>(forms.utf8[b]));
+      if (forms.cp932.substr(a, a_len) == cp932_char) return forms.utf8.substr(b, b_len);
+      a += a_len;
+      b += b_len;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string Utf8FromToolCp932(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<std::uint8_t>(text[i]);
+    if (!IsCp932Lead(byte)) {
+      out += text[i++];
+      continue;
+    }
+    // A slot cuts long texts, possibly inside their last character.
+    if (i + 1 == text.size()) break;
+    const std::string_view utf8 = Utf8Char(text.substr(i, 2));
+    if (utf8.empty()) return std::string(text);
+    out += utf8;
+    i += 2;
+  }
+  return out;
+}
+
 }  // namespace dwarfsift

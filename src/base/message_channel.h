@@ -85,6 +85,11 @@ class MessageChannel {
   bool utf8_console_ = false;
 };
 
+// `text` with every Japanese character of the tool's own texts turned into
+// UTF-8, for a console that shows UTF-8; unchanged when it holds a
+// double-byte character that none of those texts has (a file name, say).
+std::string Utf8FromToolCp932(std::string_view text);
+
 // The counts of the closing line; they only grow.
 struct RunCounters {
   std::uint32_t symbol_count = 0;

@@ -62,6 +62,9 @@ class SharedBlock {
  public:
   // Nullptr when no such block exists or it cannot be mapped.
   static std::unique_ptr<SharedBlock> OpenExisting(const char* name);
+  // The host's side: a new zero-filled block of `size` bytes, whose name
+  // goes with it. Nullptr when the name is taken or the block cannot be made.
+  static std::unique_ptr<SharedBlock> CreateNew(const char* name, std::size_t size);
   ~SharedBlock();
   SharedBlock(const SharedBlock&) = delete;
   SharedBlock& operator=(const SharedBlock&) = delete;
@@ -75,5 +78,10 @@ class SharedBlock {
   explicit SharedBlock(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
+
+// Removes the names of a lock and a block that a killed process left behind
+// (POSIX names outlive their processes; Windows names do not, so there it
+// does nothing). Returns how many names were removed.
+int RemoveStaleNames(const char* lock_name, const char* block_name);
 
 }  // namespace dwarfsift::platform

@@ -106,12 +106,42 @@ void NamedLock::Unlock() { sem_post(impl_->semaphore); }
 struct SharedBlock::Impl {
   std::uint8_t* data = nullptr;
   std::size_t size = 0;
+  std::string created_name;  // set when this process made it
 };
 
 SharedBlock::SharedBlock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 SharedBlock::~SharedBlock() {
   if (impl_->data != nullptr) munmap(impl_->data, impl_->size);
+  if (!impl_->created_name.empty()) shm_unlink(impl_->created_name.c_str());
+}
+
+std::unique_ptr<SharedBlock> SharedBlock::CreateNew(const char* name, std::size_t size) {
+  auto impl = std::make_unique<Impl>();
+  const std::string posix_name = PosixName(name);
+  const int fd = shm_open(posix_name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+  if (fd < 0) return nullptr;
+  if (ftruncate(fd, static_cast<off_t>(size)) == 0) {
+    void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (view != MAP_FAILED) {
+      impl->data = static_cast<std::uint8_t*>(view);
+      impl->size = size;
+    }
+  }
+  close(fd);
+  if (impl->data == nullptr) {
+    shm_unlink(posix_name.c_str());
+    return nullptr;
+  }
+  impl->created_name = posix_name;
+  return std::unique_ptr<SharedBlock>(new SharedBlock(std::move(impl)));
+}
+
+int RemoveStaleNames(const char* lock_name, const char* block_name) {
+  int removed = 0;
+  if (sem_unlink(PosixName(lock_name).c_str()) == 0) ++removed;
+  if (shm_unlink(PosixName(block_name).c_str()) == 0) ++removed;
+  return removed;
 }
 
 std::unique_ptr<SharedBlock> SharedBlock::OpenExisting(const char* name) {

@@ -100,6 +100,27 @@ std::unique_ptr<SharedBlock> SharedBlock::OpenExisting(const char* name) {
   return std::unique_ptr<SharedBlock>(new SharedBlock(std::move(impl)));
 }
 
+std::unique_ptr<SharedBlock> SharedBlock::CreateNew(const char* name, std::size_t size) {
+  auto impl = std::make_unique<Impl>();
+  impl->mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                     static_cast<DWORD>(size), name);
+  if (impl->mapping == nullptr) return nullptr;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(impl->mapping);
+    return nullptr;
+  }
+  void* view = MapViewOfFile(impl->mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
+  if (view == nullptr) {
+    CloseHandle(impl->mapping);
+    return nullptr;
+  }
+  impl->data = static_cast<std::uint8_t*>(view);
+  impl->size = size;
+  return std::unique_ptr<SharedBlock>(new SharedBlock(std::move(impl)));
+}
+
+int RemoveStaleNames(const char*, const char*) { return 0; }
+
 std::uint8_t* SharedBlock::data() const { return impl_->data; }
 std::size_t SharedBlock::size() const { return impl_->size; }
 

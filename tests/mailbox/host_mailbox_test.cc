@@ -1,9 +1,16 @@
 // The "-adef" host mailbox end to end: the built tool runs under an emulated
 // host debugger (mailbox_host.h) that behaves well, holds the lock, never
 // empties the slot, or is not there at all.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <semaphore.h>
+#include <sys/mman.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
 #include <regex>
 #include <string>
 #include <string_view>
@@ -244,6 +251,46 @@ TEST(HostMailbox, BlockTooSmallForSlotIsNotUsed) {
   ASSERT_EQ(run.block_after.size(), 64u);
   EXPECT_TRUE(std::all_of(run.block_after.begin() + 1, run.block_after.end(),
                           [](std::uint8_t b) { return b == kFillByte; }));
+}
+
+// The installed monitor as an integrator uses it: on a UTF-8 terminal it
+// shows the tool's messages readably, then leaves no name behind; --clear
+// removes the names a killed host left.
+TEST(MailboxMonitor, ShowsTheToolsMessagesAndClearsStaleNames) {
+  const std::string monitor = DWARFSIFT_MONITOR;
+  std::FILE* shown = popen(("LC_ALL=C.UTF-8 script -qec '" + monitor + " --idle 2' /dev/null")
+                               .c_str(),
+                           "r");
+  ASSERT_NE(shown, nullptr);
+  const std::filesystem::path block = "/dev/shm/DwarfsiftMapMessage";
+  for (int i = 0; i < 300 && !std::filesystem::exists(block); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  int status = 0;
+  testing::RunCommand(kBinary + " -adef", &status);
+  EXPECT_EQ(status, 255);
+  std::string out;
+  char buffer[512];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, shown)) > 0;) out.append(buffer, n);
+  EXPECT_EQ(pclose(shown), 0);
+  std::erase(out, '\r');
+  const std::string_view first_line =
+      texts::kUsageUtf8.substr(0, texts::kUsageUtf8.find('\n') + 1);
+  EXPECT_TRUE(out.starts_with(EchoLine({"-adef"}) + std::string(texts::kBanner) +
+                              std::string(first_line)))
+      << out;
+  EXPECT_FALSE(std::filesystem::exists(block));
+
+  sem_t* lock = sem_open("/DwarfsiftMapMutex", O_CREAT, 0600, 1);
+  ASSERT_NE(lock, SEM_FAILED);
+  sem_close(lock);
+  const int fd = shm_open("/DwarfsiftMapMessage", O_CREAT | O_RDWR, 0600);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  EXPECT_EQ(testing::RunCommand(monitor + " --clear", &status),
+            "dwarfsift-mailbox: 2 name(s) removed\n");
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(std::filesystem::exists(block));
 }
 
 }  // namespace
