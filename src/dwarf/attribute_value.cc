@@ -83,7 +83,7 @@ class FormDecoder {
   std::uint32_t IndexedAddress(std::uint32_t form);
   std::uint32_t ListIndex(const ByteCursor& section, std::uint32_t base);
   std::uint32_t ImplicitConst(std::int32_t value);
-  void DecodeOlder(std::uint32_t form);
+  std::uint32_t DecodeNewer(std::uint32_t form, std::int32_t implicit_const);
   void Leb128(bool is_signed);
   void Block(std::uint32_t length_field_width);
   void InlineString();
@@ -107,12 +107,79 @@ class FormDecoder {
 
 std::uint32_t FormDecoder::Decode(std::uint32_t form, std::int32_t implicit_const) {
   text_mark_ = v_.text_size_;
-  // The forms of DWARF 2 to 4 (all below the DWARF 5 codes) go straight to
-  // their decoding: they are nearly every value of a file.
-  if (form <= kFormFlagPresent) {
-    DecodeOlder(form);
-    return form;
+  switch (form) {
+    case kFormAddr:
+      FixedNumber(context_.address_size);
+      return form;
+    case kFormData1:
+    case kFormFlag:
+    case kFormRef1:
+      FixedNumber(1);
+      return form;
+    case kFormData2:
+    case kFormRef2:
+      FixedNumber(2);
+      return form;
+    case kFormData4:
+    case kFormRef4:
+    case kFormRefAddr:  // 4 bytes in every version: only 32-bit DWARF is read
+    case kFormSecOffset:
+      FixedNumber(4);
+      return form;
+    case kFormData8:
+    case kFormRef8:
+      FixedNumber(8);
+      return form;
+    case kFormSdata:
+      Leb128(true);
+      return form;
+    case kFormUdata:
+    case kFormRefUdata:
+      Leb128(false);
+      return form;
+    case kFormBlock1:
+      Block(1);
+      return form;
+    case kFormBlock2:
+      Block(2);
+      return form;
+    case kFormBlock4:
+      Block(4);
+      return form;
+    case kFormBlock:
+    case kFormExprloc:
+      Block(0);
+      return form;
+    case kFormString:
+      InlineString();
+      return form;
+    case kFormStrp:
+      StringOffset(context_.strings);
+      return form;
+    case kFormFlagPresent:
+      v_.value_[0] = 1;
+      v_.value_used_ = 1;
+      return form;
+    // Not decoded, but their size is known: stepping over them keeps the
+    // rest of the entry aligned.
+    case kFormRefSig8:
+      Skip(8);
+      return form;
+    case kFormGnuRefAlt:
+    case kFormGnuStrpAlt:
+      Skip(4);
+      return form;
+    case kFormGnuAddrIndex:
+    case kFormGnuStrIndex:
+      SkipUleb128();
+      return form;
+    default:
+      return DecodeNewer(form, implicit_const);
   }
+}
+
+// The forms of DWARF 5, and forms no version knows (which consume nothing).
+std::uint32_t FormDecoder::DecodeNewer(std::uint32_t form, std::int32_t implicit_const) {
   const UnitBases& unit = context_.unit;
   switch (form) {
     case kFormStrx:
@@ -155,67 +222,10 @@ std::uint32_t FormDecoder::Decode(std::uint32_t form, std::int32_t implicit_cons
       Skip(8);
       return form;
     default:
-      break;
+      return form;  // unknown size: nothing is consumed
   }
-  DecodeOlder(form);
-  return form;
 }
 
-void FormDecoder::DecodeOlder(std::uint32_t form) {
-  switch (form) {
-    case kFormAddr:
-      return FixedNumber(context_.address_size);
-    case kFormData1:
-    case kFormFlag:
-    case kFormRef1:
-      return FixedNumber(1);
-    case kFormData2:
-    case kFormRef2:
-      return FixedNumber(2);
-    case kFormData4:
-    case kFormRef4:
-    case kFormRefAddr:  // 4 bytes in every version: only 32-bit DWARF is read
-    case kFormSecOffset:
-      return FixedNumber(4);
-    case kFormData8:
-    case kFormRef8:
-      return FixedNumber(8);
-    case kFormSdata:
-      return Leb128(true);
-    case kFormUdata:
-    case kFormRefUdata:
-      return Leb128(false);
-    case kFormBlock1:
-      return Block(1);
-    case kFormBlock2:
-      return Block(2);
-    case kFormBlock4:
-      return Block(4);
-    case kFormBlock:
-    case kFormExprloc:
-      return Block(0);
-    case kFormString:
-      return InlineString();
-    case kFormStrp:
-      return StringOffset(context_.strings);
-    case kFormFlagPresent:
-      v_.value_[0] = 1;
-      v_.value_used_ = 1;
-      return;
-    // Not decoded, but their size is known: stepping over them keeps the
-    // rest of the entry aligned.
-    case kFormRefSig8:
-      return Skip(8);
-    case kFormGnuRefAlt:
-    case kFormGnuStrpAlt:
-      return Skip(4);
-    case kFormGnuAddrIndex:
-    case kFormGnuStrIndex:
-      return SkipUleb128();
-    default:
-      return;  // unknown size: nothing is consumed
-  }
-}
 
 void FormDecoder::FixedNumberFrom(ByteCursor& from, std::uint32_t width) {
   const std::uint8_t* bytes = from.Take(width);
