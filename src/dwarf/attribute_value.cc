@@ -67,8 +67,10 @@ class FormDecoder {
               AttributeValue& value)
       : cursor_(cursor), context_(context), v_(value) {}
 
-  // Returns the DWARF 4 form the value stands for.
-  std::uint32_t Decode(std::uint32_t form, std::int32_t implicit_const);
+  // The forms of DWARF 2 to 4 and the extension forms of known size.
+  void Decode(std::uint32_t form);
+  // Any form: returns the DWARF 4 form the value stands for.
+  std::uint32_t DecodeNewer(std::uint32_t form, std::int32_t implicit_const);
   void Append(std::string_view text);
 
  private:
@@ -83,7 +85,6 @@ class FormDecoder {
   std::uint32_t IndexedAddress(std::uint32_t form);
   std::uint32_t ListIndex(const ByteCursor& section, std::uint32_t base);
   std::uint32_t ImplicitConst(std::int32_t value);
-  std::uint32_t DecodeNewer(std::uint32_t form, std::int32_t implicit_const);
   void Leb128(bool is_signed);
   void Block(std::uint32_t length_field_width);
   void InlineString();
@@ -105,81 +106,66 @@ class FormDecoder {
   std::uint32_t text_mark_ = 0;
 };
 
-std::uint32_t FormDecoder::Decode(std::uint32_t form, std::int32_t implicit_const) {
+void FormDecoder::Decode(std::uint32_t form) {
   text_mark_ = v_.text_size_;
   switch (form) {
     case kFormAddr:
-      FixedNumber(context_.address_size);
-      return form;
+      return FixedNumber(context_.address_size);
     case kFormData1:
     case kFormFlag:
     case kFormRef1:
-      FixedNumber(1);
-      return form;
+      return FixedNumber(1);
     case kFormData2:
     case kFormRef2:
-      FixedNumber(2);
-      return form;
+      return FixedNumber(2);
     case kFormData4:
     case kFormRef4:
     case kFormRefAddr:  // 4 bytes in every version: only 32-bit DWARF is read
     case kFormSecOffset:
-      FixedNumber(4);
-      return form;
+      return FixedNumber(4);
     case kFormData8:
     case kFormRef8:
-      FixedNumber(8);
-      return form;
+      return FixedNumber(8);
     case kFormSdata:
-      Leb128(true);
-      return form;
+      return Leb128(true);
     case kFormUdata:
     case kFormRefUdata:
-      Leb128(false);
-      return form;
+      return Leb128(false);
     case kFormBlock1:
-      Block(1);
-      return form;
+      return Block(1);
     case kFormBlock2:
-      Block(2);
-      return form;
+      return Block(2);
     case kFormBlock4:
-      Block(4);
-      return form;
+      return Block(4);
     case kFormBlock:
     case kFormExprloc:
-      Block(0);
-      return form;
+      return Block(0);
     case kFormString:
-      InlineString();
-      return form;
+      return InlineString();
     case kFormStrp:
-      StringOffset(context_.strings);
-      return form;
+      return StringOffset(context_.strings);
     case kFormFlagPresent:
       v_.value_[0] = 1;
       v_.value_used_ = 1;
-      return form;
+      return;
     // Not decoded, but their size is known: stepping over them keeps the
     // rest of the entry aligned.
     case kFormRefSig8:
-      Skip(8);
-      return form;
+      return Skip(8);
     case kFormGnuRefAlt:
     case kFormGnuStrpAlt:
-      Skip(4);
-      return form;
+      return Skip(4);
     case kFormGnuAddrIndex:
     case kFormGnuStrIndex:
-      SkipUleb128();
-      return form;
+      return SkipUleb128();
     default:
-      return DecodeNewer(form, implicit_const);
+      return;  // unknown size: nothing is consumed
   }
 }
 
-// The forms of DWARF 5, and forms no version knows (which consume nothing).
+// The forms of DWARF 5; all others go to Decode.
 std::uint32_t FormDecoder::DecodeNewer(std::uint32_t form, std::int32_t implicit_const) {
+  text_mark_ = v_.text_size_;
   const UnitBases& unit = context_.unit;
   switch (form) {
     case kFormStrx:
@@ -222,7 +208,8 @@ std::uint32_t FormDecoder::DecodeNewer(std::uint32_t form, std::int32_t implicit
       Skip(8);
       return form;
     default:
-      return form;  // unknown size: nothing is consumed
+      Decode(form);
+      return form;
   }
 }
 
@@ -445,7 +432,13 @@ std::uint32_t ReadAttributeValue(std::uint32_t& form, ByteCursor& cursor,
   FormDecoder decoder(cursor, context, value);
   for (int i = 0; i < depth; ++i) decoder.Append("<");
   // A chain that is still indirect at the bound reads as unrecognised.
-  if (form != kFormIndirect) form = decoder.Decode(form, implicit_const);
+  // The forms of DWARF 2 to 4 (all below the DWARF 5 codes) are nearly
+  // every value of a file: they go straight to their decoding.
+  if (form <= kFormFlagPresent) {
+    decoder.Decode(form);
+  } else if (form != kFormIndirect) {
+    form = decoder.DecodeNewer(form, implicit_const);
+  }
   for (int i = 0; i < depth; ++i) decoder.Append(">");
   return cursor.position();
 }
