@@ -95,8 +95,10 @@ class FormDecoder {
               AttributeValue& value)
       : cursor_(cursor), context_(context), v_(value) {}
 
-  // Returns the DWARF 4 form the value stands for.
-  std::uint32_t Decode(std::uint32_t form, std::int32_t implicit_const);
+  // The forms of DWARF 2 to 4 and the extension forms of known size.
+  void Decode(std::uint32_t form);
+  // Any form: returns the DWARF 4 form the value stands for.
+  std::uint32_t DecodeNewer(std::uint32_t form, std::int32_t implicit_const);
   void Append(std::string_view text);
 
  private:
@@ -110,7 +112,6 @@ class FormDecoder {
   std::uint32_t IndexedAddress(std::uint32_t form);
   std::uint32_t ListIndex(const ByteCursor& section, std::uint32_t base);
   std::uint32_t ImplicitConst(std::int32_t value);
-  void DecodeOlder(std::uint32_t form);
   void Leb128(bool is_signed);
   void Block(std::uint32_t length_field_width);
   void InlineString();
@@ -132,63 +133,8 @@ class FormDecoder {
   std::uint32_t text_mark_ = 0;
 };
 
-std::uint32_t FormDecoder::Decode(std::uint32_t form, std::int32_t implicit_const) {
+void FormDecoder::Decode(std::uint32_t form) {
   text_mark_ = v_.text_size_;
-  // The forms of DWARF 2 to 4 (all below the DWARF 5 codes) go straight to
-  // their decoding: they are nearly every value of a file.
-  if (form <= kFormFlagPresent) {
-    DecodeOlder(form);
-    return form;
-  }
-  const UnitBases& unit = context_.unit;
-  switch (form) {
-    case kFormStrx:
-    case kFormStrx1:
-    case 0x26:  // DW_FORM_strx2
-    case 0x27:  // DW_FORM_strx3
-    case kFormStrx4:
-      return IndexedString(form);
-    case kFormLineStrp:
-      StringOffset(unit.line_strings);
-      return kFormStrp;
-    case kFormAddrx:
-    case kFormAddrx1:
-    case 0x2A:  // DW_FORM_addrx2
-    case 0x2B:  // DW_FORM_addrx3
-    case kFormAddrx4:
-      return IndexedAddress(form);
-    case kFormLoclistx:
-      return ListIndex(unit.loclists, unit.loclists_base);
-    case kFormRnglistx:
-      return ListIndex(unit.rnglists, unit.rnglists_base);
-    case kFormImplicitConst:
-      return ImplicitConst(implicit_const);
-    case kFormData16: {
-      const std::uint8_t* bytes = cursor_.Take(16);
-      if (bytes == nullptr) {
-        Truncated();
-      } else {
-        Store(bytes, 16, false);
-        v_.length_ = 16;
-        DeferText(AttributeValue::PendingText::kDump, 16);
-      }
-      return kFormBlock1;
-    }
-    case kFormRefSup4:
-    case kFormStrpSup:
-      Skip(4);
-      return form;
-    case kFormRefSup8:
-      Skip(8);
-      return form;
-    default:
-      break;
-  }
-  DecodeOlder(form);
-  return form;
-}
-
-void FormDecoder::DecodeOlder(std::uint32_t form) {
   switch (form) {
     case kFormAddr:
       return FixedNumber(context_.address_size);
@@ -243,6 +189,57 @@ void FormDecoder::DecodeOlder(std::uint32_t form) {
       return;  // unknown size: nothing is consumed
   }
 }
+
+// The forms of DWARF 5; all others go to Decode.
+std::uint32_t FormDecoder::DecodeNewer(std::uint32_t form, std::int32_t implicit_const) {
+  text_mark_ = v_.text_size_;
+  const UnitBases& unit = context_.unit;
+  switch (form) {
+    case kFormStrx:
+    case kFormStrx1:
+    case 0x26:  // DW_FORM_strx2
+    case 0x27:  // DW_FORM_strx3
+    case kFormStrx4:
+      return IndexedString(form);
+    case kFormLineStrp:
+      StringOffset(unit.line_strings);
+      return kFormStrp;
+    case kFormAddrx:
+    case kFormAddrx1:
+    case 0x2A:  // DW_FORM_addrx2
+    case 0x2B:  // DW_FORM_addrx3
+    case kFormAddrx4:
+      return IndexedAddress(form);
+    case kFormLoclistx:
+      return ListIndex(unit.loclists, unit.loclists_base);
+    case kFormRnglistx:
+      return ListIndex(unit.rnglists, unit.rnglists_base);
+    case kFormImplicitConst:
+      return ImplicitConst(implicit_const);
+    case kFormData16: {
+      const std::uint8_t* bytes = cursor_.Take(16);
+      if (bytes == nullptr) {
+        Truncated();
+      } else {
+        Store(bytes, 16, false);
+        v_.length_ = 16;
+        DeferText(AttributeValue::PendingText::kDump, 16);
+      }
+      return kFormBlock1;
+    }
+    case kFormRefSup4:
+    case kFormStrpSup:
+      Skip(4);
+      return form;
+    case kFormRefSup8:
+      Skip(8);
+      return form;
+    default:
+      Decode(form);
+      return form;
+  }
+}
+
 
 void FormDecoder::FixedNumberFrom(ByteCursor& from, std::uint32_t width) {
   const std::uint8_t* bytes = from.Take(width);
@@ -450,7 +447,13 @@ std::uint32_t ReadAttributeValue(std::uint32_t& form, ByteCursor& cursor,
   FormDecoder decoder(cursor, context, value);
   for (int i = 0; i < depth; ++i) decoder.Append("<");
   // A chain that is still indirect at the bound reads as unrecognised.
-  if (form != kFormIndirect) form = decoder.Decode(form, implicit_const);
+  // The forms of DWARF 2 to 4 (all below the DWARF 5 codes) are nearly
+  // every value of a file: they go straight to their decoding.
+  if (form <= kFormFlagPresent) {
+    decoder.Decode(form);
+  } else if (form != kFormIndirect) {
+    form = decoder.DecodeNewer(form, implicit_const);
+  }
   for (int i = 0; i < depth; ++i) decoder.Append(">");
   return cursor.position();
 }
