@@ -241,12 +241,12 @@ namespace {
 // Traces the lists from `position` to `end`, numbering them from `list`;
 // returns the next number.
 int TraceLists(MessageChannel& channel, OutputFile* file, const LocationListSource& source,
-               const char* heading, std::uint32_t position, std::uint32_t end, int list) {
+               const char* section_name, std::uint32_t position, std::uint32_t end, int list) {
   LocationRows scratch;
   LocationListSource bounded = source;
   bounded.section = source.section.View(source.section.begin(), end);
   while (position < end) {
-    channel.TraceLine(file, heading, list++);
+    channel.TraceLine(file, "/%s Section[%d]\n", section_name, list++);
     std::memset(&scratch, 0, sizeof scratch);
     const std::uint32_t next = ReadLocationList(channel, file, bounded, 0, scratch, position);
     // Every list takes at least its terminating entry; a reader that made
@@ -278,7 +278,7 @@ void TraceTypedLists(MessageChannel& channel, OutputFile* file,
                       position - section.begin(), version, static_cast<int>(offsets));
     const std::uint64_t first = std::uint64_t{header.position()} + std::uint64_t{offsets} * 4;
     if (first < table_end) {
-      list = TraceLists(channel, file, source, "/.debug_loclists Section[%d]\n",
+      list = TraceLists(channel, file, source, ".debug_loclists",
                         static_cast<std::uint32_t>(first),
                         static_cast<std::uint32_t>(table_end), list);
     }
@@ -298,7 +298,7 @@ std::uint32_t GetDebugLocAll(MessageChannel& channel, OutputFile* file,
     LocationListSource plain = source;
     plain.section = loc;
     plain.typed_entries = false;
-    TraceLists(channel, file, plain, "/.debug_loc Section[%d]\n", loc.begin(), loc.end(), 0);
+    TraceLists(channel, file, plain, ".debug_loc", loc.begin(), loc.end(), 0);
   }
   if (source.loclists.begin() != source.loclists.end()) {
     LocationListSource typed = source;
