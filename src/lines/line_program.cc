@@ -193,32 +193,9 @@ class LineProgramWalker {
       const std::uint32_t directory_index = ReadUleb128(c);
       const std::uint32_t time = ReadUleb128(c);
       const std::uint32_t length = ReadUleb128(c);
-      LineFileEntry& entry = files_[file_count_++];
-      std::size_t split = stored.rfind('/');
-      if (split == std::string_view::npos) split = stored.rfind('\\');
-      const bool has_directory = split != std::string_view::npos;
-      entry.name = has_directory ? stored.substr(split + 1) : stored;
-      entry.directory.clear();
-      entry.directory_index = directory_index;
-      entry.time = time;
-      entry.length = length;
-      entry.marked = 0;
-      if (directory_index == 0 && has_directory &&
-          directory_count_ < kLineDirectoryLimit) {
-        entry.directory_index = AddDirectory(stored.substr(0, split));
-      }
-      if (entry.directory_index != 0 && entry.directory_index <= directory_count_) {
-        entry.directory = directories_[entry.directory_index - 1];
-      }
-      channel_.TraceLine(&lxx_, "/----- FileName[%s] Index[%d] Time[%d] Length[%d] -----\n",
-                         entry.name.c_str(), static_cast<int>(entry.directory_index),
-                         static_cast<int>(entry.time), static_cast<int>(entry.length));
+      AddFile(stored, directory_index, time, length);
     }
-    if (file_count_ == 0) {
-      // Tables without a file still give the unit one (empty) entry.
-      files_[0] = LineFileEntry{};
-      file_count_ = 1;
-    }
+    FinishTables();
   }
 
   // The DWARF 5 tables: each is a list of entry formats (content type,
