@@ -83,6 +83,9 @@ constexpr OpShape kShownAddress{{Operand::kSkip}, 0, Kept::kNothing, Args::kCode
 constexpr OpShape kTwoNumbers{
     {Operand::kUleb, Operand::kUleb}, 0, Kept::kNothing, Args::kNumberCodeNumber};
 constexpr OpShape kTypeNumber{{Operand::kUleb}, 0, Kept::kNothing, Args::kNumberCode};
+// The typed loads: the size loaded (one byte), then the type's offset.
+constexpr OpShape kSizeAndType{
+    {Operand::kByte, Operand::kUleb}, 0, Kept::kNothing, Args::kNumberCodeNumber};
 constexpr OpShape kShownBlock{
     {Operand::kUleb, Operand::kBlock}, 0, Kept::kNothing, Args::kNumberCodeBytes};
 constexpr OpShape kHiddenBlock{{Operand::kUleb, Operand::kBlock}, 0, Kept::kNothing, Args::kNumberCode};
@@ -174,8 +177,8 @@ constexpr OpRow kOpRows[] = {
     {0xa3, kHiddenBlock, "DW_OP_entry_value %d byte(0x%X) "},
     {0xa4, kTypedConstant, "DW_OP_const_type %d byte(%d)[%d] "},
     {0xa5, kTwoNumbers, "DW_OP_regval_type %d byte(%d)[%d] "},
-    {0xa6, kTypeNumber, "DW_OP_deref_type %d byte(%d) "},
-    {0xa7, kTypeNumber, "DW_OP_xderef_type %d byte(%d) "},
+    {0xa6, kSizeAndType, "DW_OP_deref_type %d byte(%d)[%d] "},
+    {0xa7, kSizeAndType, "DW_OP_xderef_type %d byte(%d)[%d] "},
     {0xa8, kTypeNumber, "DW_OP_convert %d byte(%d) "},
     {0xa9, kTypeNumber, "DW_OP_reinterpret %d byte(%d) "},
     {0xe0, kNoOperand, "DW_OP_lo_user(0x%X)     "},
@@ -185,7 +188,7 @@ constexpr OpRow kOpRows[] = {
     {0xf3, kHiddenBlock, "DW_OP_GNU_entry_value %d byte(0x%X) "},
     {0xf4, kTypedConstant, "DW_OP_GNU_const_type %d byte(%d)[%d] "},
     {0xf5, kTwoNumbers, "DW_OP_GNU_regval_type %d byte(%d)[%d] "},
-    {0xf6, kTypeNumber, "DW_OP_GNU_deref_type %d byte(%d) "},
+    {0xf6, kSizeAndType, "DW_OP_GNU_deref_type %d byte(%d)[%d] "},
     {0xf7, kTypeNumber, "DW_OP_GNU_convert %d byte(%d) "},
     {0xf9, kTypeNumber, "DW_OP_GNU_reinterpret %d byte(%d) "},
     {0xfa, kSkipped4, "DW_OP_GNU_parameter_ref(0x%X) "},

@@ -107,14 +107,14 @@ TEST(LocationExpression, OperandsThatAreOnlyShownOrSkipped) {
       {{0xf3, 0x02, 0x50, 0x9f}, 4, 0, 0, 0, "DW_OP_GNU_entry_value 2 byte(0xF3) "},
       {{0xf4, 0x2a, 0x04, 1, 2, 3, 4}, 7, 0, 0, 0, "DW_OP_GNU_const_type 4 byte(244)[42] "},
       {{0xf5, 0x05, 0x2a}, 3, 0, 0, 0, "DW_OP_GNU_regval_type 5 byte(245)[42] "},
-      {{0xf6, 0x04}, 2, 0, 0, 0, "DW_OP_GNU_deref_type 4 byte(246) "},
+      {{0xf6, 0x04, 0xb2, 0x01}, 4, 0, 0, 0, "DW_OP_GNU_deref_type 4 byte(246)[178] "},
       {{0xf7, 0x2a}, 2, 0, 0, 0, "DW_OP_GNU_convert 42 byte(247) "},
       {{0xf9, 0x2a}, 2, 0, 0, 0, "DW_OP_GNU_reinterpret 42 byte(249) "},
       {{0xfa, 1, 2, 3, 4}, 5, 0, 0, 0, "DW_OP_GNU_parameter_ref(0xFA) "},
       // DWARF 5 names for the GNU operations above, read the same way.
       {{0xa3, 0x02, 0x50, 0x9f}, 4, 0, 0, 0, "DW_OP_entry_value 2 byte(0xA3) "},
       {{0xa4, 0x2a, 0x04, 1, 2, 3, 4}, 7, 0, 0, 0, "DW_OP_const_type 4 byte(164)[42] "},
-      {{0xa6, 0x04}, 2, 0, 0, 0, "DW_OP_deref_type 4 byte(166) "},
+      {{0xa6, 0x04, 0x2a}, 3, 0, 0, 0, "DW_OP_deref_type 4 byte(166)[42] "},
       {{0xa8, 0x2a}, 2, 0, 0, 0, "DW_OP_convert 42 byte(168) "},
       // Without the unit's .debug_addr an index names address 0.
       {{0xa1, 0x01}, 2, 0, 0, 0, "DW_OP_addrx(0xA1)[1][0x0] "},
