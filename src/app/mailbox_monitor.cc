@@ -49,7 +49,10 @@ int main(int argc, char** argv) {
     if (arg == "--idle" && i + 1 < argc) {
       char* end = nullptr;
       idle_seconds = std::strtol(argv[++i], &end, 10);
-      if (end == argv[i] || *end != '\0' || idle_seconds < 0) return Fail(kUsage.data());
+      // Past about 49 days the millisecond tick count would wrap.
+      if (end == argv[i] || *end != '\0' || idle_seconds < 0 || idle_seconds > 4000000) {
+        return Fail(kUsage.data());
+      }
       continue;
     }
     if (arg == "--help" || arg == "-h") {

@@ -1,5 +1,8 @@
 // Compiled only on Windows.
 #include <windows.h>
+// windows.h makes ReplaceFile a macro for ReplaceFileA, which would rename
+// platform::ReplaceFile here but not where it is called.
+#undef ReplaceFile
 
 #include <cerrno>
 
