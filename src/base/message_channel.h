@@ -46,6 +46,12 @@ class MessageChannel {
 
   bool tracing() const { return state_.debug_trace; }
 
+  // Caps the run's trace at `bytes`: the text that would pass it is
+  // replaced by one line of ours saying the trace was cut, and nothing
+  // more is traced (record lines still go to their files).
+  void LimitTrace(std::uint64_t bytes) { trace_limit_ = bytes; }
+  bool trace_cut() const { return trace_cut_; }
+
   // Trace output: nothing at all (not even formatting) unless "-d".
   void TraceLine(OutputFile* file, const char* format, ...)
       DWARFSIFT_PRINTF(3, 4);
@@ -76,6 +82,13 @@ class MessageChannel {
   RunState& state_;
   HostMailbox mailbox_;
   std::string* console_capture_ = nullptr;
+  std::uint64_t trace_limit_ = UINT64_MAX;
+  std::uint64_t traced_ = 0;
+  bool trace_cut_ = false;
+
+  // Counts `text` against the trace limit; false once it is spent (the
+  // first time, the closing line goes to `file` and the channel).
+  bool TraceRoom(OutputFile* file, std::size_t size);
 };
 
 // The counts of the closing line; they only grow.

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "base/run_context.h"
@@ -126,6 +127,8 @@ struct UnitContext {
   std::uint32_t unit_start = 0;
   // The current unit's entries; references and children are read from it.
   ByteCursor unit_view{};
+  // The abbreviation tables already traced in this walk, by offset.
+  std::unordered_set<std::uint32_t> traced_abbrev_tables{};
 };
 
 // Work allowed for one unit, counted in entries visited plus references

@@ -81,6 +81,8 @@ TEST(UnitWalk, ProgressLinePerUnitAndNullEntriesPassedOver) {
   walk.Load(b);
   ASSERT_TRUE(walk.Walk());
   EXPECT_EQ(Count(walk.console, "Tag[/Null entry]"), 4);
+  // Both units use one abbreviation table: it is traced once, 12 codes.
+  EXPECT_EQ(Count(walk.console, "/----- .debug_addrev Section"), 12);
   EXPECT_EQ(walk.Names(), std::vector<std::string>{"x"});
   EXPECT_EQ(walk.run.counters.symbol_count, 1u);
   // Positions are file offsets: the section lies 16 bytes into the image.
