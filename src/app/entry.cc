@@ -85,6 +85,8 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
     return kStatusNoInput;
   }
   run.state.input_kind = input.input_kind;
+  // However the input is made, its trace stays within reach of a disk.
+  channel.LimitTrace(64 * std::uint64_t{input.image.size()} + (std::uint64_t{64} << 20));
   const std::string_view image_text(reinterpret_cast<const char*>(input.image.data()),
                                     input.image.size());
   if (!StartsWith(image_text, "\x7F" "ELF")) {

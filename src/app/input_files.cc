@@ -18,11 +18,19 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes,
   if (file == nullptr) file = std::fopen(path.c_str(), "rb");  // once more
   if (file == nullptr) return false;
   constexpr std::uint64_t kLimit = std::numeric_limits<std::uint32_t>::max();
-  // The size is only a hint (the file may change while it is read); one
-  // byte more tells whether the end was reached.
+  // A regular file too large is refused before a byte is read. Its size is
+  // otherwise only a hint (the file may change while it is read); one byte
+  // more tells whether the end was reached. Other files (a pipe, a device)
+  // are read until they end or pass the limit.
   std::error_code error;
-  const std::uint64_t hint = std::filesystem::file_size(path, error);
-  std::size_t chunk = error || hint > kLimit ? (1u << 20) : static_cast<std::size_t>(hint) + 1;
+  const bool regular = std::filesystem::is_regular_file(path, error);
+  const std::uint64_t hint = regular ? std::filesystem::file_size(path, error) : 0;
+  if (regular && !error && hint > kLimit) {
+    std::fclose(file);
+    too_large = true;
+    return false;
+  }
+  std::size_t chunk = !regular || error ? (1u << 20) : static_cast<std::size_t>(hint) + 1;
   std::size_t used = 0;
   for (;;) {
     bytes.resize(used + chunk);

@@ -99,8 +99,23 @@ bool MessageChannel::OpenHostMailbox() { return mailbox_.Open(); }
 
 void MessageChannel::CloseHostMailbox() { mailbox_.Close(); }
 
+bool MessageChannel::TraceRoom(OutputFile* file, std::size_t size) {
+  if (trace_cut_) return false;
+  if (size <= trace_limit_ - traced_) {
+    traced_ += size;
+    return true;
+  }
+  trace_cut_ = true;
+  char buffer[kFormattedTextLimit + 1];
+  std::snprintf(buffer, sizeof buffer, texts::kTraceCut,
+                static_cast<unsigned long long>(trace_limit_));
+  if (file != nullptr) file->Write(buffer);
+  EmitMessage(buffer);
+  return false;
+}
+
 void MessageChannel::TraceLine(OutputFile* file, const char* format, ...) {
-  if (!state_.debug_trace) return;
+  if (!state_.debug_trace || trace_cut_) return;
   char buffer[kFormattedTextLimit + 1];
   va_list args;
   va_start(args, format);
@@ -110,7 +125,7 @@ void MessageChannel::TraceLine(OutputFile* file, const char* format, ...) {
 }
 
 void MessageChannel::TraceText(OutputFile* file, std::string_view text) {
-  if (!state_.debug_trace) return;
+  if (!state_.debug_trace || !TraceRoom(file, text.size())) return;
   if (file != nullptr) file->Write(text);
   if (options_.echo_trace) EmitMessage(text);
 }
@@ -123,7 +138,7 @@ void MessageChannel::WriteRecordLine(OutputFile* file, const char* format,
   const std::string_view text = FormatText(buffer, format, args);
   va_end(args);
   if (file != nullptr) file->Write(text);
-  if (state_.debug_trace) EmitMessage(text);
+  if (state_.debug_trace && TraceRoom(nullptr, text.size())) EmitMessage(text);
 }
 
 namespace {

@@ -48,6 +48,12 @@ class MessageChannel {
 
   bool tracing() const { return state_.debug_trace; }
 
+  // Caps the run's trace at `bytes`: the text that would pass it is
+  // replaced by one line of ours saying the trace was cut, and nothing
+  // more is traced (record lines still go to their files).
+  void LimitTrace(std::uint64_t bytes) { trace_limit_ = bytes; }
+  bool trace_cut() const { return trace_cut_; }
+
   // Trace output: nothing at all (not even formatting) unless "-d".
   void TraceLine(OutputFile* file, const char* format, ...)
       DWARFSIFT_PRINTF(3, 4);
@@ -83,6 +89,13 @@ class MessageChannel {
   HostMailbox mailbox_;
   std::string* console_capture_ = nullptr;
   bool utf8_console_ = false;
+  std::uint64_t trace_limit_ = UINT64_MAX;
+  std::uint64_t traced_ = 0;
+  bool trace_cut_ = false;
+
+  // Counts `text` against the trace limit; false once it is spent (the
+  // first time, the closing line goes to `file` and the channel).
+  bool TraceRoom(OutputFile* file, std::size_t size);
 };
 
 // `text` with every Japanese character of the tool's own texts turned into

@@ -157,6 +157,9 @@ inline constexpr const char* kOutputIsInput =
 inline constexpr const char* kCannotCreate = "%s cannot be created: %s!!\n";
 inline constexpr const char* kWriteFailed =
     "%s could not be written completely: %s, left as it was!!\n";
+// The last line of a trace that reached its limit (the limit in bytes).
+inline constexpr const char* kTraceCut =
+    "/Trace cut here: it reached its limit of %llu bytes (64 x the input size + 64 MB)!!\n";
 // The input is readable but larger than 32-bit positions reach.
 inline constexpr std::string_view kInputTooLargeSuffix =
     " is larger than 4 GB!!\n"sv;

@@ -18,6 +18,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "base/run_context.h"
@@ -149,6 +150,8 @@ struct UnitContext {
   std::uint32_t unit_start = 0;
   // The current unit's entries; references and children are read from it.
   ByteCursor unit_view{};
+  // The abbreviation tables already traced in this walk, by offset.
+  std::unordered_set<std::uint32_t> traced_abbrev_tables{};
 };
 
 // Work allowed for one unit, counted in entries visited plus references

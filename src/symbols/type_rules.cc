@@ -410,8 +410,11 @@ std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32
         symbols[static_cast<std::size_t>(type_slot)].name[0] != '\0';
     const int member_depth =
         (at < SymbolTable::size() ? symbols[at].nest : depth) + (named_type ? 1 : 0);
-    return ProcessChildren(walk, cursor, kTagMember, member_depth, slot_index,
-                           self_offset);
+    walk.expansion.Enter();
+    const std::uint32_t end = ProcessChildren(walk, cursor, kTagMember, member_depth,
+                                              slot_index, self_offset);
+    walk.expansion.Leave();
+    return end;
   }
   if (SymbolRecord* at = WritableSlot(walk, slot_index)) at->kind |= kKindStruct2P;
   return cursor.position();

@@ -35,12 +35,24 @@ struct AttributeInput {
 // A structure that reaches its own type again (a list node pointing to its
 // node type) is expanded once; the inner occurrence is only marked. The
 // stack records each structure met with the member depth it was met at.
+//
+// The member depth grows only through named members, so it cannot see a
+// structure that reaches itself through unnamed ones (damaged names all
+// read empty); there the nesting of expansions itself is bounded.
 class ExpansionStack {
  public:
   static constexpr std::size_t kCapacity = 2000;
 
-  void Clear() { count_ = 0; }
+  void Clear() {
+    count_ = 0;
+    nesting_ = 0;
+  }
   std::size_t size() const { return count_; }
+
+  // Structures whose members are being taken, one inside the other.
+  void Enter() { ++nesting_; }
+  void Leave() { --nesting_; }
+  std::size_t nesting() const { return nesting_; }
 
   // A full stack records nothing more; a structure first met after that is
   // expanded again at every level, down to the member depth limit.
@@ -64,12 +76,19 @@ class ExpansionStack {
   };
   std::array<Entry, kCapacity> entries_{};
   std::size_t count_ = 0;
+  std::size_t nesting_ = 0;
 };
+
+// Structures whose members are being taken inside one another. Real
+// firmware nests a few levels below the member depth limit of 11; only
+// structures that reach themselves through unnamed members (damaged names)
+// come near it.
+inline constexpr std::size_t kMaxStructureNesting = 64;
 
 // The recursion test of a structure about to take its members.
 inline bool StructureIsExpanding(const ExpansionStack& stack,
                                  std::uint32_t offset, int depth) {
-  return stack.Contains(offset, depth);
+  return stack.Contains(offset, depth) || stack.nesting() >= kMaxStructureNesting;
 }
 
 

@@ -348,6 +348,21 @@ void TraceUnitHeader(WalkContext& walk, const ByteCursor& info, std::uint32_t un
   TraceLabelledValue(channel, walk.trace_file, "/size", info.At(unit_start + 10), 1, 1);
 }
 
+// Loads the unit's abbreviation table. Real compilers give each unit a
+// table of its own; a table that units share is traced the first time only,
+// or a crafted file of many small units could multiply one table's trace.
+bool LoadUnitAbbrevs(WalkContext& walk, std::uint32_t abbrev_offset) {
+  RunState& state = walk.state();
+  const bool tracing = state.debug_trace;
+  if (tracing && !walk.traced_abbrev_tables.insert(abbrev_offset).second) {
+    state.debug_trace = false;
+  }
+  const bool loaded = LoadAbbrevTable(walk.abbrevs, walk.elf.Cursor(walk.elf.debug_abbrev),
+                                      abbrev_offset, walk.channel(), walk.trace_file);
+  state.debug_trace = tracing;
+  return loaded;
+}
+
 }  // namespace
 
 std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
@@ -416,10 +431,7 @@ std::optional<std::uint32_t> ConvertUnit(WalkContext& walk,
     return next;
   }
   walk.dwarf.version = unit.version;
-  if (!LoadAbbrevTable(walk.abbrevs, walk.elf.Cursor(walk.elf.debug_abbrev), unit.abbrev_offset,
-                       channel, walk.trace_file)) {
-    return std::nullopt;
-  }
+  if (!LoadUnitAbbrevs(walk, unit.abbrev_offset)) return std::nullopt;
   walk.unit_start = unit_start;
   walk.unit_view = info.View(unit_start, next);
   const std::uint32_t first_entry = unit_start + unit.header_size;

@@ -116,46 +116,31 @@ TEST(Entry, TraceTriggerStartsAtTheFirstEntryAtOrAfterItsPosition) {
 }
 
 TEST(Entry, AnOutputNamingTheInputWritesNothing) {
-  // Each case names the input by `input` (copied from the real ELF) and
-  // converts with `args` (the input's path is put where "IN" stands).
-  struct Case {
-    std::vector<std::string> args;
-    std::string input;
-    std::string clash;  // the output name that reaches it
-  } cases[] = {
-      {{"IN"}, "p.SYM", "p.SYM"},
-      {{"IN"}, "p.LIN", "p.LIN"},
-      {{"IN"}, "p.MEB", "p.MEB"},
-      {{"IN"}, "p.LXX", "p.LXX"},
-      {{"-a", "IN"}, "p.mot", "p.mot"},
-      {{"IN", "-o", "p.elf"}, "p.SYM", "p.SYM"},
-      {{"-d", "IN", "-o", "sub/../q"}, "q.LIN", "sub/../q.LIN"},
-      // A hard link: another name of the same file.
-      {{"IN", "-o", "out"}, "link.elf", "out.MEB"},
-  };
-  for (const Case& c : cases) {
+  // The input (a copy of the real ELF, "IN" in the arguments), the options,
+  // and the output name that reaches it; link.elf is a hard link of out.MEB.
+  const std::vector<std::vector<std::string>> cases = {
+      {"p.SYM", "p.SYM"}, {"p.LIN", "p.LIN"}, {"p.MEB", "p.MEB"}, {"p.LXX", "p.LXX"},
+      {"p.mot", "p.mot", "-a"}, {"p.SYM", "p.SYM", "-o", "p.elf"},
+      {"q.LIN", "sub/../q.LIN", "-d", "-o", "sub/../q"}, {"link.elf", "out.MEB", "-o", "out"}};
+  for (const std::vector<std::string>& c : cases) {
     ScratchDir dir;
     fs::create_directory(dir.File("sub"));
-    const std::string input = dir.File(c.input);
+    const std::string input = dir.File(c[0]);
     fs::copy_file(kElf, input);
-    if (c.input == "link.elf") fs::create_hard_link(input, dir.File("out.MEB"));
-    std::vector<std::string> args;
-    for (const std::string& arg : c.args) {
-      args.push_back(arg == "IN" ? input : arg.starts_with("-") ? arg : dir.File(arg));
+    if (c[0] == "link.elf") fs::create_hard_link(input, dir.File("out.MEB"));
+    std::vector<std::string> args{input};
+    for (std::size_t i = 2; i < c.size(); ++i) {
+      args.push_back(c[i].starts_with("-") ? c[i] : dir.File(c[i]));
     }
     const ToolRun run = RunTool(args);
-    EXPECT_EQ(run.status, kStatusNoInput) << c.input;
-    EXPECT_TRUE(run.console.ends_with("Output file " + dir.File(c.clash) +
-                                      " is the input file " + input +
-                                      ", nothing written!!\n"))
+    EXPECT_EQ(run.status, kStatusNoInput) << c[0];
+    EXPECT_TRUE(run.console.ends_with("Output file " + dir.File(c[1]) + " is the input file " +
+                                      input + ", nothing written!!\n"))
         << run.console;
-    EXPECT_EQ(testing::ReadFileBytes(input), testing::ReadFileBytes(kElf)) << c.input;
-    // Nothing else was created beside it.
-    std::size_t files = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
-      files += entry.is_regular_file() ? 1 : 0;
-    }
-    EXPECT_EQ(files, c.input == "link.elf" ? 2u : 1u) << c.input;
+    EXPECT_EQ(testing::ReadFileBytes(input), testing::ReadFileBytes(kElf)) << c[0];
+    // Nothing was created beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()),
+              c[0] == "link.elf" ? 3 : 2);
   }
 }
 

@@ -126,6 +126,13 @@ TEST(LoadInputFile, MissingOrEmptyGivesNothing) {
   const LoadedInput empty = LoadInputFile(options);
   EXPECT_TRUE(empty.image.empty());
   EXPECT_FALSE(empty.too_large);
+
+  // A sparse file past 4 GB is refused by its size, without reading it
+  // (which took 4 GB of memory and up to half a minute).
+  std::filesystem::resize_file(dir.File("empty.elf"), (std::uint64_t{1} << 32) + 1);
+  const LoadedInput huge = LoadInputFile(options);
+  EXPECT_TRUE(huge.image.empty());
+  EXPECT_TRUE(huge.too_large);
 }
 
 TEST(LoadInputFile, ReadsFilesLargerThanOneChunk) {

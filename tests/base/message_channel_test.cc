@@ -16,6 +16,26 @@ namespace {
 
 using testing::ChannelTest;
 
+TEST(MessageChannel, TraceStopsAtItsLimitWithALineOfOurs) {
+  RunOptions options{.debug_trace = true};
+  RunState state(options);
+  MessageChannel channel(options, state);
+  std::string console;
+  channel.CaptureConsole(&console);
+  channel.LimitTrace(100);
+  OutputFile file;
+  file.CreateInMemory();
+  for (int i = 0; i < 11; ++i) channel.TraceLine(&file, "/%08d\n", i);  // 10 bytes each
+  channel.WriteRecordLine(&file, "record\n");
+  // Ten lines fit; the next text is replaced by the closing line, and record
+  // lines still reach their file (but no longer the console).
+  const std::string cut =
+      "/Trace cut here: it reached its limit of 100 bytes (64 x the input size + 64 MB)!!\n";
+  EXPECT_EQ(console.substr(90), "/00000009\n" + cut);
+  EXPECT_TRUE(file.memory().ends_with("/00000009\r\n" + cut.substr(0, cut.size() - 1) +
+                                      "\r\nrecord\r\n"));
+}
+
 TEST(MessageChannel, CutTextsKeepTheirLineEnd) {
   const struct {
     std::size_t argument;  // length of the %s argument

@@ -81,6 +81,8 @@ TEST(UnitWalk, ProgressLinePerUnitAndNullEntriesPassedOver) {
   walk.Load(b);
   ASSERT_TRUE(walk.Walk());
   EXPECT_EQ(Count(walk.console, "Tag[/Null entry]"), 4);
+  // Both units use one abbreviation table: it is traced once, 12 codes.
+  EXPECT_EQ(Count(walk.console, "/----- .debug_addrev Section"), 12);
   EXPECT_EQ(walk.Names(), std::vector<std::string>{"x"});
   EXPECT_EQ(walk.run.counters.symbol_count, 1u);
   // Positions are file offsets: the section lies 16 bytes into the image.
@@ -395,6 +397,40 @@ TEST(UnitWalk, FiftyThousandEntriesPassTheUnitOver) {
               !c.converted)
         << c.fillers;
   }
+}
+
+TEST(UnitWalk, StructuresThatReachThemselvesThroughUnnamedMembersStaySmall) {
+  // Shrunk from a firmware whose .debug_str was damaged so that every
+  // member name read empty: v is an S, S points to T, T to U and U back to T,
+  // all through unnamed members. The member depth grows only through named
+  // members, so T met again looked new; the expansion went on down to the
+  // follow limit (here past 300 steps of work), and a real unit of such
+  // structures took minutes. Now it stops after 64 nested structures.
+  DwarfBuilder b = WithAbbrevs();
+  b.BeginUnit();
+  b.U8(kUnit); b.Str("loop.c");
+  const std::uint32_t s = b.UnitOffset();
+  // Each structure: code, name, size (4 bytes), one member (1 + 1 + 4), the
+  // null entry, then its pointer type (5 bytes).
+  constexpr std::uint32_t kStructBytes = 4 + 6 + 1;
+  constexpr std::uint32_t kBlock = kStructBytes + 5;
+  const std::uint32_t t = s + kBlock;
+  const std::uint32_t u = t + kBlock;
+  for (const auto& [self, target] : {std::pair{s, t}, std::pair{t, u}, std::pair{u, t}}) {
+    b.U8(kStruct); b.Str("S"); b.U8(4);
+    b.U8(kMember); b.Str(""); b.U32(target + kStructBytes);
+    b.U8(0);
+    b.U8(kPointer); b.U32(self);
+  }
+  Var(b, "v", s, 0x700);
+  b.U8(0);
+  b.EndUnit();
+  WalkHarness walk;
+  walk.work_budget = 300;
+  walk.Load(b);
+  ASSERT_TRUE(walk.Walk());
+  EXPECT_EQ(walk.console.find("time over"), std::string::npos) << walk.console;
+  ASSERT_NE(walk.Find("v"), nullptr);
 }
 
 struct TimeCase {
