@@ -19,6 +19,8 @@ windows=$top/build-mingw/dwarfsift.exe
 [[ -x $linux ]] || { echo "no Linux build at $linux" >&2; exit 1; }
 
 export WINEPREFIX=$top/build-mingw/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The first start of a new prefix sets it up and says so on the console.
+"$wine" "$windows" --version >/dev/null 2>&1 || true
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
