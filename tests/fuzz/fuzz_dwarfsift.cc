@@ -254,15 +254,29 @@ void CheckSrecords(const std::string& text) {
   }
 }
 
-void RunElfPhases(const ElfImage& elf, bool trace) {
+// A phase's channel with the trace on or off, its console captured, and an
+// in-memory SYM file for its trace lines.
+struct TracedPhase {
+  explicit TracedPhase(bool trace) : options(TraceOptions(trace)), state(options) {
+    channel.CaptureConsole(&console);
+    sym.CreateInMemory();
+  }
+  static RunOptions TraceOptions(bool trace) {
+    RunOptions o;
+    o.debug_trace = trace;
+    return o;
+  }
   RunOptions options;
-  options.debug_trace = trace;
-  RunState state(options);
-  MessageChannel channel(options, state);
+  RunState state;
+  MessageChannel channel{options, state};
   std::string console;
-  channel.CaptureConsole(&console);
   OutputFile sym;
-  sym.CreateInMemory();
+};
+
+void RunElfPhases(const ElfImage& elf, bool trace) {
+  TracedPhase phase(trace);
+  MessageChannel& channel = phase.channel;
+  OutputFile& sym = phase.sym;
   ElfSymbolTable symbols;
   GetDebugSymTabAll(elf, symbols, channel, &sym);
   Require(symbols.size() <= ElfSymbolTable::kCapacity);
@@ -285,14 +299,9 @@ void RunElfPhases(const ElfImage& elf, bool trace) {
 void WalkUnits(const ElfImage& elf, const DwarfParameters& dwarf, bool trace,
                std::uint32_t chosen_base) {
   if (!elf.debug_info.found()) return;
-  RunOptions options;
-  options.debug_trace = trace;
-  RunState state(options);
-  MessageChannel channel(options, state);
-  std::string console;
-  channel.CaptureConsole(&console);
-  OutputFile sym;
-  sym.CreateInMemory();
+  TracedPhase phase(trace);
+  MessageChannel& channel = phase.channel;
+  OutputFile& sym = phase.sym;
   FormContext context = MakeFormContext(elf.Cursor(elf.debug_str), dwarf);
   SetUnitSections(elf, context.unit);
   AbbrevTable table;
@@ -346,14 +355,9 @@ void WalkUnits(const ElfImage& elf, const DwarfParameters& dwarf, bool trace,
 void ReadLocationLists(const ElfImage& elf, const DwarfParameters& dwarf, std::uint32_t offset,
                        std::uint32_t addr_base) {
   for (const bool trace : {true, false}) {
-    RunOptions options;
-    options.debug_trace = trace;
-    RunState state(options);
-    MessageChannel channel(options, state);
-    std::string console;
-    channel.CaptureConsole(&console);
-    OutputFile sym;
-    sym.CreateInMemory();
+    TracedPhase phase(trace);
+    MessageChannel& channel = phase.channel;
+    OutputFile& sym = phase.sym;
     UnitBases unit;
     SetUnitSections(elf, unit);
     unit.addr_base = addr_base;
@@ -361,7 +365,7 @@ void ReadLocationLists(const ElfImage& elf, const DwarfParameters& dwarf, std::u
       DwarfParameters parameters = dwarf;
       parameters.version = version;
       const LocationListSource source =
-          MakeLocationListSource(elf, parameters, options, 0, &unit);
+          MakeLocationListSource(elf, parameters, phase.options, 0, &unit);
       const std::uint32_t end = GetDebugLocAll(channel, &sym, source);
       Require(end == 0 || end == elf.debug_loc.end);
       const ByteCursor& section = source.section;
