@@ -79,25 +79,31 @@ std::string_view FieldText(const char (&field)[N]) {
   return std::string_view(field, strnlen(field, N));
 }
 
+// The numbers a member slot and a stored member have in common.
+template <typename From, typename To>
+void CopyMemberNumbers(const From& from, To& to) {
+  to.entry = from.entry;
+  to.entry2 = from.entry2;
+  to.nest = from.nest;
+  to.ident = from.ident;
+  to.kind = from.kind;
+  to.ele_count = from.ele_count;
+  std::copy(std::begin(from.ele), std::end(from.ele), std::begin(to.ele));
+  to.location = from.location;
+  to.one_byte = from.one_byte;
+  to.total_byte = from.total_byte;
+  to.struct_len = from.struct_len;
+  to.bit_off = from.bit_off;
+  to.bit_size = from.bit_size;
+  to.bit_fixed = from.bit_fixed;
+  to.mebtop = from.mebtop;
+  to.mebend = from.mebend;
+}
+
 // The stored form of a member slot, its texts still to be kept.
 MemberRecord ToMemberRecord(const SymbolRecord& slot) {
   MemberRecord m{};
-  m.entry = slot.entry;
-  m.entry2 = slot.entry2;
-  m.nest = slot.nest;
-  m.ident = slot.ident;
-  m.kind = slot.kind;
-  m.ele_count = slot.ele_count;
-  std::copy(std::begin(slot.ele), std::end(slot.ele), std::begin(m.ele));
-  m.location = slot.location;
-  m.one_byte = slot.one_byte;
-  m.total_byte = slot.total_byte;
-  m.struct_len = slot.struct_len;
-  m.bit_off = slot.bit_off;
-  m.bit_size = slot.bit_size;
-  m.bit_fixed = slot.bit_fixed;
-  m.mebtop = slot.mebtop;
-  m.mebend = slot.mebend;
+  CopyMemberNumbers(slot, m);
   return m;
 }
 
@@ -113,27 +119,12 @@ void ToSymbolRecord(const MemberRecord& m, SymbolRecord& r) {
   // The location rows come last and stay zero: members never take any.
   static_assert(offsetof(SymbolRecord, floc) + sizeof(LocationRows) == sizeof(SymbolRecord));
   std::memset(&r, 0, offsetof(SymbolRecord, floc));
-  r.entry = m.entry;
-  r.entry2 = m.entry2;
-  r.nest = m.nest;
+  CopyMemberNumbers(m, r);
   CopyText(r.struct_name, m.struct_name);
   CopyText(r.name, m.name);
   CopyText(r.typen, m.typen);
-  r.ident = m.ident;
-  r.kind = m.kind;
-  r.ele_count = m.ele_count;
-  std::copy(std::begin(m.ele), std::end(m.ele), std::begin(r.ele));
-  r.location = m.location;
-  r.one_byte = m.one_byte;
-  r.total_byte = m.total_byte;
-  r.struct_len = m.struct_len;
-  r.bit_off = m.bit_off;
-  r.bit_size = m.bit_size;
-  r.bit_fixed = m.bit_fixed;
   r.fstart = m.fstart;
   r.fend = m.fend;
-  r.mebtop = m.mebtop;
-  r.mebend = m.mebend;
 }
 
 }  // namespace
