@@ -11,6 +11,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "dwarf/abbrev_table.h"
 #include "dwarf/attribute_value.h"
@@ -43,11 +45,23 @@ class ExpansionStack {
  public:
   static constexpr std::size_t kCapacity = 2000;
 
+  struct Entry {
+    std::uint32_t offset;
+    int depth;
+  };
+
+  ExpansionStack() : buckets_(kBucketCount) {}
+
+  // Only the buckets the recorded structures took are emptied: the stack is
+  // cleared after every top-level entry.
   void Clear() {
+    for (std::size_t i = 0; i < count_; ++i) buckets_[bucket_of_[i]].used = false;
     count_ = 0;
     nesting_ = 0;
   }
   std::size_t size() const { return count_; }
+  // The structures recorded so far, in the order they were met.
+  std::span<const Entry> entries() const { return {entries_.data(), count_}; }
 
   // Structures whose members are being taken, one inside the other.
   void Enter() { ++nesting_; }
@@ -57,24 +71,44 @@ class ExpansionStack {
   // A full stack records nothing more; a structure first met after that is
   // expanded again at every level, down to the member depth limit.
   void Push(std::uint32_t offset, int depth) {
-    if (count_ < kCapacity) entries_[count_++] = Entry{offset, depth};
+    if (count_ == kCapacity) return;
+    const std::size_t b = Find(offset);
+    Bucket& bucket = buckets_[b];
+    if (!bucket.used) {
+      bucket = Bucket{offset, depth, true};
+    } else if (depth < bucket.least_depth) {
+      bucket.least_depth = depth;
+    }
+    entries_[count_] = Entry{offset, depth};
+    bucket_of_[count_++] = static_cast<std::uint16_t>(b);
   }
 
   // Whether the structure at `offset` was met at a smaller depth. Its own
   // push, made at the same depth, never counts.
   bool Contains(std::uint32_t offset, int depth) const {
-    for (std::size_t i = count_; i-- > 0;) {
-      if (entries_[i].offset == offset && entries_[i].depth < depth) return true;
-    }
-    return false;
+    const Bucket& bucket = buckets_[Find(offset)];
+    return bucket.used && bucket.least_depth < depth;
   }
 
  private:
-  struct Entry {
-    std::uint32_t offset;
-    int depth;
+  // Each structure met keeps the least depth it was met at, in an open
+  // table of twice the stack's capacity: a deep expansion asks for every
+  // structure it meets, and a scan of the stack made that quadratic.
+  static constexpr std::size_t kBucketCount = 4096;
+  struct Bucket {
+    std::uint32_t offset = 0;
+    int least_depth = 0;
+    bool used = false;
   };
+  std::size_t Find(std::uint32_t offset) const {
+    std::size_t b = (offset * 2654435761u) >> 20;
+    while (buckets_[b].used && buckets_[b].offset != offset) b = (b + 1) & (kBucketCount - 1);
+    return b;
+  }
+
+  std::vector<Bucket> buckets_;
   std::array<Entry, kCapacity> entries_{};
+  std::array<std::uint16_t, kCapacity> bucket_of_{};
   std::size_t count_ = 0;
   std::size_t nesting_ = 0;
 };
