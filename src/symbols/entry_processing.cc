@@ -84,7 +84,7 @@ void FollowOwnType(WalkContext& walk, std::uint32_t reference, bool section_rela
                    int& slot_index) {
   const int saved = slot_index;
   const int depth = std::as_const(walk.symbols)[static_cast<std::size_t>(slot_index)].nest;
-  if (FollowType(walk, reference, section_relative, depth, slot_index)) {
+  if (FollowSymbolType(walk, reference, section_relative, depth, slot_index)) {
     slot_index = saved;
   }
 }
@@ -114,7 +114,11 @@ std::uint32_t SectionReference(WalkContext& walk, std::uint32_t form, std::uint3
 // Reads what the completed entries of the chain starting at `input` give;
 // the nearest entry that has an attribute decides it.
 bool ReadOrigin(WalkContext& walk, const AttributeInput& input, Inherited& out) {
-  if (!IsReferenceForm(input.form) || walk.follow_depth >= kMaxFollowDepth) return false;
+  if (!IsReferenceForm(input.form)) return false;
+  if (walk.follow_depth >= kMaxFollowDepth) {
+    ++walk.follow_cuts;
+    return false;
+  }
   FollowLevel level(walk);
   AttributeValue& value = LevelValue(walk);
   std::uint32_t reference = input.number;
@@ -419,6 +423,12 @@ void SubprogramRules(WalkContext& walk, const AttributeInput& input,
   if (DropsLocal(walk)) ClearName(walk.symbols[kCurrentSlot]);
 }
 
+// The tags whose rules write the entry's own record and scope.
+bool IsSymbolTag(std::uint32_t tag) {
+  return tag == kTagVariable || tag == kTagFormalParameter || tag == kTagLabel ||
+         tag == kTagCompileUnit || tag == kTagSubprogram;
+}
+
 void ApplySymbolRules(WalkContext& walk, std::uint32_t tag, const AttributeInput& input,
                       std::span<const AttributeSpec> specs, int depth, int& slot_index) {
   switch (tag) {
@@ -492,6 +502,7 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   MessageChannel& channel = walk.channel();
   if (slot_index > scope.highest_slot) scope.highest_slot = slot_index;
   const int entry_slot = slot_index;
+  if (walk.follow_depth > 0 && IsSymbolTag(tag)) ++walk.follow_cuts;
 
   if (IsMemberTag(tag)) {
     std::uint32_t skip_to = cursor.position();
@@ -600,6 +611,7 @@ bool FollowType(WalkContext& walk, std::uint32_t reference,
   ++walk.unit_work;
   if (walk.follow_depth >= kMaxFollowDepth || walk.follow_budget == 0 ||
       UnitWorkSpent(walk)) {
+    ++walk.follow_cuts;
     return true;
   }
   --walk.follow_budget;
@@ -623,7 +635,10 @@ bool FollowType(WalkContext& walk, std::uint32_t reference,
 std::uint32_t ProcessChildren(WalkContext& walk, ByteCursor cursor,
                               std::uint32_t wanted_tag, int depth,
                               int& slot_index, std::uint32_t self_offset) {
-  if (walk.follow_depth >= kMaxFollowDepth) return cursor.position();
+  if (walk.follow_depth >= kMaxFollowDepth) {
+    ++walk.follow_cuts;
+    return cursor.position();
+  }
   FollowLevel level(walk);
   MessageChannel& channel = walk.channel();
   while (!cursor.AtEnd() && !UnitWorkSpent(walk)) {
@@ -652,6 +667,7 @@ std::uint32_t ProcessChildren(WalkContext& walk, ByteCursor cursor,
     }
     cursor.Seek(next);
   }
+  if (UnitWorkSpent(walk)) ++walk.follow_cuts;
   return cursor.position();
 }
 

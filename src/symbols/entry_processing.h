@@ -29,6 +29,7 @@
 #include "symbols/member_area.h"
 #include "symbols/scope_state.h"
 #include "symbols/symbol_table.h"
+#include "symbols/type_follow_cache.h"
 #include "symbols/type_rules.h"
 
 namespace dwarfsift {
@@ -188,6 +189,12 @@ struct EntryContext {
   // members are dropped instead of being expanded into the last slot.
   ExpansionStack expansion{};
   bool member_slots_full = false;
+
+  // Steps of any follow that something besides the followed type decided
+  // (a limit reached, a symbol entry met, a message given); a follow that
+  // took one is not recorded in the unit's cache.
+  std::uint32_t follow_cuts = 0;
+  TypeFollowCache follow_cache{};
 
   std::uint32_t stored_members() const {
     return members != nullptr ? static_cast<std::uint32_t>(members->size()) : 0;

@@ -224,6 +224,7 @@ void ResetSymbolSlots(WalkContext& walk, ResetScope reset) {
     scope.frame_base_read = scope.frame_base_is_cfa = scope.function_low_pc_read = false;
     scope.cfa_row_count = 0;
     scope.function_name[0] = '\0';
+    walk.follow_cache.Clear();
   }
   // Only the slots written since the last reset are cleared.
   symbols.ClearAll();

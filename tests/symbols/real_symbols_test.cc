@@ -116,6 +116,44 @@ TEST(RealSymbols, FunctionsAndVariablesAtTheSymbolTableAddresses) {
   }
 }
 
+// The record lines of a SYM or MEB file; with -d the trace stands among them.
+std::string RecordLines(const std::string& text) {
+  std::string out;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && (line[0] == '+' || line[0] == ':' || line[0] == '=')) out += line + "\n";
+  }
+  return out;
+}
+
+// A quiet run takes a type's expansion from what an earlier symbol of the
+// unit recorded; a traced run walks every type chain. Both write the same
+// records.
+TEST(RealSymbols, TracedRunsWriteTheRecordsOfQuietRuns) {
+  for (const std::string& file : RealFiles()) {
+    for (const std::vector<const char*>& options :
+         {std::vector<const char*>{}, std::vector<const char*>{"-x", "-g"}}) {
+      SCOPED_TRACE(file + (options.empty() ? "" : " -x -g"));
+      testing::ScratchDir dir;
+      std::string outputs[2][2];
+      for (int traced = 0; traced < 2; ++traced) {
+        const std::string out = dir.File(traced != 0 ? "traced" : "quiet");
+        std::vector<const char*> argv{"dwarfsift", file.c_str(), "-o", out.c_str()};
+        argv.insert(argv.end(), options.begin(), options.end());
+        if (traced != 0) argv.push_back("-d");
+        std::string console;
+        ASSERT_EQ(RunEntry(static_cast<int>(argv.size()), argv.data(), &console), kStatusDone);
+        outputs[traced][0] = RecordLines(testing::ReadFileText(out + ".SYM"));
+        outputs[traced][1] = RecordLines(testing::ReadFileText(out + ".MEB"));
+      }
+      ASSERT_NE(outputs[0][0], "");
+      EXPECT_EQ(outputs[1][0], outputs[0][0]);
+      EXPECT_EQ(outputs[1][1], outputs[0][1]);
+    }
+  }
+}
+
 // Every variable at a fixed address is written at it with the size of its
 // type (total_byte 0 and the structure size for structures and arrays of
 // them), however its entry names it: a definition that points back at its

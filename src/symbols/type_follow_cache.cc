@@ -1,0 +1,274 @@
+#include "symbols/type_follow_cache.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
+#include "base/messages.h"
+#include "symbols/entry_processing.h"
+#include "symbols/unit_walk.h"
+
+namespace dwarfsift {
+
+namespace {
+
+TypeFields TakeTypeFields(const SymbolRecord& record) {
+  TypeFields fields;
+  fields.entry2 = record.entry2;
+  std::memcpy(fields.struct_name, record.struct_name, sizeof fields.struct_name);
+  std::memcpy(fields.typen, record.typen, sizeof fields.typen);
+  fields.kind = record.kind;
+  fields.ele_count = record.ele_count;
+  std::memcpy(fields.ele, record.ele, sizeof fields.ele);
+  fields.one_byte = record.one_byte;
+  fields.struct_len = record.struct_len;
+  fields.bit_off = record.bit_off;
+  fields.bit_size = record.bit_size;
+  return fields;
+}
+
+void PutTypeFields(const TypeFields& fields, SymbolRecord& record) {
+  record.entry2 = fields.entry2;
+  std::memcpy(record.struct_name, fields.struct_name, sizeof fields.struct_name);
+  std::memcpy(record.typen, fields.typen, sizeof fields.typen);
+  record.kind = fields.kind;
+  record.ele_count = fields.ele_count;
+  std::memcpy(record.ele, fields.ele, sizeof fields.ele);
+  record.one_byte = fields.one_byte;
+  record.struct_len = fields.struct_len;
+  record.bit_off = fields.bit_off;
+  record.bit_size = fields.bit_size;
+}
+
+bool IsClear(const TypeFields& fields) {
+  static constexpr TypeFields kClear{};
+  return fields.entry2 == 0 && fields.kind == 0 && fields.ele_count == 0 &&
+         fields.one_byte == 0 && fields.struct_len == 0 && fields.bit_off == 0 &&
+         fields.bit_size == 0 &&
+         std::memcmp(fields.ele, kClear.ele, sizeof fields.ele) == 0 &&
+         std::memcmp(fields.struct_name, kClear.struct_name, sizeof fields.struct_name) == 0 &&
+         std::memcmp(fields.typen, kClear.typen, sizeof fields.typen) == 0;
+}
+
+// A member slot packed: the 32-bit words of its numbers that are not zero,
+// found by a mask, and each text field up to its last non-zero byte. Text
+// fields are kept whole, bytes after their end included, so a slot comes
+// back exactly as it was; the location rows, which member slots never
+// take, are left out.
+constexpr std::size_t kHeadBytes = offsetof(SymbolRecord, struct_name);
+constexpr std::size_t kTailStart = offsetof(SymbolRecord, typen) + sizeof(SymbolRecord::typen);
+constexpr std::size_t kRowsStart = offsetof(SymbolRecord, floc);
+static_assert(offsetof(SymbolRecord, name) == kHeadBytes + sizeof(SymbolRecord::struct_name) &&
+              offsetof(SymbolRecord, typen) ==
+                  offsetof(SymbolRecord, name) + sizeof(SymbolRecord::name));
+static_assert(kHeadBytes % 4 == 0 && kTailStart % 4 == 0 && kRowsStart % 4 == 0);
+constexpr std::size_t kHeadWords = kHeadBytes / 4;
+constexpr std::size_t kNumberWords = kHeadWords + (kRowsStart - kTailStart) / 4;
+static_assert(kNumberWords <= 64);
+
+// Where the i-th number word of a record lies.
+constexpr std::size_t NumberWordOffset(std::size_t i) {
+  return i < kHeadWords ? i * 4 : kTailStart + (i - kHeadWords) * 4;
+}
+
+template <std::size_t N>
+void PackText(const char (&field)[N], std::string& out) {
+  static constexpr char kZeros[N] = {};
+  std::size_t n = strnlen(field, N);
+  if (std::memcmp(field + n, kZeros, N - n) != 0) {
+    n = N;
+    while (field[n - 1] == '\0') --n;
+  }
+  out.push_back(static_cast<char>(n & 0xFF));
+  out.push_back(static_cast<char>(n >> 8));
+  out.append(field, n);
+}
+
+template <std::size_t N>
+void UnpackText(const char*& in, char (&field)[N]) {
+  const std::size_t n = static_cast<unsigned char>(in[0]) |
+                        (static_cast<std::size_t>(static_cast<unsigned char>(in[1])) << 8);
+  in += 2;
+  std::memcpy(field, in, n);
+  in += n;
+}
+
+void PackMemberSlot(const SymbolRecord& slot, std::string& out) {
+  const auto* bytes = reinterpret_cast<const char*>(&slot);
+  std::uint32_t words[kNumberWords];
+  std::uint64_t mask = 0;
+  for (std::size_t i = 0; i < kNumberWords; ++i) {
+    std::memcpy(&words[i], bytes + NumberWordOffset(i), 4);
+    if (words[i] != 0) mask |= std::uint64_t{1} << i;
+  }
+  out.append(reinterpret_cast<const char*>(&mask), sizeof mask);
+  for (std::size_t i = 0; i < kNumberWords; ++i) {
+    if (words[i] != 0) out.append(reinterpret_cast<const char*>(&words[i]), 4);
+  }
+  PackText(slot.struct_name, out);
+  PackText(slot.name, out);
+  PackText(slot.typen, out);
+}
+
+// Writes a packed slot over a slot whose bytes before the rows are zero.
+void UnpackMemberSlot(const char*& in, SymbolRecord& slot) {
+  auto* bytes = reinterpret_cast<char*>(&slot);
+  std::uint64_t mask;
+  std::memcpy(&mask, in, sizeof mask);
+  in += sizeof mask;
+  for (; mask != 0; mask &= mask - 1) {
+    std::memcpy(bytes + NumberWordOffset(static_cast<std::size_t>(std::countr_zero(mask))), in, 4);
+    in += 4;
+  }
+  UnpackText(in, slot.struct_name);
+  UnpackText(in, slot.name);
+  UnpackText(in, slot.typen);
+}
+
+// Whether the entry is as fresh as a recorded follow requires: nothing but
+// slot 0's own attributes written yet, no type folded into it, no member
+// slot used, no structure met, no group named, and no trace to write.
+bool IsFresh(WalkContext& walk, int slot_index) {
+  const SymbolTable& symbols = walk.symbols;
+  const ScopeState& scope = walk.scope;
+  return slot_index == 0 && walk.follow_depth == 0 && !walk.channel().tracing() &&
+         !walk.state().debug_trace && !walk.options().trace_trigger &&
+         scope.highest_slot == 0 && symbols.highest_touched_member_slot() == 0 &&
+         walk.expansion.size() == 0 && walk.expansion.nesting() == 0 &&
+         !walk.member_slots_full && scope.struct_tag_name[0] == '\0' &&
+         scope.pending_type_name[0] == '\0' &&
+         // A local static's record is finished (or copied) by every entry of
+         // its type chain.
+         symbols[kCurrentSlot].ident != kIdentLocalStatic &&
+         IsClear(TakeTypeFields(symbols[kCurrentSlot]));
+}
+
+// What the type rules read of slot 0 and of the run state.
+TypeFollowCache::Key MakeKey(WalkContext& walk, std::uint32_t target, int depth) {
+  const SymbolRecord& current = std::as_const(walk.symbols)[kCurrentSlot];
+  const RunState& state = walk.state();
+  std::uint32_t flags = 0;
+  if (current.name[0] != '\0') flags |= 1;
+  if (state.no_local_structs && IsLocal(current.ident)) flags |= 2;
+  if (state.no_members) flags |= 4;
+  return {target, depth, flags};
+}
+
+void Replay(WalkContext& walk, const TypeFollowCache::Result& result) {
+  SymbolRecord& current = walk.symbols[kCurrentSlot];
+  PutTypeFields(result.slot_zero, current);
+  if (result.name_cleared) current.name[0] = '\0';
+  const char* in = result.packed_members.data();
+  for (std::size_t i = 1; i <= result.member_slots; ++i) UnpackMemberSlot(in, walk.symbols[i]);
+  ScopeState& scope = walk.scope;
+  scope.highest_slot = result.highest_slot;
+  scope.member_overflow_count += result.member_advances;
+  // The member slots filled up at the walk's last member advance, so the
+  // message carries the count the walk ended with.
+  if (result.member_slots_full) {
+    walk.member_slots_full = true;
+    walk.channel().EmitFormatted(texts::kMemberSlotsFull, scope.member_overflow_count);
+  }
+  CopyName(scope.struct_tag_name, result.struct_tag_name);
+  CopyName(scope.pending_type_name, result.pending_type_name);
+  for (const ExpansionStack::Entry& met : result.structures_met) {
+    walk.expansion.Push(met.offset, met.depth);
+  }
+  walk.follow_budget -= result.follows;
+  walk.unit_work += result.work;
+}
+
+// The state of the walk before a follow that may be recorded.
+struct Before {
+  SymbolRecord current;
+  int member_advances;
+  std::uint32_t follow_budget;
+  std::uint64_t unit_work;
+  std::uint32_t follow_cuts;
+  int global_copies;
+};
+
+// Records the follow that just ended, unless something besides the key
+// decided it; the slots are checked against what a replay would write.
+void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& before) {
+  if (walk.follow_cuts != before.follow_cuts ||
+      walk.expansion.nesting() != 0 || walk.scope.global_copy_count != before.global_copies) {
+    return;
+  }
+  const SymbolTable& symbols = walk.symbols;
+  const SymbolRecord& current = symbols[kCurrentSlot];
+  TypeFollowCache::Result result;
+  result.slot_zero = TakeTypeFields(current);
+  result.name_cleared = before.current.name[0] != '\0' && current.name[0] == '\0';
+  result.member_slots_full = walk.member_slots_full;
+  // Slot 0 may differ from before only in its type fields and its name's
+  // first byte.
+  SymbolRecord check;
+  std::memcpy(&check, &current, sizeof check);
+  PutTypeFields(TakeTypeFields(before.current), check);
+  check.name[0] = before.current.name[0];
+  if (std::memcmp(&check, &before.current, sizeof check) != 0) return;
+
+  result.member_slots = symbols.highest_touched_member_slot();
+  SymbolRecord unpacked;
+  for (std::size_t i = 1; i <= result.member_slots; ++i) {
+    const std::size_t start = result.packed_members.size();
+    PackMemberSlot(symbols[i], result.packed_members);
+    std::memset(&unpacked, 0, kRowsStart);
+    const char* in = result.packed_members.data() + start;
+    UnpackMemberSlot(in, unpacked);
+    if (std::memcmp(&unpacked, &symbols[i], kRowsStart) != 0) return;
+  }
+  const ScopeState& scope = walk.scope;
+  result.highest_slot = scope.highest_slot;
+  result.member_advances = scope.member_overflow_count - before.member_advances;
+  CopyName(result.struct_tag_name, scope.struct_tag_name);
+  CopyName(result.pending_type_name, scope.pending_type_name);
+  const auto met = walk.expansion.entries();
+  result.structures_met.assign(met.begin(), met.end());
+  result.follows = before.follow_budget - walk.follow_budget;
+  result.work = walk.unit_work - before.unit_work;
+  walk.follow_cache.Add(key, std::move(result));
+}
+
+}  // namespace
+
+void TypeFollowCache::Add(const Key& key, Result&& result) {
+  const std::size_t size = sizeof(Result) + result.packed_members.size() +
+                           result.structures_met.size() * sizeof(ExpansionStack::Entry);
+  if (bytes_ + size > kByteBudget) return;
+  if (results_.try_emplace(key, std::move(result)).second) bytes_ += size;
+}
+
+bool FollowSymbolType(WalkContext& walk, std::uint32_t reference, bool section_relative,
+                      int depth, int& slot_index) {
+  if (!IsFresh(walk, slot_index)) {
+    return FollowType(walk, reference, section_relative, depth, slot_index);
+  }
+  const ResolvedReference target = ResolveReference(walk, reference, section_relative);
+  if (!target.found) return false;
+  const TypeFollowCache::Key key = MakeKey(walk, target.section_offset, depth);
+  const TypeFollowCache::Result* recorded = walk.follow_cache.Find(key);
+  if (recorded != nullptr) {
+    // A replay must not take more than the walk would be allowed.
+    if (walk.follow_budget >= recorded->follows &&
+        walk.unit_work + recorded->work <= walk.unit_work_budget) {
+      Replay(walk, *recorded);
+      return true;
+    }
+    return FollowType(walk, reference, section_relative, depth, slot_index);
+  }
+  Before before;
+  std::memcpy(&before.current, &std::as_const(walk.symbols)[kCurrentSlot], sizeof before.current);
+  before.member_advances = walk.scope.member_overflow_count;
+  before.follow_budget = walk.follow_budget;
+  before.unit_work = walk.unit_work;
+  before.follow_cuts = walk.follow_cuts;
+  before.global_copies = walk.scope.global_copy_count;
+  const bool found = FollowType(walk, reference, section_relative, depth, slot_index);
+  if (found) Record(walk, key, before);
+  return found;
+}
+
+}  // namespace dwarfsift

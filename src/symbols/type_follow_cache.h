@@ -1,0 +1,104 @@
+// What following a symbol's type wrote, kept for the rest of the unit.
+//
+// A structure type expands its whole member tree into the slots each time a
+// variable of that type is converted; in a large unit most variables share
+// a handful of types. The first follow of a type from a fresh entry is
+// recorded (the type fields of slot 0, the member slots, the group names,
+// the structures met, the work counted) and later follows of the same type
+// from an equally fresh entry write the recorded result instead of walking
+// the chain again. The output is the same either way: a follow is recorded
+// only when nothing but the type and the key decided it, which is checked
+// on the slots themselves, and it is replayed only under the same
+// conditions. While tracing every follow walks, so the trace shows each
+// step.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "symbols/scope_state.h"
+#include "symbols/symbol_record.h"
+#include "symbols/type_rules.h"
+
+namespace dwarfsift {
+
+struct WalkContext;
+
+// The fields of a record that the type rules write into the slot a type is
+// followed for.
+struct TypeFields {
+  std::uint32_t entry2 = 0;
+  char struct_name[sizeof(SymbolRecord::struct_name)] = {};
+  char typen[sizeof(SymbolRecord::typen)] = {};
+  std::int32_t kind = 0;
+  std::int32_t ele_count = 0;
+  std::int32_t ele[kMaxArrayDimensions] = {};
+  std::int32_t one_byte = 0;
+  std::int32_t struct_len = 0;
+  std::int32_t bit_off = 0;
+  std::int32_t bit_size = 0;
+};
+
+class TypeFollowCache {
+ public:
+  // Everything a recorded follow depends on besides the slots being fresh:
+  // the type entry, the member depth it starts at, and what the rules read
+  // of slot 0 and of the run state.
+  struct Key {
+    std::uint32_t target;
+    std::int32_t depth;
+    std::uint32_t flags;
+    bool operator==(const Key&) const = default;
+  };
+
+  struct Result {
+    TypeFields slot_zero;
+    bool name_cleared = false;
+    // The walk filled the member slots and said so.
+    bool member_slots_full = false;
+    // Member slots 1..members as packed records (see PackMemberSlot).
+    std::size_t member_slots = 0;
+    std::string packed_members;
+    int highest_slot = 0;
+    int member_advances = 0;
+    char struct_tag_name[kMemberGroupNameSize] = {};
+    char pending_type_name[kMemberGroupNameSize] = {};
+    std::vector<ExpansionStack::Entry> structures_met;
+    std::uint32_t follows = 0;
+    std::uint64_t work = 0;
+  };
+
+  // Bytes of recorded results one unit may keep; past it, follows walk.
+  static constexpr std::size_t kByteBudget = std::size_t{16} << 20;
+
+  void Clear() {
+    results_.clear();
+    bytes_ = 0;
+  }
+  const Result* Find(const Key& key) const {
+    const auto found = results_.find(key);
+    return found == results_.end() ? nullptr : &found->second;
+  }
+  void Add(const Key& key, Result&& result);
+
+ private:
+  struct KeyHash {
+    std::size_t operator()(const Key& key) const {
+      return (std::size_t{key.target} * 0x9E3779B97F4A7C15ull) ^
+             (static_cast<std::size_t>(key.depth) << 8) ^ key.flags;
+    }
+  };
+  std::unordered_map<Key, Result, KeyHash> results_;
+  std::size_t bytes_ = 0;
+};
+
+// Follows the type of the entry in slot 0 (a variable's, a parameter's or
+// a function's) as FollowType does, through the unit's cache when the
+// entry is fresh enough for a recorded result to hold.
+bool FollowSymbolType(WalkContext& walk, std::uint32_t reference, bool section_relative,
+                      int depth, int& slot_index);
+
+}  // namespace dwarfsift
