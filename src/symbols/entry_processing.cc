@@ -608,6 +608,9 @@ bool FollowType(WalkContext& walk, std::uint32_t reference,
                 bool section_relative, int depth, int& slot_index) {
   const ResolvedReference target = ResolveReference(walk, reference, section_relative);
   if (!target.found) return false;
+  // A walk reads and writes the member slots: a replayed follow's must be
+  // there.
+  walk.symbols.WritePendingMembers();
   ++walk.unit_work;
   if (walk.follow_depth >= kMaxFollowDepth || walk.follow_budget == 0 ||
       UnitWorkSpent(walk)) {

@@ -105,6 +105,9 @@ class SymbolSink {
   virtual bool IsWanted(SymbolRecord& current) = 0;
   // Writes the finished entry; true when it was written.
   virtual bool Emit(SymbolTable& table, std::uint32_t global_copy_count) = 0;
+  // Whether Emit writes pending member slots itself when it needs them;
+  // otherwise they are written before the entry is finished.
+  virtual bool TakesPendingMembers() const { return false; }
 };
 
 // The sink of a conversion run: SymbolIsWanted and EmitCurrentSymbol.
@@ -113,6 +116,7 @@ class SymFileSink : public SymbolSink {
   explicit SymFileSink(const SymbolWriteContext& context) : context_(context) {}
   bool IsWanted(SymbolRecord& current) override;
   bool Emit(SymbolTable& table, std::uint32_t global_copy_count) override;
+  bool TakesPendingMembers() const override { return true; }
 
  private:
   SymbolWriteContext context_;
@@ -195,6 +199,9 @@ struct EntryContext {
   // took one is not recorded in the unit's cache.
   std::uint32_t follow_cuts = 0;
   TypeFollowCache follow_cache{};
+  // The member slots of the entry's replayed follow, while still pending
+  // in `symbols`.
+  ReplayedMembers replayed_members{};
 
   std::uint32_t stored_members() const {
     return members != nullptr ? static_cast<std::uint32_t>(members->size()) : 0;

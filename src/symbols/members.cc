@@ -146,13 +146,37 @@ void MemberGroupList::Add(std::uint64_t hash, std::uint32_t first, std::uint32_t
   }
 }
 
-MemberGroupRange MemberGroupStore::StoreMembers(const SymbolTable& table) {
+MemberGroupRange MemberGroupStore::StoreMembers(SymbolTable& table) {
   // The group's name, cut as a stored record keeps it.
   char group_name[kGroupNameLimit + 1];
   const std::size_t name_length = std::min(std::strlen(scope_.struct_tag_name), kGroupNameLimit);
   std::memcpy(group_name, scope_.struct_tag_name, name_length);
   group_name[name_length] = '\0';
 
+  // Members whose slots are still pending were stored (or found) before
+  // under the same identity and name: equal slots find the same group again,
+  // the first equal one stored.
+  const PendingMembers* pending = table.pending_members();
+  const std::uint64_t identity = pending != nullptr ? pending->identity() : 0;
+  if (pending != nullptr) {
+    const auto known = groups_by_identity_.find(identity);
+    if (known != groups_by_identity_.end() &&
+        std::strcmp(known->second.group_name, group_name) == 0) {
+      return known->second.range;
+    }
+    table.WritePendingMembers();
+  }
+  const MemberGroupRange range = StoreMemberSlots(table, group_name);
+  if (pending != nullptr && range.stored && range.last >= range.first) {
+    KnownGroup& known = groups_by_identity_[identity];
+    std::memcpy(known.group_name, group_name, name_length + 1);
+    known.range = range;
+  }
+  return range;
+}
+
+MemberGroupRange MemberGroupStore::StoreMemberSlots(const SymbolTable& table,
+                                                    const char* group_name) {
   // The members are the slots from 1 on, as far as the entry reached and
   // while they are members. They are compared in place and copied only
   // when a new group is stored.

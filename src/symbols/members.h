@@ -92,14 +92,23 @@ class MemberGroupStore : public MemberStore {
   MemberGroupStore(SymbolMemberArea& area, const ScopeState& scope)
       : area_(area), scope_(scope) {}
 
-  MemberGroupRange StoreMembers(const SymbolTable& table) override;
+  MemberGroupRange StoreMembers(SymbolTable& table) override;
 
   const MemberGroupList& groups() const { return groups_; }
 
  private:
+  MemberGroupRange StoreMemberSlots(const SymbolTable& table, const char* group_name);
+
   SymbolMemberArea& area_;
   const ScopeState& scope_;
   MemberGroupList groups_;
+  // The group each identity of pending members was stored as, under the
+  // group name it was stored with.
+  struct KnownGroup {
+    char group_name[kGroupNameLimit + 1];
+    MemberGroupRange range;
+  };
+  std::unordered_map<std::uint64_t, KnownGroup> groups_by_identity_;
 };
 
 // Writes every stored member record to `context.out` (the MEB file, its

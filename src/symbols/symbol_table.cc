@@ -38,6 +38,7 @@ void SymbolTable::ClearAll() {
   }
   member_high_ = 0;
   copy_high_ = 0;
+  pending_ = nullptr;
 }
 
 namespace {
@@ -109,6 +110,11 @@ bool EmitCurrentSymbol(const SymbolWriteContext& context, SymbolTable& table,
                        std::uint32_t global_copy_count) {
   SymbolRecord& current = table[kCurrentSlot];
   if (!SymbolIsWanted(current, *context.state, *context.elf_symbols)) return false;
+  // Members are written to the SYM file unless they are a structure's, and
+  // a bit field's record is adjusted by the slots after it.
+  if ((current.kind & kKindStruct) == 0 || (current.kind & kKindBit) != 0) {
+    table.WritePendingMembers();
+  }
 
   // Slots past the highest touched member slot are still zero: no scan of
   // the member region needs to go further.

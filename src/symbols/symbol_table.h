@@ -51,6 +51,22 @@ inline constexpr std::size_t kLastMemberSlot = 8191;
 inline constexpr std::size_t kFirstCopySlot = 8192;
 inline constexpr std::size_t kMaxGlobalCopies = kSymbolSlotCount - kFirstCopySlot;
 
+class SymbolTable;
+
+// Member slots whose contents are known but not yet written. A replayed
+// type follow leaves its members here; whatever needs the slots themselves
+// has them written first (WritePendingMembers), while storing a member group
+// that was stored before needs only their identity.
+class PendingMembers {
+ public:
+  virtual ~PendingMembers() = default;
+  // Writes the member slots into `table`, as they stand at this point of
+  // the entry (finished when the entry's sizes were).
+  virtual void Write(SymbolTable& table) = 0;
+  // Equal identities stand for equal member slots, for the whole run.
+  virtual std::uint64_t identity() const = 0;
+};
+
 // The 16,385 record slots of the current unit, allocated once per run as
 // zero pages that the system maps in only when they are first written. A
 // record is about 1.6 KB, so the table is large; ClearAll zeroes only the
@@ -92,12 +108,22 @@ class SymbolTable {
     return member_high_;
   }
 
+  // Member slots still to be written; null when the slots are all there is.
+  PendingMembers* pending_members() const { return pending_; }
+  void SetPendingMembers(PendingMembers* pending) { pending_ = pending; }
+  void WritePendingMembers() {
+    if (pending_ == nullptr) return;
+    PendingMembers* pending = pending_;
+    pending_ = nullptr;
+    pending->Write(*this);
+  }
+
   // Zeroes one slot.
   void ClearSlot(std::size_t index);
   // Zeroes every slot (member slots up to their location rows). Only the
   // touched ones are actually written, so this is also the cheap reset after
   // each top-level entry, and it keeps the scans of EmitCurrentSymbol to the
-  // slots of that entry.
+  // slots of that entry. Pending members are dropped.
   void ClearAll();
 
  private:
@@ -117,6 +143,7 @@ class SymbolTable {
   // region is untouched while copy_high_ is below kFirstCopySlot.
   std::size_t member_high_ = 0;
   std::size_t copy_high_ = 0;
+  PendingMembers* pending_ = nullptr;
 };
 
 // The global structure variables written so far in the run, so that one seen
@@ -164,7 +191,7 @@ struct MemberGroupRange {
 class MemberStore {
  public:
   virtual ~MemberStore() = default;
-  virtual MemberGroupRange StoreMembers(const SymbolTable& table) = 0;
+  virtual MemberGroupRange StoreMembers(SymbolTable& table) = 0;
 };
 
 // What writing records needs from the run. `out` may be null (nothing goes

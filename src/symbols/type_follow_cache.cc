@@ -128,12 +128,14 @@ void UnpackMemberSlot(const char*& in, SymbolRecord& slot) {
 
 // Whether the entry is as fresh as a recorded follow requires: nothing but
 // slot 0's own attributes written yet, no type folded into it, no member
-// slot used, no structure met, no group named, and no trace to write.
+// slot used, no structure met, no group named, and no trace to write (a
+// trace that reached its cap writes nothing more).
 bool IsFresh(WalkContext& walk, int slot_index) {
   const SymbolTable& symbols = walk.symbols;
   const ScopeState& scope = walk.scope;
-  return slot_index == 0 && walk.follow_depth == 0 && !walk.channel().tracing() &&
-         !walk.state().debug_trace && !walk.options().trace_trigger &&
+  const MessageChannel& channel = walk.channel();
+  return slot_index == 0 && symbols.pending_members() == nullptr && walk.follow_depth == 0 &&
+         (!channel.tracing() || channel.trace_cut()) && !walk.options().trace_trigger &&
          scope.highest_slot == 0 && symbols.highest_touched_member_slot() == 0 &&
          walk.expansion.size() == 0 && walk.expansion.nesting() == 0 &&
          !walk.member_slots_full && scope.struct_tag_name[0] == '\0' &&
@@ -159,8 +161,10 @@ void Replay(WalkContext& walk, const TypeFollowCache::Result& result) {
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   PutTypeFields(result.slot_zero, current);
   if (result.name_cleared) current.name[0] = '\0';
-  const char* in = result.packed_members.data();
-  for (std::size_t i = 1; i <= result.member_slots; ++i) UnpackMemberSlot(in, walk.symbols[i]);
+  if (result.member_slots > 0) {
+    walk.replayed_members.Start(walk, result);
+    walk.symbols.SetPendingMembers(&walk.replayed_members);
+  }
   ScopeState& scope = walk.scope;
   scope.highest_slot = result.highest_slot;
   scope.member_overflow_count += result.member_advances;
@@ -234,7 +238,14 @@ void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& be
 
 }  // namespace
 
+void ReplayedMembers::Write(SymbolTable& table) {
+  const char* in = result_->packed_members.data();
+  for (std::size_t i = 1; i <= result_->member_slots; ++i) UnpackMemberSlot(in, table[i]);
+  if (finished_) FinishMemberSlots(*walk_);
+}
+
 void TypeFollowCache::Add(const Key& key, Result&& result) {
+  result.serial = next_serial_++;
   const std::size_t size = sizeof(Result) + result.packed_members.size() +
                            result.structures_met.size() * sizeof(ExpansionStack::Entry);
   if (bytes_ + size > kByteBudget) return;
@@ -251,9 +262,10 @@ bool FollowSymbolType(WalkContext& walk, std::uint32_t reference, bool section_r
   const TypeFollowCache::Key key = MakeKey(walk, target.section_offset, depth);
   const TypeFollowCache::Result* recorded = walk.follow_cache.Find(key);
   if (recorded != nullptr) {
-    // A replay must not take more than the walk would be allowed.
+    // A replay must not take more than the walk would be allowed (a traced
+    // unit has no work limit).
     if (walk.follow_budget >= recorded->follows &&
-        walk.unit_work + recorded->work <= walk.unit_work_budget) {
+        (walk.unit_work + recorded->work <= walk.unit_work_budget || walk.state().debug_trace)) {
       Replay(walk, *recorded);
       return true;
     }

@@ -21,6 +21,7 @@
 
 #include "symbols/scope_state.h"
 #include "symbols/symbol_record.h"
+#include "symbols/symbol_table.h"
 #include "symbols/type_rules.h"
 
 namespace dwarfsift {
@@ -69,11 +70,14 @@ class TypeFollowCache {
     std::vector<ExpansionStack::Entry> structures_met;
     std::uint32_t follows = 0;
     std::uint64_t work = 0;
+    // Unique in the run: names the member slots for member-group lookups.
+    std::uint64_t serial = 0;
   };
 
   // Bytes of recorded results one unit may keep; past it, follows walk.
   static constexpr std::size_t kByteBudget = std::size_t{16} << 20;
 
+  // Forgets the unit's results; serials are never given twice.
   void Clear() {
     results_.clear();
     bytes_ = 0;
@@ -93,6 +97,30 @@ class TypeFollowCache {
   };
   std::unordered_map<Key, Result, KeyHash> results_;
   std::size_t bytes_ = 0;
+  std::uint64_t next_serial_ = 1;
+};
+
+// The member slots of a replayed follow, written only when something needs
+// them: most entries of a structure type only store a member group that was
+// stored before, which the result's serial finds.
+class ReplayedMembers final : public PendingMembers {
+ public:
+  void Start(WalkContext& walk, const TypeFollowCache::Result& result) {
+    walk_ = &walk;
+    result_ = &result;
+    finished_ = false;
+  }
+  // The entry's sizes were completed without the pending slots; they are
+  // completed when written.
+  void MarkFinished() { finished_ = true; }
+
+  void Write(SymbolTable& table) override;
+  std::uint64_t identity() const override { return result_->serial; }
+
+ private:
+  WalkContext* walk_ = nullptr;
+  const TypeFollowCache::Result* result_ = nullptr;
+  bool finished_ = false;
 };
 
 // Follows the type of the entry in slot 0 (a variable's, a parameter's or

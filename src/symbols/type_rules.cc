@@ -401,6 +401,7 @@ std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32
     return cursor.position();
   }
   if (walk.state().no_members) return cursor.position();
+  walk.symbols.WritePendingMembers();
   if (!StructureIsExpanding(walk.expansion, self_offset, depth)) {
     if (!has_children) return cursor.position();
     const SymbolTable& symbols = walk.symbols;
@@ -420,18 +421,30 @@ std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32
   return cursor.position();
 }
 
-void FinishTypeSizes(WalkContext& walk) {
+void FinishMemberSlots(WalkContext& walk) {
   SymbolTable& symbols = walk.symbols;
   const SymbolRecord& current = std::as_const(symbols)[kCurrentSlot];
-  const std::int32_t address_size = walk.dwarf.address_size;
   // Every slot the entry wrote lies at or below its highest slot (member
   // admission raises it too); slots further up belong to earlier entries
   // and are already clear.
   const std::size_t member_end = std::min(
       static_cast<std::size_t>(std::max(walk.scope.highest_slot, 0)), kLastMemberSlot);
-  for (std::size_t i = 0; i <= member_end; ++i) {
+  for (std::size_t i = kFirstMemberSlot; i <= member_end; ++i) {
     if (std::as_const(symbols)[i].name[0] == '\0') continue;
-    FinishSlot(symbols[i], current, address_size);
+    FinishSlot(symbols[i], current, walk.dwarf.address_size);
+  }
+}
+
+void FinishTypeSizes(WalkContext& walk) {
+  SymbolTable& symbols = walk.symbols;
+  const SymbolRecord& current = std::as_const(symbols)[kCurrentSlot];
+  const std::int32_t address_size = walk.dwarf.address_size;
+  if (current.name[0] != '\0') FinishSlot(symbols[kCurrentSlot], current, address_size);
+  // Pending member slots are completed when they are written.
+  if (symbols.pending_members() != nullptr) {
+    walk.replayed_members.MarkFinished();
+  } else {
+    FinishMemberSlots(walk);
   }
   const auto copies = std::min<std::size_t>(
       static_cast<std::size_t>(std::max(walk.scope.global_copy_count, 0)), kMaxGlobalCopies);

@@ -150,6 +150,8 @@ std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32
 
 // Completes `total_byte` and the other sizes of the finished entry.
 void FinishTypeSizes(WalkContext& walk);
+// The same for its member slots alone.
+void FinishMemberSlots(WalkContext& walk);
 
 // Forgets the structures being expanded for the current entry.
 void ResetMemberExpansion(WalkContext& walk);

@@ -308,6 +308,7 @@ bool UnitTimeOver(WalkContext& walk, std::uint32_t start_time) {
 // Writes the finished entry, when it has a name, and clears its slots for
 // the next one.
 void EmitFinishedEntry(WalkContext& walk) {
+  if (!walk.sink.TakesPendingMembers()) walk.symbols.WritePendingMembers();
   if (std::as_const(walk.symbols)[kCurrentSlot].name[0] != '\0') {
     FinishTypeSizes(walk);
     if (walk.sink.Emit(walk.symbols,

@@ -60,7 +60,7 @@ TEST(SymbolIsWanted, Branches) {
 // Gives every stored group the same place and counts the calls.
 class FakeMemberStore : public MemberStore {
  public:
-  MemberGroupRange StoreMembers(const SymbolTable& table) override {
+  MemberGroupRange StoreMembers(SymbolTable& table) override {
     ++calls;
     members_seen = 0;
     while (table[1 + members_seen].ident == kIdentMember) ++members_seen;
