@@ -194,7 +194,7 @@ struct Before {
 };
 
 // Records the follow that just ended, unless something besides the key
-// decided it; the slots are checked against what a replay would write.
+// decided it.
 void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& before) {
   if (walk.follow_cuts != before.follow_cuts ||
       walk.expansion.nesting() != 0 || walk.scope.global_copy_count != before.global_copies) {
@@ -215,14 +215,8 @@ void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& be
   if (std::memcmp(&check, &before.current, sizeof check) != 0) return;
 
   result.member_slots = symbols.highest_touched_member_slot();
-  SymbolRecord unpacked;
   for (std::size_t i = 1; i <= result.member_slots; ++i) {
-    const std::size_t start = result.packed_members.size();
     PackMemberSlot(symbols[i], result.packed_members);
-    std::memset(&unpacked, 0, kRowsStart);
-    const char* in = result.packed_members.data() + start;
-    UnpackMemberSlot(in, unpacked);
-    if (std::memcmp(&unpacked, &symbols[i], kRowsStart) != 0) return;
   }
   const ScopeState& scope = walk.scope;
   result.highest_slot = scope.highest_slot;
