@@ -53,6 +53,8 @@ class MessageChannel {
   // more is traced (record lines still go to their files).
   void LimitTrace(std::uint64_t bytes) { trace_limit_ = bytes; }
   bool trace_cut() const { return trace_cut_; }
+  // Whether trace text still goes anywhere: tracing, and not yet cut.
+  bool writes_trace() const { return state_.debug_trace && !trace_cut_; }
 
   // Trace output: nothing at all (not even formatting) unless "-d".
   void TraceLine(OutputFile* file, const char* format, ...)

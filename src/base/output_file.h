@@ -31,6 +31,8 @@ class OutputFile {
 
   bool is_open() const { return file_ != nullptr || in_memory_; }
   void Write(std::string_view text);
+  // Writes text whose line ends are already CR LF, as it is.
+  void WriteCrLfText(std::string_view text) { WriteRaw(text); }
 
   // Writes out what is pending and closes the file without giving it its
   // name. Returns false when any byte could not be written (a full disk,

@@ -516,7 +516,7 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   }
 
   std::string tag_name;
-  if (channel.tracing()) {
+  if (channel.writes_trace()) {
     TagNameText(channel, tag_name, tag);
     if (self_offset != 0) {
       channel.TraceLine(walk.trace_file,
@@ -537,7 +537,7 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
       number += walk.units.current_start();
       form = kFormRefAddr;
     }
-    if (channel.tracing()) {
+    if (channel.writes_trace()) {
       std::string extra;
       if (IsBlockForm(form)) {
         FirstOperationText(walk, value, extra);
@@ -559,7 +559,7 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
     ApplyTypeRules(walk, tag, input, depth, slot_index, type_slot, self_offset);
   }
   if (tag == kTagSubprogram) ResolveCallFrameBase(walk);
-  if (channel.tracing()) {
+  if (channel.writes_trace()) {
     channel.TraceLine(walk.trace_file, "/Null entry<0x%04X>[%2d] Tag[%s]\n",
                       self_offset, depth, tag_name.c_str());
   }
@@ -624,7 +624,7 @@ bool FollowType(WalkContext& walk, std::uint32_t reference,
   const AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
   if (!decl.found()) return true;
   MessageChannel& channel = walk.channel();
-  if (channel.tracing()) {
+  if (channel.writes_trace()) {
     std::string tag_name;
     TagNameText(channel, tag_name, decl.tag());
     channel.TraceLine(walk.trace_file, texts::kTraceFollowedEntry,
@@ -649,7 +649,7 @@ std::uint32_t ProcessChildren(WalkContext& walk, ByteCursor cursor,
     const std::uint32_t code = ReadUleb128(cursor);
     AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
     if (!decl.found()) break;
-    if (channel.tracing()) {
+    if (channel.writes_trace()) {
       std::string tag_name;
       TagNameText(channel, tag_name, decl.tag());
       channel.TraceLine(walk.trace_file,
@@ -679,10 +679,10 @@ std::uint32_t SkipEntry(WalkContext& walk, ByteCursor cursor,
   MessageChannel& channel = walk.channel();
   AttributeValue& value = LevelValue(walk);
   std::string tag_name;
-  if (channel.tracing()) TagNameText(channel, tag_name, tag);
+  if (channel.writes_trace()) TagNameText(channel, tag_name, tag);
   specs.RewindSpecs();
   AttributeSpec spec;
-  if (!channel.tracing()) {
+  if (!channel.writes_trace()) {
     while (specs.NextSpec(spec)) SkipAttributeValue(spec.form, cursor, walk.forms, value);
     if (clear_name) ClearName(walk.symbols[kCurrentSlot]);
     return cursor.position();

@@ -283,9 +283,14 @@ class RecordLines {
   // Upper-case hexadecimal, as "%X" gives it.
   RecordLines& Hex(std::uint32_t value) { return Number(value, 16); }
 
+  // Without the trace the record goes out in one piece, its line ends
+  // already as the file wants them.
   void EndLine() {
+    if (!tracing_) {
+      *this << "\r\n";
+      return;
+    }
     *this << "\n";
-    if (!tracing_) return;
     const std::string_view line(buffer_ + line_start_, used_ - line_start_);
     if (out_ != nullptr) out_->Write(line);
     channel_.EmitMessage(line);
@@ -309,7 +314,7 @@ class RecordLines {
   }
 
   void Flush() {
-    if (used_ > 0 && out_ != nullptr) out_->Write(std::string_view(buffer_, used_));
+    if (used_ > 0 && out_ != nullptr) out_->WriteCrLfText(std::string_view(buffer_, used_));
     used_ = 0;
   }
 

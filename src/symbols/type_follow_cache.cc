@@ -135,7 +135,7 @@ bool IsFresh(WalkContext& walk, int slot_index) {
   const ScopeState& scope = walk.scope;
   const MessageChannel& channel = walk.channel();
   return slot_index == 0 && symbols.pending_members() == nullptr && walk.follow_depth == 0 &&
-         (!channel.tracing() || channel.trace_cut()) && !walk.options().trace_trigger &&
+         !channel.writes_trace() && !walk.options().trace_trigger &&
          scope.highest_slot == 0 && symbols.highest_touched_member_slot() == 0 &&
          walk.expansion.size() == 0 && walk.expansion.nesting() == 0 &&
          !walk.member_slots_full && scope.struct_tag_name[0] == '\0' &&

@@ -177,7 +177,7 @@ void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
     if (!decl.found()) continue;
     const std::uint32_t section_offset = entry_pos - walk.section_start;
     const std::uint32_t unit_offset = entry_pos - walk.unit_start;
-    if (channel.tracing()) {
+    if (channel.writes_trace()) {
       TraceTaggedEntry(walk, EntryPass::kIndex, decl.tag(), section_offset, unit_offset,
                        code, tag_name);
     }
@@ -186,12 +186,12 @@ void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
     while (decl.NextSpec(spec)) {
       std::uint32_t form = spec.form;
       // Only the type reference is needed unless the values are traced.
-      if (spec.attribute != kAtType && !channel.tracing()) {
+      if (spec.attribute != kAtType && !channel.writes_trace()) {
         SkipAttributeValue(form, entries, walk.forms, value);
         continue;
       }
       ReadAttributeValue(form, entries, walk.forms, value, spec.implicit_const);
-      if (channel.tracing()) {
+      if (channel.writes_trace()) {
         AttributeNameText(channel, attribute_name, spec.attribute);
         FormNameText(channel, form_name, TracedForm(form, value));
         channel.TraceLine(walk.trace_file, "/::[%04d] %s %s %s\n",
@@ -271,7 +271,7 @@ void TraceEntry(WalkContext& walk, const AbbrevDecl& decl, std::uint32_t code,
                       "/Null entry", static_cast<int>(code));
     return;
   }
-  if (channel.tracing()) {
+  if (channel.writes_trace()) {
     TraceTaggedEntry(walk, EntryPass::kConversion, decl.tag(), section_offset, unit_offset,
                      code, tag_name);
   }
@@ -404,7 +404,7 @@ std::optional<std::uint32_t> ConvertUnit(WalkContext& walk,
   const ByteCursor info = walk.elf.Cursor(walk.elf.debug_info);
   const UnitHeader unit = ReadUnitHeader(info.At(unit_start));
   const std::uint32_t length = unit.length;
-  if (channel.tracing()) TraceUnitHeader(walk, info, unit_start, unit.version);
+  if (channel.writes_trace()) TraceUnitHeader(walk, info, unit_start, unit.version);
   ByteCursor header = info.At(unit_start + 4);
   const auto unit_number = static_cast<int>(walk.units.current());
   // Nothing past the section is ever a unit, so a length beyond it ends the
