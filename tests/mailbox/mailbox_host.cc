@@ -116,34 +116,22 @@ struct HostObjects {
 // A process that takes the lock and is killed with SIGKILL while holding
 // it, as a run killed in the middle of a message would be.
 std::string KillLockHolder() {
-  int ready[2];
-  if (pipe2(ready, O_CLOEXEC) != 0) return ErrnoText("pipe2");
   const pid_t pid = fork();
   if (pid < 0) return ErrnoText("fork");
   if (pid == 0) {
-    close(ready[0]);
-    std::unique_ptr<platform::NamedLock> lock =
-        platform::NamedLock::CreateOrOpen(kHostLockName);
-    if (lock == nullptr) _exit(1);
+    const auto lock = platform::NamedLock::CreateOrOpen(kHostLockName);
     // Up to 5 s: a host that holds the lock itself would keep it forever.
-    int attempts = 0;
-    while (!lock->TryLockBriefly()) {
-      if (++attempts == 5000) _exit(1);
+    for (int attempt = 0; lock != nullptr && attempt < 5000; ++attempt) {
+      if (lock->TryLockBriefly()) raise(SIGKILL);
     }
-    const char held = 1;
-    if (write(ready[1], &held, 1) != 1) _exit(1);
-    for (;;) pause();
+    _exit(1);
   }
-  close(ready[1]);
-  char held = 0;
-  ssize_t n;
-  while ((n = read(ready[0], &held, 1)) < 0 && errno == EINTR) {
-  }
-  close(ready[0]);
-  kill(pid, SIGKILL);
   int status = 0;
-  waitpid(pid, &status, 0);
-  if (n != 1) return "the lock holder could not take the lock";
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGKILL) {
+    return "the lock holder could not take the lock";
+  }
   return {};
 }
 
