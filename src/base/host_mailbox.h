@@ -52,8 +52,8 @@ class MailboxHost {
  public:
   static constexpr std::size_t kBlockSize = 256;
 
-  // False when the names are taken: another host runs, or a killed run
-  // left them (platform::RemoveStaleNames clears those).
+  // False when the block's name is taken: another host runs, or a killed
+  // one left it (platform::RemoveStaleNames clears it).
   bool Create();
   // Takes the slot's message into `message`; false while the slot is empty
   // or the tool holds the lock.

@@ -2,8 +2,9 @@
 // a named lock and a named shared block (both shared with the host debugger),
 // a millisecond tick count, a short sleep, the identity of a file, and the
 // replacing of one file by another. platform_posix.cc implements it
-// with POSIX named semaphores and shared memory ("/" + name), and
-// platform_win32.cc, compiled only on Windows, with named kernel objects.
+// with POSIX shared memory ("/" + name; the lock is a flock on such an
+// object), and platform_win32.cc, compiled only on Windows, with named
+// kernel objects.
 #pragma once
 
 #include <cstddef>
@@ -36,7 +37,8 @@ std::uint32_t ProcessId();
 // False (errno set) when it cannot.
 bool ReplaceFile(const std::string& from, const std::string& to);
 
-// A system-wide lock known by name, created when it does not exist yet.
+// A system-wide lock known by name, created when it does not exist yet. A
+// holder that dies, even killed, releases it.
 class NamedLock {
  public:
   // Nullptr when the lock can be neither created nor opened.
@@ -81,7 +83,8 @@ class SharedBlock {
 
 // Removes the names of a lock and a block that a killed process left behind
 // (POSIX names outlive their processes; Windows names do not, so there it
-// does nothing). Returns how many names were removed.
+// does nothing). A left lock name is never held, but a left block makes a
+// new host fail to start. Returns how many names were removed.
 int RemoveStaleNames(const char* lock_name, const char* block_name);
 
 }  // namespace dwarfsift::platform

@@ -1,6 +1,6 @@
 #include <fcntl.h>
 #include <langinfo.h>
-#include <semaphore.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,8 +60,12 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+// The lock is an advisory whole-file lock (flock) on an empty shared-memory
+// object of the lock's name. Such a lock belongs to the open file
+// description, so the system drops it when its holder dies however it dies;
+// a killed run can leave the name behind, but never a held lock.
 struct NamedLock::Impl {
-  sem_t* semaphore = SEM_FAILED;
+  int fd = -1;
   std::string name;
   bool created = false;  // this process made it, so it removes it again
 };
@@ -69,39 +73,38 @@ struct NamedLock::Impl {
 NamedLock::NamedLock(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 NamedLock::~NamedLock() {
-  if (impl_->semaphore != SEM_FAILED) sem_close(impl_->semaphore);
-  if (impl_->created) sem_unlink(impl_->name.c_str());
+  if (impl_->fd >= 0) close(impl_->fd);  // drops the lock if it is held
+  if (impl_->created) shm_unlink(impl_->name.c_str());
 }
 
 std::unique_ptr<NamedLock> NamedLock::CreateOrOpen(const char* name) {
   auto impl = std::make_unique<Impl>();
   impl->name = PosixName(name);
-  // A semaphore with count 1 serves as the mutex; the host may have made it.
-  impl->semaphore = sem_open(impl->name.c_str(), O_CREAT | O_EXCL, 0666, 1);
-  if (impl->semaphore != SEM_FAILED) {
+  // The host may have made it. Locking needs no write access, so a name
+  // another user made can still be opened read-only.
+  impl->fd = shm_open(impl->name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+  if (impl->fd >= 0) {
     impl->created = true;
   } else if (errno == EEXIST) {
-    impl->semaphore = sem_open(impl->name.c_str(), 0);
+    impl->fd = shm_open(impl->name.c_str(), O_RDONLY, 0);
   }
-  if (impl->semaphore == SEM_FAILED) return nullptr;
+  if (impl->fd < 0) return nullptr;
   return std::unique_ptr<NamedLock>(new NamedLock(std::move(impl)));
 }
 
 bool NamedLock::TryLockBriefly() {
-  timespec deadline{};
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_nsec += 1000000;
-  if (deadline.tv_nsec >= 1000000000) {
-    deadline.tv_nsec -= 1000000000;
-    ++deadline.tv_sec;
+  // flock cannot wait with a time limit; holders keep the lock for
+  // microseconds, so polling within the millisecond loses little.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
+  for (;;) {
+    if (flock(impl_->fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
   }
-  while (sem_timedwait(impl_->semaphore, &deadline) != 0) {
-    if (errno != EINTR) return false;
-  }
-  return true;
 }
 
-void NamedLock::Unlock() { sem_post(impl_->semaphore); }
+void NamedLock::Unlock() { flock(impl_->fd, LOCK_UN); }
 
 struct SharedBlock::Impl {
   std::uint8_t* data = nullptr;
@@ -139,7 +142,7 @@ std::unique_ptr<SharedBlock> SharedBlock::CreateNew(const char* name, std::size_
 
 int RemoveStaleNames(const char* lock_name, const char* block_name) {
   int removed = 0;
-  if (sem_unlink(PosixName(lock_name).c_str()) == 0) ++removed;
+  if (shm_unlink(PosixName(lock_name).c_str()) == 0) ++removed;
   if (shm_unlink(PosixName(block_name).c_str()) == 0) ++removed;
   return removed;
 }

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <semaphore.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -16,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <thread>
+
+#include "base/platform.h"
 
 extern char** environ;
 
@@ -32,65 +33,30 @@ std::string ErrnoText(const char* what) {
   return std::string(what) + ": " + std::strerror(errno);
 }
 
-// Holds an exclusive lock on a file shared by every process that uses this
-// host, so that their runs never overlap. The holder removes the file when
-// it is done; a waiter that then gets the lock of a removed file tries again
-// on the new one, so the file is gone once the last run has ended.
-class RunSerializer {
- public:
-  RunSerializer()
-      : path_((std::filesystem::temp_directory_path() / "dwarfsift-mailbox-host.lock")
-                  .string()) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-      fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-      if (fd_ < 0) return;
-      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-      }
-      struct stat held {};
-      struct stat named {};
-      if (fstat(fd_, &held) == 0 && stat(path_.c_str(), &named) == 0 &&
-          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-        return;
-      }
-      close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~RunSerializer() {
-    if (fd_ < 0) return;
-    unlink(path_.c_str());
-    close(fd_);  // releases the lock
-  }
-  RunSerializer(const RunSerializer&) = delete;
-  RunSerializer& operator=(const RunSerializer&) = delete;
-
- private:
-  std::string path_;
-  int fd_ = -1;
-};
+std::string PosixName(const char* name) { return std::string("/") + name; }
 
 void RemoveNames() {
-  sem_unlink(kHostLockName);
-  shm_unlink(kHostBlockName);
+  shm_unlink(PosixName(kHostLockName).c_str());
+  shm_unlink(PosixName(kHostBlockName).c_str());
 }
 
 // The host's side of the block and the lock; both names are removed when it
-// goes.
+// goes. The lock is the tool's own kind, so that both sides agree on it.
 struct HostObjects {
   std::uint8_t* block = nullptr;
   std::size_t size = 0;
-  sem_t* lock = SEM_FAILED;
+  std::unique_ptr<platform::NamedLock> lock;
   bool lock_held = false;
 
   ~HostObjects() {
-    if (lock_held) sem_post(lock);
-    if (lock != SEM_FAILED) sem_close(lock);
+    if (lock_held) lock->Unlock();
+    lock.reset();
     if (block != nullptr) munmap(block, size);
     RemoveNames();
   }
 
   std::string Create(const HostOptions& options) {
-    const int fd = shm_open(kHostBlockName, O_RDWR | O_CREAT | O_EXCL, 0600);
+    const int fd = shm_open(PosixName(kHostBlockName).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     if (fd < 0) return ErrnoText("shm_open");
     if (ftruncate(fd, static_cast<off_t>(options.block_size)) != 0) {
       const std::string error = ErrnoText("ftruncate");
@@ -110,11 +76,12 @@ struct HostObjects {
     std::memset(block, kFillByte, size);
     if (options.mode == HostMode::kNormal) block[0] = 0;
 
-    lock = sem_open(kHostLockName, O_CREAT | O_EXCL, 0600, 1);
-    if (lock == SEM_FAILED) return ErrnoText("sem_open");
+    lock = platform::NamedLock::CreateOrOpen(kHostLockName);
+    if (lock == nullptr) return ErrnoText("NamedLock");
     if (options.mode == HostMode::kHoldLock) {
-      while (sem_wait(lock) != 0) {
-        if (errno != EINTR) return ErrnoText("sem_wait");
+      const Clock::time_point start = Clock::now();
+      while (!lock->TryLockBriefly()) {
+        if (MillisecondsSince(start) > 5000) return "the host could not take its own new lock";
       }
       lock_held = true;
     }
@@ -127,11 +94,8 @@ struct HostObjects {
     // The tool holds the lock only for a moment; give up after 200 ms and
     // try again at the next poll.
     const Clock::time_point start = Clock::now();
-    while (sem_trywait(lock) != 0) {
-      if ((errno != EAGAIN && errno != EINTR) || MillisecondsSince(start) > 200) {
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    while (!lock->TryLockBriefly()) {
+      if (MillisecondsSince(start) > 200) return;
     }
     if (block[0] != 0) {
       const char* text = reinterpret_cast<const char*>(block);
@@ -145,9 +109,31 @@ struct HostObjects {
       }
       block[0] = 0;
     }
-    sem_post(lock);
+    lock->Unlock();
   }
 };
+
+// A process that takes the lock and is killed with SIGKILL while holding
+// it, as a run killed in the middle of a message would be.
+std::string KillLockHolder() {
+  const pid_t pid = fork();
+  if (pid < 0) return ErrnoText("fork");
+  if (pid == 0) {
+    const auto lock = platform::NamedLock::CreateOrOpen(kHostLockName);
+    // Up to 5 s: a host that holds the lock itself would keep it forever.
+    for (int attempt = 0; lock != nullptr && attempt < 5000; ++attempt) {
+      if (lock->TryLockBriefly()) raise(SIGKILL);
+    }
+    _exit(1);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGKILL) {
+    return "the lock holder could not take the lock";
+  }
+  return {};
+}
 
 struct ChildPipe {
   int read_end = -1;
@@ -207,6 +193,31 @@ bool PumpOutput(ChildPipe* pipes, int timeout_ms) {
 
 }  // namespace
 
+RunSerializer::RunSerializer()
+    : path_((std::filesystem::temp_directory_path() / "dwarfsift-mailbox-host.lock")
+                .string()) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) return;
+    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct stat held {};
+    struct stat named {};
+    if (fstat(fd_, &held) == 0 && stat(path_.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      return;
+    }
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+RunSerializer::~RunSerializer() {
+  if (fd_ < 0) return;
+  unlink(path_.c_str());
+  close(fd_);  // releases the lock
+}
+
 HostRun RunWithHost(const HostOptions& options, const std::string& binary,
                     const std::vector<std::string>& args) {
   HostRun run;
@@ -216,6 +227,10 @@ HostRun RunWithHost(const HostOptions& options, const std::string& binary,
   HostObjects host;
   if (options.mode != HostMode::kNoHost) {
     run.error = host.Create(options);
+    if (!run.error.empty()) return run;
+  }
+  if (options.lock_holder_killed) {
+    run.error = KillLockHolder();
     if (!run.error.empty()) return run;
   }
 
@@ -283,9 +298,9 @@ HostRun RunWithHost(const HostOptions& options, const std::string& binary,
   if (options.mode == HostMode::kNormal) host.Collect(run);
 
   if (host.block != nullptr) run.block_after.assign(host.block, host.block + host.size);
-  sem_t* probe = sem_open(kHostLockName, 0);
-  run.lock_name_left = probe != SEM_FAILED;
-  if (probe != SEM_FAILED) sem_close(probe);
+  const int probe = shm_open(PosixName(kHostLockName).c_str(), O_RDONLY, 0);
+  run.lock_name_left = probe >= 0;
+  if (probe >= 0) close(probe);
   return run;  // `host` removes both names
 }
 

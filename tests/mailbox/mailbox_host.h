@@ -16,9 +16,10 @@
 
 namespace dwarfsift::mailbox_testing {
 
-// The names the host creates (POSIX names get a leading "/").
-inline constexpr const char* kHostLockName = "/DwarfsiftMapMutex";
-inline constexpr const char* kHostBlockName = "/DwarfsiftMapMessage";
+// The names the host creates, as the tool knows them; the POSIX objects get
+// a leading "/".
+inline constexpr const char* kHostLockName = "DwarfsiftMapMutex";
+inline constexpr const char* kHostBlockName = "DwarfsiftMapMessage";
 
 // The block is prepared with this byte everywhere the tool has no business
 // writing before it opens the slot, so that stray writes stay visible.
@@ -41,6 +42,9 @@ struct HostOptions {
   int timeout_ms = 60000;
   // argv[0] given to the child; the binary path when empty.
   std::string argv0;
+  // Before the child starts, another process takes the lock (the tool's
+  // way) and is killed with SIGKILL while it holds it.
+  bool lock_holder_killed = false;
 };
 
 struct HostRun {
@@ -58,6 +62,23 @@ struct HostRun {
   std::vector<std::uint8_t> block_after;
   // Whether the lock's name still existed once the child had gone.
   bool lock_name_left = false;
+};
+
+// Holds an exclusive lock on a file shared by every process that uses the
+// mailbox names through this library (any build tree), so that their runs
+// never overlap. The holder removes the file when it is done; a waiter that
+// then gets the lock of a removed file tries again on the new one, so the
+// file is gone once the last run has ended.
+class RunSerializer {
+ public:
+  RunSerializer();
+  ~RunSerializer();
+  RunSerializer(const RunSerializer&) = delete;
+  RunSerializer& operator=(const RunSerializer&) = delete;
+
+ private:
+  std::string path_;
+  int fd_ = -1;
 };
 
 // Starts `binary` with `args` under a host acting as `options` says, and
