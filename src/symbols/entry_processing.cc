@@ -423,6 +423,28 @@ void SubprogramRules(WalkContext& walk, const AttributeInput& input,
   if (DropsLocal(walk)) ClearName(walk.symbols[kCurrentSlot]);
 }
 
+// Whether the type rules of `tag` act on `attribute` (see ApplyTypeRules);
+// the other attributes of a type entry, its declaration coordinates say,
+// need no decoding. Pointer and array types act on any attribute.
+bool TypeRulesRead(std::uint32_t tag, std::uint32_t attribute) {
+  switch (attribute) {
+    case kAtName:
+    case kAtType:
+    case kAtSibling:
+    case kAtByteSize:
+    case kAtBitOffset:
+    case kAtBitSize:
+    case kAtEncoding:
+    case kAtUpperBound:
+    case kAtCount:
+    case kAtDataMemberLocation:
+    case kAtDataBitOffset:
+      return true;
+    default:
+      return tag == kTagArrayType || tag == kTagPointerType;
+  }
+}
+
 // The tags whose rules write the entry's own record and scope.
 bool IsSymbolTag(std::uint32_t tag) {
   return tag == kTagVariable || tag == kTagFormalParameter || tag == kTagLabel ||
@@ -527,10 +549,16 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   }
 
   AttributeValue& value = LevelValue(walk);
+  const bool traced = channel.writes_trace();
+  const bool symbol_tag = IsSymbolTag(tag);
   specs.RewindSpecs();
   AttributeSpec spec;
   while (specs.NextSpec(spec)) {
     std::uint32_t form = spec.form;
+    if (!traced && !symbol_tag && !TypeRulesRead(tag, spec.attribute)) {
+      SkipAttributeValue(form, cursor, walk.forms, value);
+      continue;
+    }
     ReadAttributeValue(form, cursor, walk.forms, value, spec.implicit_const);
     std::uint32_t number = value.number();
     if (spec.attribute == kAtType && form == kFormRef2) {

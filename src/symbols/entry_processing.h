@@ -48,6 +48,7 @@ inline constexpr std::uint32_t kTagClassType = 0x02;
 inline constexpr std::uint32_t kTagFormalParameter = 0x05;
 inline constexpr std::uint32_t kTagLabel = 0x0A;
 inline constexpr std::uint32_t kTagMember = 0x0D;
+inline constexpr std::uint32_t kTagPointerType = 0x0F;
 inline constexpr std::uint32_t kTagCompileUnit = 0x11;
 inline constexpr std::uint32_t kTagStructureType = 0x13;
 inline constexpr std::uint32_t kTagTypedef = 0x16;
@@ -59,8 +60,14 @@ inline constexpr std::uint32_t kTagVariable = 0x34;
 inline constexpr std::uint32_t kAtSibling = 0x01;
 inline constexpr std::uint32_t kAtLocation = 0x02;
 inline constexpr std::uint32_t kAtName = 0x03;
+inline constexpr std::uint32_t kAtByteSize = 0x0B;
+inline constexpr std::uint32_t kAtBitOffset = 0x0C;
+inline constexpr std::uint32_t kAtBitSize = 0x0D;
 inline constexpr std::uint32_t kAtLowPc = 0x11;
 inline constexpr std::uint32_t kAtHighPc = 0x12;
+inline constexpr std::uint32_t kAtUpperBound = 0x2F;
+inline constexpr std::uint32_t kAtCount = 0x37;
+inline constexpr std::uint32_t kAtDataMemberLocation = 0x38;
 inline constexpr std::uint32_t kAtEncoding = 0x3E;
 inline constexpr std::uint32_t kAtExternal = 0x3F;
 inline constexpr std::uint32_t kAtFrameBase = 0x40;
@@ -69,6 +76,7 @@ inline constexpr std::uint32_t kAtDeclaration = 0x3C;
 inline constexpr std::uint32_t kAtType = 0x49;
 inline constexpr std::uint32_t kAtAbstractOrigin = 0x31;
 inline constexpr std::uint32_t kAtSpecification = 0x47;
+inline constexpr std::uint32_t kAtDataBitOffset = 0x6B;
 
 // The form classes the entry, type and location rules act on. A
 // DW_FORM_ref2 type reference is already turned into DW_FORM_ref_addr when

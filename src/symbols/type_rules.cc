@@ -18,7 +18,6 @@ namespace dwarfsift {
 namespace {
 
 inline constexpr std::uint32_t kTagEnumerationType = 0x04;
-inline constexpr std::uint32_t kTagPointerType = 0x0F;
 inline constexpr std::uint32_t kTagReferenceType = 0x10;
 inline constexpr std::uint32_t kTagSubrangeType = 0x21;
 inline constexpr std::uint32_t kTagBaseType = 0x24;
@@ -28,13 +27,6 @@ inline constexpr std::uint32_t kTagVolatileType = 0x35;
 inline constexpr std::uint32_t kTagAtomicType = 0x47;
 inline constexpr std::uint32_t kTagImmutableType = 0x4B;
 
-inline constexpr std::uint32_t kAtByteSize = 0x0B;
-inline constexpr std::uint32_t kAtBitOffset = 0x0C;
-inline constexpr std::uint32_t kAtBitSize = 0x0D;
-inline constexpr std::uint32_t kAtUpperBound = 0x2F;
-inline constexpr std::uint32_t kAtCount = 0x37;
-inline constexpr std::uint32_t kAtDataMemberLocation = 0x38;
-inline constexpr std::uint32_t kAtDataBitOffset = 0x6B;
 
 // Members nested this deep are not expanded.
 inline constexpr int kMemberDepthLimit = 12;
