@@ -72,17 +72,19 @@ constexpr std::size_t NumberWordOffset(std::size_t i) {
   return i < kHeadWords ? i * 4 : kTailStart + (i - kHeadWords) * 4;
 }
 
+// Appends `field` up to its last non-zero byte, after its length.
 template <std::size_t N>
-void PackText(const char (&field)[N], std::string& out) {
+char* PackText(const char (&field)[N], char* out) {
   static constexpr char kZeros[N] = {};
   std::size_t n = strnlen(field, N);
   if (std::memcmp(field + n, kZeros, N - n) != 0) {
     n = N;
     while (field[n - 1] == '\0') --n;
   }
-  out.push_back(static_cast<char>(n & 0xFF));
-  out.push_back(static_cast<char>(n >> 8));
-  out.append(field, n);
+  out[0] = static_cast<char>(n & 0xFF);
+  out[1] = static_cast<char>(n >> 8);
+  std::memcpy(out + 2, field, n);
+  return out + 2 + n;
 }
 
 template <std::size_t N>
@@ -95,20 +97,28 @@ void UnpackText(const char*& in, char (&field)[N]) {
 }
 
 void PackMemberSlot(const SymbolRecord& slot, std::string& out) {
+  // The longest packed slot, built here and appended at once.
+  constexpr std::size_t kMostBytes = sizeof(std::uint64_t) + kNumberWords * 4 + 3 * 2 +
+                                     sizeof slot.struct_name + sizeof slot.name +
+                                     sizeof slot.typen;
+  char packed[kMostBytes];
   const auto* bytes = reinterpret_cast<const char*>(&slot);
   std::uint32_t words[kNumberWords];
+  std::memcpy(words, bytes, kHeadBytes);
+  std::memcpy(words + kHeadWords, bytes + kTailStart, kRowsStart - kTailStart);
   std::uint64_t mask = 0;
+  char* at = packed + sizeof mask;
   for (std::size_t i = 0; i < kNumberWords; ++i) {
-    std::memcpy(&words[i], bytes + NumberWordOffset(i), 4);
-    if (words[i] != 0) mask |= std::uint64_t{1} << i;
+    if (words[i] == 0) continue;
+    mask |= std::uint64_t{1} << i;
+    std::memcpy(at, &words[i], 4);
+    at += 4;
   }
-  out.append(reinterpret_cast<const char*>(&mask), sizeof mask);
-  for (std::size_t i = 0; i < kNumberWords; ++i) {
-    if (words[i] != 0) out.append(reinterpret_cast<const char*>(&words[i]), 4);
-  }
-  PackText(slot.struct_name, out);
-  PackText(slot.name, out);
-  PackText(slot.typen, out);
+  std::memcpy(packed, &mask, sizeof mask);
+  at = PackText(slot.struct_name, at);
+  at = PackText(slot.name, at);
+  at = PackText(slot.typen, at);
+  out.append(packed, static_cast<std::size_t>(at - packed));
 }
 
 // Writes a packed slot over a slot whose bytes before the rows are zero.
