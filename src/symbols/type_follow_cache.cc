@@ -13,32 +13,29 @@ namespace dwarfsift {
 
 namespace {
 
+// The type fields of a record or of a TypeFields, copied to the other.
+template <typename From, typename To>
+void CopyTypeFields(const From& from, To& to) {
+  to.entry2 = from.entry2;
+  std::memcpy(to.struct_name, from.struct_name, sizeof to.struct_name);
+  std::memcpy(to.typen, from.typen, sizeof to.typen);
+  to.kind = from.kind;
+  to.ele_count = from.ele_count;
+  std::memcpy(to.ele, from.ele, sizeof to.ele);
+  to.one_byte = from.one_byte;
+  to.struct_len = from.struct_len;
+  to.bit_off = from.bit_off;
+  to.bit_size = from.bit_size;
+}
+
 TypeFields TakeTypeFields(const SymbolRecord& record) {
   TypeFields fields;
-  fields.entry2 = record.entry2;
-  std::memcpy(fields.struct_name, record.struct_name, sizeof fields.struct_name);
-  std::memcpy(fields.typen, record.typen, sizeof fields.typen);
-  fields.kind = record.kind;
-  fields.ele_count = record.ele_count;
-  std::memcpy(fields.ele, record.ele, sizeof fields.ele);
-  fields.one_byte = record.one_byte;
-  fields.struct_len = record.struct_len;
-  fields.bit_off = record.bit_off;
-  fields.bit_size = record.bit_size;
+  CopyTypeFields(record, fields);
   return fields;
 }
 
 void PutTypeFields(const TypeFields& fields, SymbolRecord& record) {
-  record.entry2 = fields.entry2;
-  std::memcpy(record.struct_name, fields.struct_name, sizeof fields.struct_name);
-  std::memcpy(record.typen, fields.typen, sizeof fields.typen);
-  record.kind = fields.kind;
-  record.ele_count = fields.ele_count;
-  std::memcpy(record.ele, fields.ele, sizeof fields.ele);
-  record.one_byte = fields.one_byte;
-  record.struct_len = fields.struct_len;
-  record.bit_off = fields.bit_off;
-  record.bit_size = fields.bit_size;
+  CopyTypeFields(fields, record);
 }
 
 bool IsClear(const TypeFields& fields) {
