@@ -203,7 +203,7 @@ struct Before {
 // Records the follow that just ended, unless something besides the key
 // decided it.
 void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& before) {
-  if (walk.follow_cuts != before.follow_cuts ||
+  if (walk.follow_cache.full() || walk.follow_cuts != before.follow_cuts ||
       walk.expansion.nesting() != 0 || walk.scope.global_copy_count != before.global_copies) {
     return;
   }

@@ -7,9 +7,9 @@
 // the structures met, the work counted) and later follows of the same type
 // from an equally fresh entry write the recorded result instead of walking
 // the chain again. The output is the same either way: a follow is recorded
-// only when nothing but the type and the key decided it, which is checked
-// on the slots themselves, and it is replayed only under the same
-// conditions. While tracing every follow walks, so the trace shows each
+// only when nothing but the type and the key decided it (slot 0 is checked
+// to have changed only in its type fields), and it is replayed only under
+// the same conditions. While tracing every follow walks, so the trace shows each
 // step.
 #pragma once
 
@@ -60,7 +60,7 @@ class TypeFollowCache {
     bool name_cleared = false;
     // The walk filled the member slots and said so.
     bool member_slots_full = false;
-    // Member slots 1..members as packed records (see PackMemberSlot).
+    // Member slots 1..member_slots, packed (see PackMemberSlot).
     std::size_t member_slots = 0;
     std::string packed_members;
     int highest_slot = 0;
@@ -87,6 +87,7 @@ class TypeFollowCache {
     return found == results_.end() ? nullptr : &found->second;
   }
   void Add(const Key& key, Result&& result);
+  bool full() const { return bytes_ >= kByteBudget; }
 
  private:
   struct KeyHash {
