@@ -687,3 +687,12 @@ twin arm_le_dw4_defs.elf arm_le_dw5_defs.elf little packed arm-none-eabi-gcc "${
     -gdwarf-4 -Wa,--gdwarf-4 -- "${DEFS_SRCS[@]}"
 twin sh4_le_dw4_defs.elf sh4_le_dw5_defs.elf little packed sh4-linux-gnu-gcc -ml -O2 -gdwarf-4 \
     -Wa,--gdwarf-4 -- "${DEFS_SRCS[@]}"
+
+# ---------------------------------------------------------------------------
+# Fuzz seeds made from these inputs, damaged the way firmware reaches the
+# tool damaged: every name held in .debug_str reading empty, and a zeroed
+# .debug_info (a run of empty units that all use the table at offset 0).
+../../tools/damage_elf.sh empty .debug_str arm_le_dw2_types.elf \
+    ../fuzz/seeds/types_empty_debug_str.elf
+../../tools/damage_elf.sh zero .debug_info arm_le_dw2_types.elf \
+    ../fuzz/seeds/types_zeroed_debug_info.elf
