@@ -4,8 +4,8 @@
 //
 // One run costs a few times the tool's own conversion: what the tool does
 // once is done once, and what only repeats a full walk is done on a sample
-// (kSampleBytes; the whole of any input the fuzzer makes up), as marked
-// below.
+// (kSampleBytes, which holds any input the fuzzer makes up from the
+// committed seeds), as marked below.
 //
 // Besides the sanitizers, the target checks what must hold for any input and
 // traps when it does not:
@@ -14,12 +14,13 @@
 // - the trace changes nothing: both runs locate the same sections, read the
 //   same tables and take the same DWARF parameters, the symbol-table phase
 //   stores as many symbols, and the conversion writes as many records
-//   (sampled: over .debug_info's first bytes);
+//   (sampled: over .debug_info's first bytes, following fewer references
+//   per entry);
 // - the SYM file gets one version line per located .debug_info long enough
 //   for a unit header, in table order, and the last one located is kept;
 // - every cursor read stays inside its view, an exhausted cursor sits at the
 //   end of its view, and every walk bounded by AtEnd() ends (sampled: each
-//   section's last bytes, and the view the input chooses);
+//   section's last bytes; the view the input chooses is walked whole);
 // - the symbol-table phase stores at most its capacity, and the S-record
 //   file is made of well-formed records whatever the input;
 // - every unit's abbreviations load and every attribute of every entry
