@@ -101,8 +101,9 @@ TEST(HostMailbox, NormalHostReceivesUsageRunInOrder) {
     const std::vector<std::string> expected = {
         EchoLine({"-adef"}), std::string(texts::kBanner), SlotPart(texts::kUsage)};
     EXPECT_EQ(run.messages, expected);
-    // A lock that is never free costs 3000 failed 1 ms waits.
-    EXPECT_LT(run.elapsed_ms, 1500.0) << "the tool waited for the lock";
+    // A lock that is never free costs 3000 failed 1 ms waits; the bound
+    // leaves room for a busy machine.
+    EXPECT_LT(run.elapsed_ms, 2500.0) << "the tool waited for the lock";
     ExpectSlotIntegrity(run);
     EXPECT_EQ(run.block_after[0], 0) << "the last message was left in the slot";
     EXPECT_TRUE(run.lock_name_left) << "the tool removed the host's lock";
