@@ -28,17 +28,9 @@ void CopyTypeFields(const From& from, To& to) {
   to.bit_size = from.bit_size;
 }
 
-TypeFields TakeTypeFields(const SymbolRecord& record) {
-  TypeFields fields;
-  CopyTypeFields(record, fields);
-  return fields;
-}
-
-void PutTypeFields(const TypeFields& fields, SymbolRecord& record) {
-  CopyTypeFields(fields, record);
-}
-
-bool IsClear(const TypeFields& fields) {
+// Whether the type fields of a record (or of a TypeFields) are all zero.
+template <typename Fields>
+bool IsClear(const Fields& fields) {
   static constexpr TypeFields kClear{};
   return fields.entry2 == 0 && fields.kind == 0 && fields.ele_count == 0 &&
          fields.one_byte == 0 && fields.struct_len == 0 && fields.bit_off == 0 &&
@@ -150,7 +142,7 @@ bool IsFresh(WalkContext& walk, int slot_index) {
          // A local static's record is finished (or copied) by every entry of
          // its type chain.
          symbols[kCurrentSlot].ident != kIdentLocalStatic &&
-         IsClear(TakeTypeFields(symbols[kCurrentSlot]));
+         IsClear(symbols[kCurrentSlot]);
 }
 
 // What the type rules read of slot 0 and of the run state.
@@ -166,7 +158,7 @@ TypeFollowCache::Key MakeKey(WalkContext& walk, std::uint32_t target, int depth)
 
 void Replay(WalkContext& walk, const TypeFollowCache::Result& result) {
   SymbolRecord& current = walk.symbols[kCurrentSlot];
-  PutTypeFields(result.slot_zero, current);
+  CopyTypeFields(result.slot_zero, current);
   if (result.name_cleared) current.name[0] = '\0';
   if (result.member_slots > 0) {
     walk.replayed_members.Start(walk, result);
@@ -210,14 +202,14 @@ void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& be
   const SymbolTable& symbols = walk.symbols;
   const SymbolRecord& current = symbols[kCurrentSlot];
   TypeFollowCache::Result result;
-  result.slot_zero = TakeTypeFields(current);
+  CopyTypeFields(current, result.slot_zero);
   result.name_cleared = before.current.name[0] != '\0' && current.name[0] == '\0';
   result.member_slots_full = walk.member_slots_full;
   // Slot 0 may differ from before only in its type fields and its name's
   // first byte.
   SymbolRecord check;
   std::memcpy(&check, &current, sizeof check);
-  PutTypeFields(TakeTypeFields(before.current), check);
+  CopyTypeFields(before.current, check);
   check.name[0] = before.current.name[0];
   if (std::memcmp(&check, &before.current, sizeof check) != 0) return;
 
