@@ -53,7 +53,9 @@ AttributeValue& LevelValue(WalkContext& walk) {
 // Keeps the follow depth for the time of a nested call.
 class FollowLevel {
  public:
-  explicit FollowLevel(WalkContext& walk) : walk_(walk) { ++walk_.follow_depth; }
+  explicit FollowLevel(WalkContext& walk) : walk_(walk) {
+    if (++walk_.follow_depth > walk_.follow_depth_peak) walk_.follow_depth_peak = walk_.follow_depth;
+  }
   ~FollowLevel() { --walk_.follow_depth; }
   FollowLevel(const FollowLevel&) = delete;
   FollowLevel& operator=(const FollowLevel&) = delete;

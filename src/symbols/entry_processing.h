@@ -186,6 +186,8 @@ struct EntryContext {
   // How deep references are being followed right now. Each level keeps its
   // own value object; they are made once and reused for the whole run.
   int follow_depth = 0;
+  // The deepest follow reached since a recorded member expansion began.
+  int follow_depth_peak = 0;
   // References still to be followed for the current top-level entry, and
   // what each top-level entry starts with.
   std::uint32_t follow_budget = 0;

@@ -1,5 +1,6 @@
 #include "symbols/type_follow_cache.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -217,6 +218,8 @@ void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& be
   for (std::size_t i = 1; i <= result.member_slots; ++i) {
     PackMemberSlot(symbols[i], result.packed_members);
   }
+  // The budget counts what is kept, not what growing the text left spare.
+  result.packed_members.shrink_to_fit();
   const ScopeState& scope = walk.scope;
   result.highest_slot = scope.highest_slot;
   result.member_advances = scope.member_overflow_count - before.member_advances;
@@ -229,12 +232,205 @@ void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& be
   walk.follow_cache.Add(key, std::move(result));
 }
 
+// Whether the members of `structure` may be taken through the cache:
+// below the top level (where the rules that name member groups act), with
+// no trace to write, member slots left, nothing written after the start
+// slot, and a named start slot (so the first member takes the next one).
+bool MembersMayBeCached(WalkContext& walk, int depth, int slot_index, std::uint32_t structure) {
+  const SymbolTable& symbols = walk.symbols;
+  if (structure == 0 || depth < 2 || slot_index < 0) return false;
+  const auto start = static_cast<std::size_t>(slot_index);
+  return start < kFirstCopySlot && walk.scope.highest_slot == slot_index &&
+         symbols.highest_touched_member_slot() <= start && symbols[start].name[0] != '\0' &&
+         symbols.pending_members() == nullptr && !walk.member_slots_full &&
+         !walk.channel().writes_trace() && !walk.options().trace_trigger &&
+         symbols[kCurrentSlot].ident != kIdentLocalStatic;
+}
+
+// What the member rules read of slot 0, of the start slot and of the run
+// state.
+TypeFollowCache::Key MakeMemberKey(WalkContext& walk, std::uint32_t structure, int depth,
+                                   int slot_index) {
+  const SymbolRecord& current = std::as_const(walk.symbols)[kCurrentSlot];
+  const RunState& state = walk.state();
+  std::uint32_t flags = 0;
+  // Only a member past slot 0 is dropped at the member depth limit.
+  if (slot_index == 0) flags |= 1;
+  if (state.no_local_structs && IsLocal(current.ident)) flags |= 2;
+  if (state.no_members) flags |= 4;
+  // An array of structures keeps the slot index only under a structure.
+  if ((current.kind & kKindStruct) != 0) flags |= 8;
+  return {structure, depth, flags};
+}
+
+bool CanReplayMembers(WalkContext& walk, const TypeFollowCache::MemberResult& result,
+                      std::size_t start) {
+  const ExpansionStack& expansion = walk.expansion;
+  if (walk.follow_budget < result.follows ||
+      (walk.unit_work + result.work > walk.unit_work_budget && !walk.state().debug_trace) ||
+      walk.follow_depth + result.follow_reach >= kMaxFollowDepth ||
+      expansion.nesting() + result.nesting_reach >= kMaxStructureNesting ||
+      (result.met_none ? expansion.size() != ExpansionStack::kCapacity
+                       : expansion.size() + result.structures_met.size() >=
+                             ExpansionStack::kCapacity) ||
+      start + result.member_slots >= kFirstCopySlot) {
+    return false;
+  }
+  for (const ExpansionStack::Query& query : result.earlier_answers) {
+    if (expansion.Contains(query.offset, query.depth) != query.answer) return false;
+  }
+  return true;
+}
+
+void ReplayMembers(WalkContext& walk, const TypeFollowCache::MemberResult& result,
+                   int& slot_index) {
+  ExpansionStack& expansion = walk.expansion;
+  const auto met_before = static_cast<std::uint32_t>(expansion.size());
+  if (expansion.logging > 0) {
+    for (ExpansionStack::Query query : result.earlier_answers) {
+      query.met_before = met_before;
+      expansion.queries.push_back(query);
+    }
+  }
+  for (const ExpansionStack::Entry& met : result.structures_met) expansion.Push(met.offset, met.depth);
+  const auto start = static_cast<std::size_t>(slot_index);
+  const char* in = result.packed_members.data();
+  for (std::size_t i = 1; i <= result.member_slots; ++i) UnpackMemberSlot(in, walk.symbols[start + i]);
+  slot_index += result.advance;
+  ScopeState& scope = walk.scope;
+  scope.highest_slot += result.highest;
+  scope.member_overflow_count += result.member_advances;
+  walk.follow_budget -= result.follows;
+  walk.unit_work += result.work;
+  walk.follow_depth_peak = std::max(walk.follow_depth_peak, walk.follow_depth + result.follow_reach);
+  expansion.set_nesting_peak(
+      std::max(expansion.nesting_peak(), expansion.nesting() + result.nesting_reach));
+}
+
+// The state of the walk before a member expansion that may be recorded.
+struct MembersBefore {
+  SymbolRecord current;
+  SymbolRecord start_slot;
+  int member_advances;
+  std::uint32_t follow_budget;
+  std::uint64_t unit_work;
+  std::uint32_t follow_cuts;
+  std::uint32_t nesting_cuts;
+  std::size_t queries;
+  std::size_t met;
+};
+
+// The logged answers of the expansion that structures met before it gave:
+// an answer that a structure met inside (at a smaller depth, before the
+// question) decided is the expansion's own.
+void KeepEarlierAnswers(WalkContext& walk, const MembersBefore& before,
+                        TypeFollowCache::MemberResult& result) {
+  const ExpansionStack& expansion = walk.expansion;
+  const auto met = expansion.entries();
+  auto& least = walk.follow_cache.least_depths;
+  least.clear();
+  std::size_t pushed = before.met;
+  for (std::size_t q = before.queries; q < expansion.queries.size(); ++q) {
+    const ExpansionStack::Query& query = expansion.queries[q];
+    for (; pushed < query.met_before && pushed < met.size(); ++pushed) {
+      const auto [it, added] = least.try_emplace(met[pushed].offset, met[pushed].depth);
+      if (!added && met[pushed].depth < it->second) it->second = met[pushed].depth;
+    }
+    const auto inside = least.find(query.offset);
+    if (inside != least.end() && inside->second < query.depth) continue;
+    result.earlier_answers.push_back(query);
+  }
+}
+
+void RecordMembers(WalkContext& walk, const TypeFollowCache::Key& key, const MembersBefore& before,
+                   std::uint32_t end, std::size_t start, int slot_index) {
+  const SymbolTable& symbols = walk.symbols;
+  const ExpansionStack& expansion = walk.expansion;
+  if (walk.follow_cache.members_full() || walk.follow_cuts != before.follow_cuts ||
+      expansion.nesting_cuts != before.nesting_cuts || walk.member_slots_full ||
+      // A stack that filled up on the way dropped structures.
+      (expansion.size() >= ExpansionStack::kCapacity && before.met < ExpansionStack::kCapacity) ||
+      symbols.pending_members() != nullptr ||
+      std::memcmp(&symbols[kCurrentSlot], &before.current, sizeof before.current) != 0 ||
+      std::memcmp(&symbols[start], &before.start_slot, sizeof before.start_slot) != 0) {
+    return;
+  }
+  TypeFollowCache::MemberResult result;
+  result.end = end;
+  result.advance = slot_index - static_cast<int>(start);
+  result.highest = walk.scope.highest_slot - static_cast<int>(start);
+  result.member_advances = walk.scope.member_overflow_count - before.member_advances;
+  result.member_slots = symbols.highest_touched_member_slot() - start;
+  for (std::size_t i = 1; i <= result.member_slots; ++i) {
+    PackMemberSlot(symbols[start + i], result.packed_members);
+  }
+  result.packed_members.shrink_to_fit();
+  const auto met = expansion.entries().subspan(before.met);
+  result.structures_met.assign(met.begin(), met.end());
+  result.met_none = before.met == ExpansionStack::kCapacity;
+  KeepEarlierAnswers(walk, before, result);
+  result.follows = before.follow_budget - walk.follow_budget;
+  result.work = walk.unit_work - before.unit_work;
+  result.follow_reach = walk.follow_depth_peak - walk.follow_depth;
+  result.nesting_reach = expansion.nesting_peak() - expansion.nesting();
+  walk.follow_cache.AddMembers(key, std::move(result));
+}
+
 }  // namespace
+
+std::uint32_t TakeMembers(WalkContext& walk, ByteCursor cursor, int depth, int& slot_index,
+                          std::uint32_t structure) {
+  if (!MembersMayBeCached(walk, depth, slot_index, structure)) {
+    return ProcessChildren(walk, cursor, kTagMember, depth, slot_index, structure);
+  }
+  const auto start = static_cast<std::size_t>(slot_index);
+  const TypeFollowCache::Key key = MakeMemberKey(walk, structure, depth, slot_index);
+  if (const TypeFollowCache::MemberResult* recorded = walk.follow_cache.FindMembers(key)) {
+    if (CanReplayMembers(walk, *recorded, start)) {
+      ReplayMembers(walk, *recorded, slot_index);
+      return recorded->end;
+    }
+    return ProcessChildren(walk, cursor, kTagMember, depth, slot_index, structure);
+  }
+  ExpansionStack& expansion = walk.expansion;
+  MembersBefore before;
+  const SymbolTable& symbols = walk.symbols;
+  std::memcpy(&before.current, &symbols[kCurrentSlot], sizeof before.current);
+  std::memcpy(&before.start_slot, &symbols[start], sizeof before.start_slot);
+  before.member_advances = walk.scope.member_overflow_count;
+  before.follow_budget = walk.follow_budget;
+  before.unit_work = walk.unit_work;
+  before.follow_cuts = walk.follow_cuts;
+  before.nesting_cuts = expansion.nesting_cuts;
+  before.queries = expansion.queries.size();
+  before.met = expansion.size();
+  // The reach is measured from here; the outer recordings' continues after.
+  const int follow_peak = walk.follow_depth_peak;
+  const std::size_t nesting_peak = expansion.nesting_peak();
+  walk.follow_depth_peak = walk.follow_depth;
+  expansion.set_nesting_peak(expansion.nesting());
+  ++expansion.logging;
+  const std::uint32_t end = ProcessChildren(walk, cursor, kTagMember, depth, slot_index, structure);
+  --expansion.logging;
+  RecordMembers(walk, key, before, end, start, slot_index);
+  walk.follow_depth_peak = std::max(walk.follow_depth_peak, follow_peak);
+  expansion.set_nesting_peak(std::max(expansion.nesting_peak(), nesting_peak));
+  if (expansion.logging == 0) expansion.queries.clear();
+  return end;
+}
 
 void ReplayedMembers::Write(SymbolTable& table) {
   const char* in = result_->packed_members.data();
   for (std::size_t i = 1; i <= result_->member_slots; ++i) UnpackMemberSlot(in, table[i]);
   if (finished_) FinishMemberSlots(*walk_);
+}
+
+void TypeFollowCache::AddMembers(const Key& key, MemberResult&& result) {
+  const std::size_t size = sizeof(MemberResult) + result.packed_members.size() +
+                           result.structures_met.size() * sizeof(ExpansionStack::Entry) +
+                           result.earlier_answers.size() * sizeof(ExpansionStack::Query);
+  if (member_bytes_ + size > kMemberByteBudget) return;
+  if (members_.try_emplace(key, std::move(result)).second) member_bytes_ += size;
 }
 
 void TypeFollowCache::Add(const Key& key, Result&& result) {

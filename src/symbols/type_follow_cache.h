@@ -19,6 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "dwarf/byte_cursor.h"
 #include "symbols/scope_state.h"
 #include "symbols/symbol_record.h"
 #include "symbols/symbol_table.h"
@@ -74,20 +75,61 @@ class TypeFollowCache {
     std::uint64_t serial = 0;
   };
 
+  // A structure's members as taken from one member slot (the start slot):
+  // what they wrote, relative to that slot. Kept for structures met below
+  // the top level, so that a structure reached from many types of the unit
+  // is expanded once.
+  struct MemberResult {
+    std::uint32_t end = 0;
+    // The slot index and the highest slot afterwards, less the start slot.
+    int advance = 0;
+    int highest = 0;
+    int member_advances = 0;
+    // The slots after the start slot that were written, packed.
+    std::size_t member_slots = 0;
+    std::string packed_members;
+    std::vector<ExpansionStack::Entry> structures_met;
+    // The structure stack was full at the start, so nothing was pushed.
+    bool met_none = false;
+    // Recursion-test answers that structures met before the expansion gave;
+    // a replay needs the same answers from the structures met before it.
+    std::vector<ExpansionStack::Query> earlier_answers;
+    std::uint32_t follows = 0;
+    std::uint64_t work = 0;
+    // How much deeper than at the start references were followed and
+    // structures nested.
+    int follow_reach = 0;
+    std::size_t nesting_reach = 0;
+  };
+
   // Bytes of recorded results one unit may keep; past it, follows walk.
   static constexpr std::size_t kByteBudget = std::size_t{16} << 20;
+  // Bytes of member expansions one unit may keep besides.
+  static constexpr std::size_t kMemberByteBudget = std::size_t{4} << 20;
 
   // Forgets the unit's results; serials are never given twice.
   void Clear() {
     results_.clear();
+    members_.clear();
     bytes_ = 0;
+    member_bytes_ = 0;
   }
   const Result* Find(const Key& key) const {
     const auto found = results_.find(key);
     return found == results_.end() ? nullptr : &found->second;
   }
   void Add(const Key& key, Result&& result);
+  const MemberResult* FindMembers(const Key& key) const {
+    const auto found = members_.find(key);
+    return found == members_.end() ? nullptr : &found->second;
+  }
+  void AddMembers(const Key& key, MemberResult&& result);
   bool full() const { return bytes_ >= kByteBudget; }
+  bool members_full() const { return member_bytes_ >= kMemberByteBudget; }
+
+  // The least depth each structure met inside a recorded expansion was met
+  // at, while its answers are sorted; kept to reuse its buckets.
+  std::unordered_map<std::uint32_t, int> least_depths;
 
  private:
   struct KeyHash {
@@ -97,7 +139,9 @@ class TypeFollowCache {
     }
   };
   std::unordered_map<Key, Result, KeyHash> results_;
+  std::unordered_map<Key, MemberResult, KeyHash> members_;
   std::size_t bytes_ = 0;
+  std::size_t member_bytes_ = 0;
   std::uint64_t next_serial_ = 1;
 };
 
@@ -129,5 +173,12 @@ class ReplayedMembers final : public PendingMembers {
 // entry is fresh enough for a recorded result to hold.
 bool FollowSymbolType(WalkContext& walk, std::uint32_t reference, bool section_relative,
                       int depth, int& slot_index);
+
+// Takes the members of the structure at section offset `structure`, whose
+// children start at `cursor`, from member depth `depth` on, as
+// ProcessChildren does; through the unit's cache when the slots are as
+// fresh as a recorded expansion requires. Returns the position after them.
+std::uint32_t TakeMembers(WalkContext& walk, ByteCursor cursor, int depth, int& slot_index,
+                          std::uint32_t structure);
 
 }  // namespace dwarfsift

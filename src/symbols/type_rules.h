@@ -32,6 +32,12 @@ struct AttributeInput {
   const AttributeValue& value;
 };
 
+// Structures whose members are being taken inside one another. Real
+// firmware nests a few levels below the member depth limit of 11; only
+// structures that reach themselves through unnamed members (damaged names)
+// come near it.
+inline constexpr std::size_t kMaxStructureNesting = 64;
+
 // The structures being expanded for the current top-level entry.
 //
 // A structure that reaches its own type again (a list node pointing to its
@@ -58,13 +64,16 @@ class ExpansionStack {
     for (std::size_t i = 0; i < count_; ++i) buckets_[bucket_of_[i]].used = false;
     count_ = 0;
     nesting_ = 0;
+    nesting_peak_ = 0;
   }
   std::size_t size() const { return count_; }
   // The structures recorded so far, in the order they were met.
   std::span<const Entry> entries() const { return {entries_.data(), count_}; }
 
   // Structures whose members are being taken, one inside the other.
-  void Enter() { ++nesting_; }
+  void Enter() {
+    if (++nesting_ > nesting_peak_) nesting_peak_ = nesting_;
+  }
   void Leave() { --nesting_; }
   std::size_t nesting() const { return nesting_; }
 
@@ -90,6 +99,35 @@ class ExpansionStack {
     return bucket.used && bucket.least_depth < depth;
   }
 
+  // The recursion test of a structure about to take its members: met at a
+  // smaller depth, or nested too deep. While a member expansion is being
+  // recorded (`logging`), each answer is logged with the number of
+  // structures met before it, so that the recording can tell the answers
+  // its own structures gave from those of the structures met before it.
+  struct Query {
+    std::uint32_t offset;
+    int depth;
+    bool answer;
+    std::uint32_t met_before;
+  };
+  bool Expanding(std::uint32_t offset, int depth) {
+    const bool met = Contains(offset, depth);
+    if (logging > 0) queries.push_back(Query{offset, depth, met, static_cast<std::uint32_t>(count_)});
+    if (!met && nesting_ >= kMaxStructureNesting) {
+      ++nesting_cuts;
+      return true;
+    }
+    return met;
+  }
+  // The deepest nesting reached since it was last set.
+  std::size_t nesting_peak() const { return nesting_peak_; }
+  void set_nesting_peak(std::size_t peak) { nesting_peak_ = peak; }
+
+  int logging = 0;
+  std::vector<Query> queries;
+  // Answers the nesting bound gave.
+  std::uint32_t nesting_cuts = 0;
+
  private:
   // Each structure met keeps the least depth it was met at, in an open
   // table of twice the stack's capacity: a deep expansion asks for every
@@ -111,20 +149,15 @@ class ExpansionStack {
   std::array<std::uint16_t, kCapacity> bucket_of_{};
   std::size_t count_ = 0;
   std::size_t nesting_ = 0;
+  std::size_t nesting_peak_ = 0;
 };
 
-// Structures whose members are being taken inside one another. Real
-// firmware nests a few levels below the member depth limit of 11; only
-// structures that reach themselves through unnamed members (damaged names)
-// come near it.
-inline constexpr std::size_t kMaxStructureNesting = 64;
+
 
 // The recursion test of a structure about to take its members.
-inline bool StructureIsExpanding(const ExpansionStack& stack,
-                                 std::uint32_t offset, int depth) {
-  return stack.Contains(offset, depth) || stack.nesting() >= kMaxStructureNesting;
+inline bool StructureIsExpanding(ExpansionStack& stack, std::uint32_t offset, int depth) {
+  return stack.Expanding(offset, depth);
 }
-
 
 // Member admission for a DW_TAG_member entry. May advance `slot_index` to
 // the member's own slot. When it returns false the entry is not processed
