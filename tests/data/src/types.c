@@ -29,6 +29,33 @@ struct Flags {
     unsigned short level;
 };
 
+/* Structures met inside others by more than one global: the later globals
+   take a structure's members from its first expansion in the unit. */
+struct Link {
+    struct Node node;
+    struct Node *spare;
+    int weight;
+};
+
+struct Holder {
+    struct Node *node_ptr;
+};
+
+struct Wrap {
+    struct Holder holder;
+};
+
+struct Chain {
+    struct Link first;
+    struct Wrap wrap;
+    short count;
+};
+
+/* Its wrap meets no Node before: the node pointer's Node expands here. */
+struct Nest {
+    struct Wrap wrap;
+};
+
 enum __attribute__((packed)) Colour { RED, GREEN = 300, BLUE };
 
 Pair pair = {'p', 7};
@@ -46,11 +73,15 @@ struct Node head = {1, &head};
 struct Outer outer = {'o', {1, 2, 3}, 4};
 struct Flags flags = {1, 2, 3, 4};
 struct Pack8 pack_copy = {4, 5, 6};
+struct Chain chain = {{{2, &head}, &head, 3}, {{&head}}, 1};
+struct Chain *chain_ptr = &chain;
+struct Nest nest = {{{&head}}};
 
 void _start(void)
 {
     counter += buffer[0] + m[0][0] + pair.a + head.value + outer.tail +
-               (int)flags.mode + pack_copy.x + colour;
+               (int)flags.mode + pack_copy.x + colour + chain_ptr->count +
+               (nest.wrap.holder.node_ptr != 0);
     for (;;) {
     }
 }
