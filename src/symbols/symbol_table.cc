@@ -38,6 +38,7 @@ void SymbolTable::ClearAll() {
   }
   member_high_ = 0;
   copy_high_ = 0;
+  all_touched_at_ = ++clock_;
   pending_ = nullptr;
 }
 

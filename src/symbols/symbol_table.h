@@ -96,6 +96,7 @@ class SymbolTable {
   std::span<SymbolRecord> slots() {
     member_high_ = kLastMemberSlot;
     copy_high_ = kSymbolSlotCount - 1;
+    all_touched_at_ = ++clock_;
     return {slots_.get(), kSymbolSlotCount};
   }
   std::span<const SymbolRecord> slots() const {
@@ -106,6 +107,18 @@ class SymbolTable {
   // last ClearAll, so scans of the region can stop here.
   std::size_t highest_touched_member_slot() const {
     return member_high_;
+  }
+
+  // A count of the accesses that may have written a member slot, and
+  // whether slots first..last (member slots) were left alone since the count
+  // stood at `since`.
+  std::uint64_t clock() const { return clock_; }
+  bool UntouchedSince(std::size_t first, std::size_t last, std::uint64_t since) const {
+    if (all_touched_at_ > since) return false;
+    for (std::size_t i = first; i <= last; ++i) {
+      if (touched_at_[i] > since) return false;
+    }
+    return true;
   }
 
   // Member slots still to be written; null when the slots are all there is.
@@ -129,6 +142,7 @@ class SymbolTable {
  private:
   void Touch(std::size_t index) {
     if (index < kFirstCopySlot) {
+      touched_at_[index] = ++clock_;
       if (index > member_high_) member_high_ = index;
     } else if (index > copy_high_) {
       copy_high_ = index;
@@ -143,6 +157,9 @@ class SymbolTable {
   // region is untouched while copy_high_ is below kFirstCopySlot.
   std::size_t member_high_ = 0;
   std::size_t copy_high_ = 0;
+  std::uint64_t clock_ = 0;
+  std::uint64_t all_touched_at_ = 0;
+  std::unique_ptr<std::uint64_t[]> touched_at_{new std::uint64_t[kFirstCopySlot]()};
   PendingMembers* pending_ = nullptr;
 };
 

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <utility>
 
 #include "base/messages.h"
@@ -86,29 +87,65 @@ void UnpackText(const char*& in, char (&field)[N]) {
   in += n;
 }
 
+// A packed run of slots is a sequence of items, each a slot or the slots of
+// a recorded member expansion.
+enum PackedItem : char { kPackedSlot = 0, kPackedExpansion = 1 };
+
 void PackMemberSlot(const SymbolRecord& slot, std::string& out) {
   // The longest packed slot, built here and appended at once.
   constexpr std::size_t kMostBytes = sizeof(std::uint64_t) + kNumberWords * 4 + 3 * 2 +
                                      sizeof slot.struct_name + sizeof slot.name +
                                      sizeof slot.typen;
-  char packed[kMostBytes];
+  char packed[1 + kMostBytes];
+  packed[0] = kPackedSlot;
   const auto* bytes = reinterpret_cast<const char*>(&slot);
   std::uint32_t words[kNumberWords];
   std::memcpy(words, bytes, kHeadBytes);
   std::memcpy(words + kHeadWords, bytes + kTailStart, kRowsStart - kTailStart);
   std::uint64_t mask = 0;
-  char* at = packed + sizeof mask;
+  char* at = packed + 1 + sizeof mask;
   for (std::size_t i = 0; i < kNumberWords; ++i) {
     if (words[i] == 0) continue;
     mask |= std::uint64_t{1} << i;
     std::memcpy(at, &words[i], 4);
     at += 4;
   }
-  std::memcpy(packed, &mask, sizeof mask);
+  std::memcpy(packed + 1, &mask, sizeof mask);
   at = PackText(slot.struct_name, at);
   at = PackText(slot.name, at);
   at = PackText(slot.typen, at);
   out.append(packed, static_cast<std::size_t>(at - packed));
+}
+
+// Packs member slots first..last of `symbols` into `out`: the runs of them
+// that a member expansion in `spans` wrote and nothing touched since as a
+// reference to its result, the others slot by slot.
+void PackMemberSlots(const SymbolTable& symbols, std::size_t first, std::size_t last,
+                     std::span<const TypeFollowCache::Span> spans, std::string& out) {
+  // From the last ended expansion back: each one taken lies wholly below
+  // those taken before it, so the taken ones never overlap.
+  std::vector<const TypeFollowCache::Span*> taken;
+  std::size_t below = last + 1;
+  for (auto span = spans.rbegin(); span != spans.rend(); ++span) {
+    if (span->first < first || span->last >= below || span->first > span->last) continue;
+    if (!symbols.UntouchedSince(span->first, span->last, span->at)) continue;
+    taken.push_back(&*span);
+    below = span->first;
+  }
+  std::size_t i = first;
+  for (auto span = taken.rbegin(); i <= last; ++i) {
+    if (span != taken.rend() && (*span)->first == i) {
+      const TypeFollowCache::MemberResult* result = (*span)->result;
+      out.push_back(kPackedExpansion);
+      out.append(reinterpret_cast<const char*>(&result), sizeof result);
+      i = (*span)->last;
+      ++span;
+      continue;
+    }
+    PackMemberSlot(symbols[i], out);
+  }
+  // The budget counts what is kept, not what growing the text left spare.
+  out.shrink_to_fit();
 }
 
 // Writes a packed slot over a slot whose bytes before the rows are zero.
@@ -124,6 +161,24 @@ void UnpackMemberSlot(const char*& in, SymbolRecord& slot) {
   UnpackText(in, slot.struct_name);
   UnpackText(in, slot.name);
   UnpackText(in, slot.typen);
+}
+
+// Writes `count` packed slots from `packed` into the slots from `first` on,
+// all of them zero before their rows.
+void UnpackMemberSlots(const std::string& packed, std::size_t count, SymbolTable& table,
+                       std::size_t first) {
+  const char* in = packed.data();
+  for (std::size_t i = first; i < first + count;) {
+    if (*in++ == kPackedSlot) {
+      UnpackMemberSlot(in, table[i++]);
+      continue;
+    }
+    const TypeFollowCache::MemberResult* result;
+    std::memcpy(&result, in, sizeof result);
+    in += sizeof result;
+    UnpackMemberSlots(result->packed_members, result->member_slots, table, i);
+    i += result->member_slots;
+  }
 }
 
 // Whether the entry is as fresh as a recorded follow requires: nothing but
@@ -215,11 +270,8 @@ void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& be
   if (std::memcmp(&check, &before.current, sizeof check) != 0) return;
 
   result.member_slots = symbols.highest_touched_member_slot();
-  for (std::size_t i = 1; i <= result.member_slots; ++i) {
-    PackMemberSlot(symbols[i], result.packed_members);
-  }
-  // The budget counts what is kept, not what growing the text left spare.
-  result.packed_members.shrink_to_fit();
+  PackMemberSlots(symbols, 1, result.member_slots, walk.follow_cache.spans,
+                  result.packed_members);
   const ScopeState& scope = walk.scope;
   result.highest_slot = scope.highest_slot;
   result.member_advances = scope.member_overflow_count - before.member_advances;
@@ -294,8 +346,11 @@ void ReplayMembers(WalkContext& walk, const TypeFollowCache::MemberResult& resul
   }
   for (const ExpansionStack::Entry& met : result.structures_met) expansion.Push(met.offset, met.depth);
   const auto start = static_cast<std::size_t>(slot_index);
-  const char* in = result.packed_members.data();
-  for (std::size_t i = 1; i <= result.member_slots; ++i) UnpackMemberSlot(in, walk.symbols[start + i]);
+  UnpackMemberSlots(result.packed_members, result.member_slots, walk.symbols, start + 1);
+  if (result.member_slots > 0) {
+    walk.follow_cache.spans.push_back(
+        {start + 1, start + result.member_slots, walk.symbols.clock(), &result});
+  }
   slot_index += result.advance;
   ScopeState& scope = walk.scope;
   scope.highest_slot += result.highest;
@@ -318,6 +373,7 @@ struct MembersBefore {
   std::uint32_t nesting_cuts;
   std::size_t queries;
   std::size_t met;
+  std::size_t spans;
 };
 
 // The logged answers of the expansion that structures met before it gave:
@@ -361,10 +417,9 @@ void RecordMembers(WalkContext& walk, const TypeFollowCache::Key& key, const Mem
   result.highest = walk.scope.highest_slot - static_cast<int>(start);
   result.member_advances = walk.scope.member_overflow_count - before.member_advances;
   result.member_slots = symbols.highest_touched_member_slot() - start;
-  for (std::size_t i = 1; i <= result.member_slots; ++i) {
-    PackMemberSlot(symbols[start + i], result.packed_members);
-  }
-  result.packed_members.shrink_to_fit();
+  PackMemberSlots(symbols, start + 1, start + result.member_slots,
+                  std::span(walk.follow_cache.spans).subspan(before.spans),
+                  result.packed_members);
   const auto met = expansion.entries().subspan(before.met);
   result.structures_met.assign(met.begin(), met.end());
   result.met_none = before.met == ExpansionStack::kCapacity;
@@ -373,7 +428,11 @@ void RecordMembers(WalkContext& walk, const TypeFollowCache::Key& key, const Mem
   result.work = walk.unit_work - before.unit_work;
   result.follow_reach = walk.follow_depth_peak - walk.follow_depth;
   result.nesting_reach = expansion.nesting_peak() - expansion.nesting();
-  walk.follow_cache.AddMembers(key, std::move(result));
+  const std::size_t slots = result.member_slots;
+  const TypeFollowCache::MemberResult* kept = walk.follow_cache.AddMembers(key, std::move(result));
+  if (kept != nullptr && slots > 0) {
+    walk.follow_cache.spans.push_back({start + 1, start + slots, symbols.clock(), kept});
+  }
 }
 
 }  // namespace
@@ -404,6 +463,7 @@ std::uint32_t TakeMembers(WalkContext& walk, ByteCursor cursor, int depth, int& 
   before.nesting_cuts = expansion.nesting_cuts;
   before.queries = expansion.queries.size();
   before.met = expansion.size();
+  before.spans = walk.follow_cache.spans.size();
   // The reach is measured from here; the outer recordings' continues after.
   const int follow_peak = walk.follow_depth_peak;
   const std::size_t nesting_peak = expansion.nesting_peak();
@@ -420,17 +480,20 @@ std::uint32_t TakeMembers(WalkContext& walk, ByteCursor cursor, int depth, int& 
 }
 
 void ReplayedMembers::Write(SymbolTable& table) {
-  const char* in = result_->packed_members.data();
-  for (std::size_t i = 1; i <= result_->member_slots; ++i) UnpackMemberSlot(in, table[i]);
+  UnpackMemberSlots(result_->packed_members, result_->member_slots, table, 1);
   if (finished_) FinishMemberSlots(*walk_);
 }
 
-void TypeFollowCache::AddMembers(const Key& key, MemberResult&& result) {
+const TypeFollowCache::MemberResult* TypeFollowCache::AddMembers(const Key& key,
+                                                                MemberResult&& result) {
   const std::size_t size = sizeof(MemberResult) + result.packed_members.size() +
                            result.structures_met.size() * sizeof(ExpansionStack::Entry) +
                            result.earlier_answers.size() * sizeof(ExpansionStack::Query);
-  if (member_bytes_ + size > kMemberByteBudget) return;
-  if (members_.try_emplace(key, std::move(result)).second) member_bytes_ += size;
+  if (member_bytes_ + size > kMemberByteBudget) return nullptr;
+  const auto [at, added] = members_.try_emplace(key, std::move(result));
+  if (!added) return nullptr;
+  member_bytes_ += size;
+  return &at->second;
 }
 
 void TypeFollowCache::Add(const Key& key, Result&& result) {

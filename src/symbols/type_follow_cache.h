@@ -61,7 +61,7 @@ class TypeFollowCache {
     bool name_cleared = false;
     // The walk filled the member slots and said so.
     bool member_slots_full = false;
-    // Member slots 1..member_slots, packed (see PackMemberSlot).
+    // Member slots 1..member_slots, packed (see PackMemberSlots).
     std::size_t member_slots = 0;
     std::string packed_members;
     int highest_slot = 0;
@@ -123,9 +123,22 @@ class TypeFollowCache {
     const auto found = members_.find(key);
     return found == members_.end() ? nullptr : &found->second;
   }
-  void AddMembers(const Key& key, MemberResult&& result);
+  // Null when the unit's budget is used up.
+  const MemberResult* AddMembers(const Key& key, MemberResult&& result);
   bool full() const { return bytes_ >= kByteBudget; }
   bool members_full() const { return member_bytes_ >= kMemberByteBudget; }
+
+  // The member expansions recorded or replayed for the current top-level
+  // entry, in the order they ended: the slots they wrote and when. A
+  // recording whose slots include one of them, untouched since, refers to
+  // its result instead of packing those slots again.
+  struct Span {
+    std::size_t first;
+    std::size_t last;
+    std::uint64_t at;
+    const MemberResult* result;
+  };
+  std::vector<Span> spans;
 
   // The least depth each structure met inside a recorded expansion was met
   // at, while its answers are sorted; kept to reuse its buckets.

@@ -448,6 +448,7 @@ void FinishTypeSizes(WalkContext& walk) {
 
 void ResetMemberExpansion(WalkContext& walk) {
   walk.expansion.Clear();
+  walk.follow_cache.spans.clear();
   walk.member_slots_full = false;
 }
 
