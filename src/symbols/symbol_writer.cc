@@ -84,7 +84,10 @@ void SetField(char (&field)[N], const char* text) {
 // Rewrites `typen` by the base-type table; true for the 64-bit names.
 bool RenameBaseType(SymbolRecord& record) {
   const std::string_view typen = FieldText(record.typen);
+  const char first = typen.empty() ? '\0' : UpperAscii(typen[0]);
   for (const BaseTypeRename& row : kBaseTypeRenames) {
+    // A word match begins with the same letter.
+    if (!row.prefix.empty() && UpperAscii(row.prefix[0]) != first) continue;
     // The empty row stands for an empty name only: a word test against ""
     // would also take names that begin with a blank or a non-ASCII byte.
     const bool match = row.prefix.empty()
@@ -279,6 +282,15 @@ class RecordLines {
     used_ += n;
     return *this;
   }
+  // For literals only (a character array is written whole): their length
+  // is known here, so the copy needs no call.
+  template <std::size_t N>
+  RecordLines& operator<<(const char (&text)[N]) {
+    if (kCapacity - used_ < N - 1) return *this << std::string_view(text, N - 1);
+    std::memcpy(buffer_ + used_, text, N - 1);
+    used_ += N - 1;
+    return *this;
+  }
   RecordLines& operator<<(std::int32_t value) { return Number(value, 10); }
   // Upper-case hexadecimal, as "%X" gives it.
   RecordLines& Hex(std::uint32_t value) { return Number(value, 16); }
@@ -301,16 +313,22 @@ class RecordLines {
   // A record with every line at its longest stays well below this.
   static constexpr std::size_t kCapacity = 16 * 1024;
 
+  // Formatted straight into the buffer; a value takes at most 11 bytes.
   template <typename T>
   RecordLines& Number(T value, int base) {
-    char text[16];
-    const auto end = std::to_chars(text, text + sizeof text, value, base).ptr;
+    constexpr std::size_t kLongest = 16;
+    char spare[kLongest];
+    const bool room = kCapacity - used_ >= kLongest;
+    char* const text = room ? buffer_ + used_ : spare;
+    char* const end = std::to_chars(text, text + kLongest, value, base).ptr;
     if (base == 16) {
       for (char* p = text; p != end; ++p) {
         if (*p >= 'a' && *p <= 'f') *p = static_cast<char>(*p - 'a' + 'A');
       }
     }
-    return *this << std::string_view(text, static_cast<std::size_t>(end - text));
+    if (!room) return *this << std::string_view(text, static_cast<std::size_t>(end - text));
+    used_ = static_cast<std::size_t>(end - buffer_);
+    return *this;
   }
 
   void Flush() {
@@ -379,7 +397,7 @@ void PrintRecord(const SymbolWriteContext& context, const SymbolRecord& r,
   lines.EndLine();
   lines << "+ ident[" << ClassWordOf(r.ident) << "]";
   lines.EndLine();
-  lines << "+ kind[" << KindWordsOf(r.kind).text << "]";
+  lines << "+ kind[" << std::string_view(KindWordsOf(r.kind).text) << "]";
   lines.EndLine();
   if (is_struct) {
     lines << "+ mebtop[" << r.mebtop << "]";
