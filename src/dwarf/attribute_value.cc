@@ -458,6 +458,33 @@ std::uint32_t ReadAttributeValue(std::uint32_t& form, ByteCursor& cursor,
   return cursor.position();
 }
 
+int FixedFormSize(std::uint32_t form, const FormContext& context) {
+  switch (form) {
+    case kFormAddr:
+      return context.address_size;
+    case kFormData1:
+    case kFormFlag:
+    case kFormRef1:
+      return 1;
+    case kFormData2:
+    case kFormRef2:
+      return 2;
+    case kFormData4:
+    case kFormRef4:
+    case kFormRefAddr:
+    case kFormSecOffset:
+    case kFormStrp:
+      return 4;
+    case kFormData8:
+    case kFormRef8:
+      return 8;
+    case kFormFlagPresent:
+      return 0;
+    default:
+      return -1;
+  }
+}
+
 std::uint32_t SkipAttributeValue(std::uint32_t form, ByteCursor& cursor,
                                  const FormContext& context,
                                  AttributeValue& scratch) {

@@ -224,6 +224,10 @@ inline std::uint32_t TracedForm(std::uint32_t form, const AttributeValue& value)
   return IsDwarf5Form(value.form()) ? value.form() : form;
 }
 
+// The size of a value of `form` when the form alone fixes it (as
+// SkipAttributeValue steps over it), -1 when the value's bytes decide.
+int FixedFormSize(std::uint32_t form, const FormContext& context);
+
 // Moves the cursor past the value of `form` exactly as ReadAttributeValue
 // would, without decoding it where the form's size is enough to know. Forms
 // it does not step over itself are read into `scratch`. Returns the position

@@ -22,6 +22,15 @@ void EntryIndex::Clear() {
   chains_classified_ = false;
 }
 
+void EntryIndex::Reserve(std::size_t unit_bytes) {
+  // Every entry starts inside the unit, so the offset table is sized once.
+  by_unit_offset_.assign(unit_bytes, 0);
+  const std::size_t entries = std::min(unit_bytes, kCapacity);
+  section_offsets_.reserve(entries);
+  unit_offsets_.reserve(entries);
+  type_targets_.reserve(entries);
+}
+
 void EntryIndex::Add(std::uint32_t section_offset, std::uint32_t unit_offset,
                      std::uint32_t type_target) {
   static_assert(kCapacity < 0xFFFF, "entry numbers must fit the offset table");
@@ -160,16 +169,58 @@ void TriggerTraceAt(WalkContext& walk, std::uint32_t position) {
 
 }  // namespace
 
+namespace {
+
+// The entries of a declaration whose forms all have a fixed size: their
+// size, and where their type reference lies (-1: none). Such entries are
+// stepped over at once.
+struct EntryLayout {
+  bool known = false;
+  bool fixed = false;
+  std::uint32_t size = 0;
+  std::int32_t type_at = -1;
+  std::uint32_t type_form = 0;
+};
+
+// Codes below this have their layout kept; real units use a few hundred.
+constexpr std::uint32_t kLayoutCodes = 1024;
+
+EntryLayout LayoutOf(const AbbrevDecl& decl, const FormContext& forms) {
+  EntryLayout layout;
+  layout.known = true;
+  for (const AttributeSpec& spec : decl.specs()) {
+    const int size = FixedFormSize(spec.form, forms);
+    if (size < 0) return layout;
+    if (spec.attribute == kAtType) {
+      // One type reference of a form read here; anything else the slow way.
+      if (layout.type_at >= 0 ||
+          (spec.form != kFormRef4 && spec.form != kFormRef2 && spec.form != kFormRefAddr)) {
+        return layout;
+      }
+      layout.type_at = static_cast<std::int32_t>(layout.size);
+      layout.type_form = spec.form;
+    }
+    layout.size += static_cast<std::uint32_t>(size);
+  }
+  layout.fixed = true;
+  return layout;
+}
+
+}  // namespace
+
 void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
   EntryIndex& index = walk.index;
   MessageChannel& channel = walk.channel();
   if (walk.values.empty()) walk.values.push_back(std::make_unique<AttributeValue>());
   AttributeValue& value = *walk.values.front();
   index.Clear();
+  index.Reserve(entries.end() - walk.unit_start);
   const std::uint32_t unit_offset_in_section = walk.unit_start - walk.section_start;
   std::string tag_name;
   std::string attribute_name;
   std::string form_name;
+  const bool tracing = channel.writes_trace();
+  std::vector<EntryLayout> layouts(tracing ? 0 : kLayoutCodes);
   while (!entries.AtEnd() && !index.full()) {
     const std::uint32_t entry_pos = entries.position();
     const std::uint32_t code = ReadUleb128(entries);
@@ -177,6 +228,22 @@ void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
     if (!decl.found()) continue;
     const std::uint32_t section_offset = entry_pos - walk.section_start;
     const std::uint32_t unit_offset = entry_pos - walk.unit_start;
+    if (code < layouts.size()) {
+      EntryLayout& layout = layouts[code];
+      if (!layout.known) layout = LayoutOf(decl, walk.forms);
+      if (layout.fixed && entries.remaining() >= layout.size) {
+        std::uint32_t type_target = 0;
+        if (layout.type_at >= 0) {
+          ByteCursor at = entries.At(entries.position() + static_cast<std::uint32_t>(layout.type_at));
+          const std::uint32_t number =
+              static_cast<std::uint32_t>(ReadFixed(at, layout.type_form == kFormRef2 ? 2 : 4));
+          type_target = layout.type_form == kFormRefAddr ? number : unit_offset_in_section + number;
+        }
+        entries.Skip(layout.size);
+        index.Add(section_offset, unit_offset, type_target);
+        continue;
+      }
+    }
     if (channel.writes_trace()) {
       TraceTaggedEntry(walk, EntryPass::kIndex, decl.tag(), section_offset, unit_offset,
                        code, tag_name);
@@ -208,7 +275,7 @@ void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
         type_target = unit_offset_in_section + value.number();
       }
     }
-    channel.TraceLine(walk.trace_file, "/==null Tag[%s]\n", tag_name.c_str());
+    if (tracing) channel.TraceLine(walk.trace_file, "/==null Tag[%s]\n", tag_name.c_str());
     index.Add(section_offset, unit_offset, type_target);
   }
 }

@@ -29,6 +29,8 @@ class EntryIndex {
   static constexpr std::size_t kCapacity = kMaxUnitEntries;
 
   void Clear();
+  // Room for the entries of a unit this many bytes long (header included).
+  void Reserve(std::size_t unit_bytes);
   std::size_t size() const { return section_offsets_.size(); }
   bool full() const { return size() >= kCapacity; }
   void Add(std::uint32_t section_offset, std::uint32_t unit_offset,
