@@ -323,8 +323,7 @@ bool CanReplayMembers(WalkContext& walk, const TypeFollowCache::MemberResult& re
       walk.follow_depth + result.follow_reach >= kMaxFollowDepth ||
       expansion.nesting() + result.nesting_reach >= kMaxStructureNesting ||
       (result.met_none ? expansion.size() != ExpansionStack::kCapacity
-                       : expansion.size() + result.structures_met.size() >=
-                             ExpansionStack::kCapacity) ||
+                       : ExpansionStack::kCapacity - expansion.size() < result.met_needed) ||
       start + result.member_slots >= kFirstCopySlot) {
     return false;
   }
@@ -389,11 +388,16 @@ void KeepEarlierAnswers(WalkContext& walk, const MembersBefore& before,
   for (std::size_t q = before.queries; q < expansion.queries.size(); ++q) {
     const ExpansionStack::Query& query = expansion.queries[q];
     for (; pushed < query.met_before && pushed < met.size(); ++pushed) {
-      const auto [it, added] = least.try_emplace(met[pushed].offset, met[pushed].depth);
-      if (!added && met[pushed].depth < it->second) it->second = met[pushed].depth;
+      const std::pair<int, std::size_t> meeting{met[pushed].depth, pushed + 1 - before.met};
+      const auto [it, added] = least.try_emplace(met[pushed].offset, meeting);
+      if (!added && meeting.first < it->second.first) it->second = meeting;
     }
     const auto inside = least.find(query.offset);
-    if (inside != least.end() && inside->second < query.depth) continue;
+    if (inside != least.end() && inside->second.first < query.depth) {
+      // The stack must keep the meeting that decided it.
+      result.met_needed = std::max(result.met_needed, inside->second.second);
+      continue;
+    }
     result.earlier_answers.push_back(query);
   }
 }
@@ -444,11 +448,15 @@ std::uint32_t TakeMembers(WalkContext& walk, ByteCursor cursor, int depth, int& 
   }
   const auto start = static_cast<std::size_t>(slot_index);
   const TypeFollowCache::Key key = MakeMemberKey(walk, structure, depth, slot_index);
-  if (const TypeFollowCache::MemberResult* recorded = walk.follow_cache.FindMembers(key)) {
+  int variants = 0;
+  for (const TypeFollowCache::MemberResult* recorded = walk.follow_cache.FindMembers(key);
+       recorded != nullptr; recorded = recorded->other.get(), ++variants) {
     if (CanReplayMembers(walk, *recorded, start)) {
       ReplayMembers(walk, *recorded, slot_index);
       return recorded->end;
     }
+  }
+  if (variants >= TypeFollowCache::kMemberVariants) {
     return ProcessChildren(walk, cursor, kTagMember, depth, slot_index, structure);
   }
   ExpansionStack& expansion = walk.expansion;
@@ -491,9 +499,17 @@ const TypeFollowCache::MemberResult* TypeFollowCache::AddMembers(const Key& key,
                            result.earlier_answers.size() * sizeof(ExpansionStack::Query);
   if (member_bytes_ + size > kMemberByteBudget) return nullptr;
   const auto [at, added] = members_.try_emplace(key, std::move(result));
-  if (!added) return nullptr;
+  if (added) {
+    member_bytes_ += size;
+    return &at->second;
+  }
+  MemberResult* last = &at->second;
+  int variants = 1;
+  for (; last->other != nullptr; last = last->other.get()) ++variants;
+  if (variants >= kMemberVariants) return nullptr;
+  last->other = std::make_unique<MemberResult>(std::move(result));
   member_bytes_ += size;
-  return &at->second;
+  return last->other.get();
 }
 
 void TypeFollowCache::Add(const Key& key, Result&& result) {

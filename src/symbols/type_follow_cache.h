@@ -15,8 +15,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "dwarf/byte_cursor.h"
@@ -91,6 +93,9 @@ class TypeFollowCache {
     std::vector<ExpansionStack::Entry> structures_met;
     // The structure stack was full at the start, so nothing was pushed.
     bool met_none = false;
+    // How many of the structures met the expansion's own answers need: a
+    // stack with room for that many, though not for all, still gives them.
+    std::size_t met_needed = 0;
     // Recursion-test answers that structures met before the expansion gave;
     // a replay needs the same answers from the structures met before it.
     std::vector<ExpansionStack::Query> earlier_answers;
@@ -100,7 +105,12 @@ class TypeFollowCache {
     // structures nested.
     int follow_reach = 0;
     std::size_t nesting_reach = 0;
+    // The same structure from the same slot state, recorded where the
+    // structures met before gave other answers.
+    std::unique_ptr<MemberResult> other;
   };
+  // Results kept per key at most.
+  static constexpr int kMemberVariants = 4;
 
   // Bytes of recorded results one unit may keep; past it, follows walk.
   static constexpr std::size_t kByteBudget = std::size_t{16} << 20;
@@ -123,7 +133,8 @@ class TypeFollowCache {
     const auto found = members_.find(key);
     return found == members_.end() ? nullptr : &found->second;
   }
-  // Null when the unit's budget is used up.
+  // Keeps another result for the key; null when the unit's budget is used
+  // up or the key has all the results it may keep.
   const MemberResult* AddMembers(const Key& key, MemberResult&& result);
   bool full() const { return bytes_ >= kByteBudget; }
   bool members_full() const { return member_bytes_ >= kMemberByteBudget; }
@@ -141,8 +152,9 @@ class TypeFollowCache {
   std::vector<Span> spans;
 
   // The least depth each structure met inside a recorded expansion was met
-  // at, while its answers are sorted; kept to reuse its buckets.
-  std::unordered_map<std::uint32_t, int> least_depths;
+  // at, and how many were met up to that meeting, while its answers are
+  // sorted; kept to reuse its buckets.
+  std::unordered_map<std::uint32_t, std::pair<int, std::size_t>> least_depths;
 
  private:
   struct KeyHash {
