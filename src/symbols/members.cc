@@ -118,7 +118,7 @@ void CopyText(char (&field)[N], const char* text) {
 void ToSymbolRecord(const MemberRecord& m, SymbolRecord& r) {
   // The location rows come last and stay zero: members never take any.
   static_assert(offsetof(SymbolRecord, floc) + sizeof(LocationRows) == sizeof(SymbolRecord));
-  std::memset(&r, 0, offsetof(SymbolRecord, floc));
+  ZeroBytes(&r, offsetof(SymbolRecord, floc));
   CopyMemberNumbers(m, r);
   CopyText(r.struct_name, m.struct_name);
   CopyText(r.name, m.name);

@@ -23,14 +23,25 @@ SymbolTable::SymbolTable()
 
 void SymbolTable::FreeSlots::operator()(SymbolRecord* slots) const { std::free(slots); }
 
+namespace {
+
+// The library's memset, through a pointer the compiler cannot see through:
+// a memset of a record's fixed size is otherwise expanded into `rep stos`,
+// which is slow to start at these sizes.
+void* (*const volatile library_memset)(void*, int, std::size_t) = std::memset;
+
+}  // namespace
+
+void ZeroBytes(void* at, std::size_t count) { library_memset(at, 0, count); }
+
 void SymbolTable::ClearSlot(std::size_t index) {
-  std::memset(&slots_[index], 0, sizeof(SymbolRecord));
+  ZeroBytes(&slots_[index], sizeof(SymbolRecord));
 }
 
 void SymbolTable::ClearAll() {
   ClearSlot(kCurrentSlot);
   for (std::size_t i = kFirstMemberSlot; i <= member_high_; ++i) {
-    std::memset(&slots_[i], 0, offsetof(SymbolRecord, floc));
+    ZeroBytes(&slots_[i], offsetof(SymbolRecord, floc));
   }
   if (copy_high_ >= kFirstCopySlot) {
     std::memset(&slots_[kFirstCopySlot], 0,

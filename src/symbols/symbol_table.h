@@ -53,6 +53,11 @@ inline constexpr std::size_t kMaxGlobalCopies = kSymbolSlotCount - kFirstCopySlo
 
 class SymbolTable;
 
+// Zeroes `count` bytes. Records are cleared once per entry; this keeps the
+// library's vector stores where the compiler would expand a fixed-size
+// memset into a slow-starting `rep stos`.
+void ZeroBytes(void* at, std::size_t count);
+
 // Member slots whose contents are known but not yet written. A replayed
 // type follow leaves its members here; whatever needs the slots themselves
 // has them written first (WritePendingMembers), while storing a member group
