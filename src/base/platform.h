@@ -1,7 +1,7 @@
 // The few operating-system services the tool needs, behind one interface:
 // a named lock and a named shared block (both shared with the host debugger),
-// a millisecond tick count, a short sleep, the identity of a file, and the
-// replacing of one file by another. platform_posix.cc implements it
+// a millisecond tick count, a short sleep, the identity of a file, the
+// replacing of one file by another, and a hint for large memory pages. platform_posix.cc implements it
 // with POSIX shared memory ("/" + name; the lock is a flock on such an
 // object), and platform_win32.cc, compiled only on Windows, with named
 // kernel objects.
@@ -33,6 +33,12 @@ struct FileId {
 std::optional<FileId> FileIdentity(const std::string& path);
 
 std::uint32_t ProcessId();
+
+// Asks for large pages behind a big table whose records are visited one
+// after another (the symbol slots): with small pages nearly every record
+// costs an address-translation miss. Only a hint: where the system has no
+// such pages for ordinary memory, nothing changes.
+void AdviseLargePages(void* begin, std::size_t size);
 // Moves the file `from` over `to` in one step, replacing what `to` named.
 // False (errno set) when it cannot.
 bool ReplaceFile(const std::string& from, const std::string& to);

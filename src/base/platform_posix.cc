@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <clocale>
+#include <cstdint>
 #include <cstring>
 #include <cstdio>
 #include <ctime>
@@ -55,6 +56,20 @@ std::optional<FileId> FileIdentity(const std::string& path) {
 }
 
 std::uint32_t ProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
+void AdviseLargePages(void* begin, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  // Only whole 2 MB pages inside the block can be large.
+  constexpr std::uintptr_t kLargePage = std::uintptr_t{1} << 21;
+  const auto start = reinterpret_cast<std::uintptr_t>(begin);
+  const std::uintptr_t first = (start + kLargePage - 1) & ~(kLargePage - 1);
+  const std::uintptr_t end = (start + size) & ~(kLargePage - 1);
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+  (void)begin;
+  (void)size;
+#endif
+}
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;

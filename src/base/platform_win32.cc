@@ -41,6 +41,9 @@ std::optional<FileId> FileIdentity(const std::string& path) {
 
 std::uint32_t ProcessId() { return GetCurrentProcessId(); }
 
+// Large pages for ordinary allocations need a privilege users rarely hold.
+void AdviseLargePages(void*, std::size_t) {}
+
 bool ReplaceFile(const std::string& from, const std::string& to) {
   if (MoveFileExA(from.c_str(), to.c_str(),
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/platform.h"
 #include "base/run_state.h"
 #include "base/text_match.h"
 #include "elf/symbol_table.h"
@@ -19,6 +20,7 @@ namespace dwarfsift {
 SymbolTable::SymbolTable()
     : slots_(static_cast<SymbolRecord*>(std::calloc(kSymbolSlotCount, sizeof(SymbolRecord)))) {
   if (!slots_) throw std::bad_alloc();
+  platform::AdviseLargePages(slots_.get(), kSymbolSlotCount * sizeof(SymbolRecord));
 }
 
 void SymbolTable::FreeSlots::operator()(SymbolRecord* slots) const { std::free(slots); }
