@@ -54,20 +54,6 @@ void AbbrevTable::Enter(std::uint32_t code, std::uint32_t index) {
   }
 }
 
-AbbrevDecl AbbrevTable::Cursor(std::uint32_t index) const {
-  const Declaration& d = declarations_[index];
-  AbbrevDecl decl;
-  decl.specs_ = std::span<const AttributeSpec>(specs_).subspan(d.first_spec,
-                                                               d.spec_count);
-  decl.code_ = d.code;
-  decl.tag_ = d.tag;
-  decl.position_ = d.position;
-  decl.specs_position_ = d.specs_position;
-  decl.children_ = d.children;
-  decl.found_ = true;
-  return decl;
-}
-
 bool LoadAbbrevTable(AbbrevTable& table, const ByteCursor& debug_abbrev,
                      std::uint32_t abbrev_offset, MessageChannel& channel,
                      OutputFile* trace_file) {
@@ -130,17 +116,11 @@ bool LoadAbbrevTable(AbbrevTable& table, const ByteCursor& debug_abbrev,
   return true;
 }
 
-AbbrevDecl FindAbbrev(const AbbrevTable& table, std::uint32_t code) {
-  std::uint32_t slot = 0;
-  if (code < AbbrevTable::kDirectCodes) {
-    if (code < table.by_code_.size()) slot = table.by_code_[code];
-  } else {
-    const auto& large = table.large_codes_;
-    auto it = std::upper_bound(
-        large.begin(), large.end(), code,
-        [](std::uint32_t c, const auto& entry) { return c < entry.first; });
-    if (it != large.begin() && (--it)->first == code) slot = it->second;
-  }
+AbbrevDecl FindLargeAbbrev(const AbbrevTable& table, std::uint32_t code) {
+  const auto& large = table.large_codes_;
+  auto it = std::upper_bound(large.begin(), large.end(), code,
+                             [](std::uint32_t c, const auto& entry) { return c < entry.first; });
+  const std::uint32_t slot = it != large.begin() && (--it)->first == code ? it->second : 0;
   return slot == 0 ? AbbrevDecl() : table.Cursor(slot - 1);
 }
 

@@ -83,6 +83,7 @@ class AbbrevTable {
                               std::uint32_t abbrev_offset,
                               MessageChannel& channel, OutputFile* trace_file);
   friend AbbrevDecl FindAbbrev(const AbbrevTable& table, std::uint32_t code);
+  friend AbbrevDecl FindLargeAbbrev(const AbbrevTable& table, std::uint32_t code);
 
   struct Declaration {
     std::uint32_t code;
@@ -99,7 +100,18 @@ class AbbrevTable {
 
   void Reset();
   void Enter(std::uint32_t code, std::uint32_t index);
-  AbbrevDecl Cursor(std::uint32_t index) const;
+  AbbrevDecl Cursor(std::uint32_t index) const {
+    const Declaration& d = declarations_[index];
+    AbbrevDecl decl;
+    decl.specs_ = std::span<const AttributeSpec>(specs_).subspan(d.first_spec, d.spec_count);
+    decl.code_ = d.code;
+    decl.tag_ = d.tag;
+    decl.position_ = d.position;
+    decl.specs_position_ = d.specs_position;
+    decl.children_ = d.children;
+    decl.found_ = true;
+    return decl;
+  }
 
   std::vector<Declaration> declarations_;
   std::vector<AttributeSpec> specs_;
@@ -123,8 +135,16 @@ bool LoadAbbrevTable(AbbrevTable& table, const ByteCursor& debug_abbrev,
                      std::uint32_t abbrev_offset, MessageChannel& channel,
                      OutputFile* trace_file);
 
+// FindAbbrev for codes of AbbrevTable::kDirectCodes and more.
+AbbrevDecl FindLargeAbbrev(const AbbrevTable& table, std::uint32_t code);
+
 // The declaration for an entry's code; none for code 0 (a null entry) or a
 // code the unit does not declare. A repeated code finds its last declaration.
-AbbrevDecl FindAbbrev(const AbbrevTable& table, std::uint32_t code);
+// Every entry visited looks its code up, so the common case is inline.
+inline AbbrevDecl FindAbbrev(const AbbrevTable& table, std::uint32_t code) {
+  if (code >= AbbrevTable::kDirectCodes) return FindLargeAbbrev(table, code);
+  const std::uint32_t slot = code < table.by_code_.size() ? table.by_code_[code] : 0;
+  return slot == 0 ? AbbrevDecl() : table.Cursor(slot - 1);
+}
 
 }  // namespace dwarfsift

@@ -2,7 +2,7 @@
 
 namespace dwarfsift {
 
-std::uint32_t ReadUleb128(ByteCursor& cursor) {
+std::uint32_t ReadLongUleb128(ByteCursor& cursor) {
   std::uint32_t result = 0;
   unsigned shift = 0;
   while (!cursor.AtEnd()) {

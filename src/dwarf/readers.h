@@ -29,9 +29,19 @@ struct DwarfParameters {
   }
 };
 
+// ReadUleb128 for a number of more than one byte (or none: at the end).
+std::uint32_t ReadLongUleb128(ByteCursor& cursor);
 // Unsigned LEB128, kept to 32 bits: every continuation byte is consumed, bits
-// that would land at position 32 or above are dropped.
-std::uint32_t ReadUleb128(ByteCursor& cursor);
+// that would land at position 32 or above are dropped. Codes, forms and most
+// numbers take one byte, which is read here.
+inline std::uint32_t ReadUleb128(ByteCursor& cursor) {
+  const std::uint8_t first = cursor.PeekByte();
+  if (first < 0x80 && !cursor.AtEnd()) {
+    cursor.Skip(1);
+    return first;
+  }
+  return ReadLongUleb128(cursor);
+}
 // Signed LEB128 in 32 bits; encodings of five or more bytes are not
 // sign-extended.
 std::int32_t ReadSleb128(ByteCursor& cursor);
