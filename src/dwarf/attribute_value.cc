@@ -53,7 +53,13 @@ bool UnitBases::ListOffset(const ByteCursor& section, std::uint32_t base,
 }
 
 void AttributeValue::Clear() {
-  std::memset(value_, 0, value_used_);
+  // Bytes past value_used_ are zero already, so a short value is cleared
+  // with one fixed-size store.
+  if (value_used_ <= 8) {
+    std::memset(value_, 0, 8);
+  } else {
+    std::memset(value_, 0, value_used_);
+  }
   value_used_ = 0;
   length_ = 0;
   text_size_ = 0;
@@ -398,6 +404,13 @@ void FormDecoder::Store(const std::uint8_t* bytes, std::uint32_t count,
                         bool reversed) {
   if (reversed) {
     std::reverse_copy(bytes, bytes + count, v_.value_);
+  } else if (count == 4) {
+    // The common widths as fixed-size copies, which need no call.
+    std::memcpy(v_.value_, bytes, 4);
+  } else if (count == 1) {
+    v_.value_[0] = bytes[0];
+  } else if (count == 2) {
+    std::memcpy(v_.value_, bytes, 2);
   } else {
     std::memcpy(v_.value_, bytes, count);
   }

@@ -214,6 +214,9 @@ std::uint32_t PrintedStart(const SymbolRecord& record) {
 }
 std::uint32_t PrintedEnd(const SymbolRecord& record) {
   if (record.fend != 0) return record.fend;
+  // Most records (members among them) have no rows at all.
+  static constexpr LocationRows kNoRows{};
+  if (std::memcmp(record.floc, kNoRows, sizeof kNoRows) == 0) return 0;
   std::uint32_t end = 0;
   for (const auto& row : record.floc) {
     if (row[kFlocEnd] != 0) end = static_cast<std::uint32_t>(row[kFlocEnd]);
