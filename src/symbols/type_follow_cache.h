@@ -11,6 +11,13 @@
 // to have changed only in its type fields), and it is replayed only under
 // the same conditions. While tracing every follow walks, so the trace shows each
 // step.
+//
+// Inside a walk, a structure's member list taken below the top level is
+// recorded too, relative to the slot it starts from: what it wrote, the
+// structures it met, and the answers the recursion test gave it that came
+// from structures met before it. It is replayed where those answers are the
+// same, so a structure reached from many types of the unit is expanded once
+// (or a few times, where the structures met before it differ).
 #pragma once
 
 #include <cstddef>
