@@ -286,10 +286,10 @@ class RecordLines {
     return *this;
   }
   // For literals only (a character array is written whole): their length
-  // is known here, so the copy needs no call.
+  // is known here, so the copy needs no call, and a whole record always
+  // fits (see kCapacity), so it needs no room test either.
   template <std::size_t N>
   RecordLines& operator<<(const char (&text)[N]) {
-    if (kCapacity - used_ < N - 1) return *this << std::string_view(text, N - 1);
     std::memcpy(buffer_ + used_, text, N - 1);
     used_ += N - 1;
     return *this;
@@ -313,23 +313,23 @@ class RecordLines {
   }
 
  private:
-  // A record with every line at its longest stays well below this.
+  // A record with every line at its longest: its fixed lines (a name of
+  // 256 bytes is the longest field) stay below 2 KB, and each location row
+  // line below 96 bytes. Literals and numbers are written without a room
+  // test on the strength of this.
   static constexpr std::size_t kCapacity = 16 * 1024;
+  static_assert(kCapacity >= 2048 + kLocationRows * 96);
 
   // Formatted straight into the buffer; a value takes at most 11 bytes.
   template <typename T>
   RecordLines& Number(T value, int base) {
-    constexpr std::size_t kLongest = 16;
-    char spare[kLongest];
-    const bool room = kCapacity - used_ >= kLongest;
-    char* const text = room ? buffer_ + used_ : spare;
-    char* const end = std::to_chars(text, text + kLongest, value, base).ptr;
+    char* const text = buffer_ + used_;
+    char* const end = std::to_chars(text, text + 16, value, base).ptr;
     if (base == 16) {
       for (char* p = text; p != end; ++p) {
         if (*p >= 'a' && *p <= 'f') *p = static_cast<char>(*p - 'a' + 'A');
       }
     }
-    if (!room) return *this << std::string_view(text, static_cast<std::size_t>(end - text));
     used_ = static_cast<std::size_t>(end - buffer_);
     return *this;
   }
