@@ -594,18 +594,20 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
                       self_offset, depth, tag_name.c_str());
   }
 
-  SymbolRecord& current = walk.symbols[kCurrentSlot];
+  // Read without writing: an entry that leaves slot 0 alone (a type at
+  // unit level) spares the slot's clearing.
+  const SymbolRecord& current = std::as_const(walk.symbols)[kCurrentSlot];
   // A concrete instance of a variable or parameter without a location of
   // its own (optimised away there) adds nothing to its abstract entry,
   // which is converted itself; as a bare declaration it would only take
   // the address of some unrelated ELF symbol of the same name.
   if (self_offset == 0 && current.ident == kIdentNon && IsVariableTag(tag) &&
       HasAttribute(specs.specs(), kAtAbstractOrigin)) {
-    ClearName(current);
+    ClearName(walk.symbols[kCurrentSlot]);
   }
   if (current.ident == kIdentLocalStatic) {
     if (current.location == 0 && current.one_byte == 0) {
-      ClearName(current);
+      ClearName(walk.symbols[kCurrentSlot]);
     } else if (walk.options().global_statics &&
                static_cast<std::size_t>(scope.global_copy_count) < kMaxGlobalCopies) {
       MakeGlobalCopy(walk);

@@ -41,7 +41,9 @@ void SymbolTable::ClearSlot(std::size_t index) {
 }
 
 void SymbolTable::ClearAll() {
-  ClearSlot(kCurrentSlot);
+  if (touched_at_[kCurrentSlot] > cleared_at_ || all_touched_at_ > cleared_at_) {
+    ClearSlot(kCurrentSlot);
+  }
   for (std::size_t i = kFirstMemberSlot; i <= member_high_; ++i) {
     ZeroBytes(&slots_[i], offsetof(SymbolRecord, floc));
   }
@@ -51,7 +53,7 @@ void SymbolTable::ClearAll() {
   }
   member_high_ = 0;
   copy_high_ = 0;
-  all_touched_at_ = ++clock_;
+  cleared_at_ = ++clock_;
   pending_ = nullptr;
 }
 

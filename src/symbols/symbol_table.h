@@ -119,7 +119,7 @@ class SymbolTable {
   // stood at `since`.
   std::uint64_t clock() const { return clock_; }
   bool UntouchedSince(std::size_t first, std::size_t last, std::uint64_t since) const {
-    if (all_touched_at_ > since) return false;
+    if (all_touched_at_ > since || cleared_at_ > since) return false;
     for (std::size_t i = first; i <= last; ++i) {
       if (touched_at_[i] > since) return false;
     }
@@ -139,9 +139,10 @@ class SymbolTable {
   // Zeroes one slot.
   void ClearSlot(std::size_t index);
   // Zeroes every slot (member slots up to their location rows). Only the
-  // touched ones are actually written, so this is also the cheap reset after
-  // each top-level entry, and it keeps the scans of EmitCurrentSymbol to the
-  // slots of that entry. Pending members are dropped.
+  // touched ones are actually written (slot 0 too: most entries at unit
+  // level are types that never write it), so this is also the cheap reset
+  // after each top-level entry, and it keeps the scans of EmitCurrentSymbol
+  // to the slots of that entry. Pending members are dropped.
   void ClearAll();
 
  private:
@@ -164,6 +165,7 @@ class SymbolTable {
   std::size_t copy_high_ = 0;
   std::uint64_t clock_ = 0;
   std::uint64_t all_touched_at_ = 0;
+  std::uint64_t cleared_at_ = 0;
   std::unique_ptr<std::uint64_t[]> touched_at_{new std::uint64_t[kFirstCopySlot]()};
   PendingMembers* pending_ = nullptr;
 };

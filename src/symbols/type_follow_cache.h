@@ -126,8 +126,10 @@ class TypeFollowCache {
 
   // Forgets the unit's results; serials are never given twice.
   void Clear() {
-    results_.clear();
-    members_.clear();
+    // A fresh table rather than clear(), which zeroes every bucket: after
+    // one large unit that would cost each later unit as much again.
+    if (!results_.empty()) decltype(results_)().swap(results_);
+    if (!members_.empty()) decltype(members_)().swap(members_);
     bytes_ = 0;
     member_bytes_ = 0;
   }
