@@ -240,6 +240,15 @@ void Replay(WalkContext& walk, const TypeFollowCache::Result& result) {
 
 // The state of the walk before a follow that may be recorded.
 struct Before {
+  explicit Before(WalkContext& walk)
+      : member_advances(walk.scope.member_overflow_count),
+        follow_budget(walk.follow_budget),
+        unit_work(walk.unit_work),
+        follow_cuts(walk.follow_cuts),
+        global_copies(walk.scope.global_copy_count) {
+    std::memcpy(&current, &std::as_const(walk.symbols)[kCurrentSlot], sizeof current);
+  }
+
   SymbolRecord current;
   int member_advances;
   std::uint32_t follow_budget;
@@ -361,14 +370,19 @@ void ReplayMembers(WalkContext& walk, const TypeFollowCache::MemberResult& resul
       std::max(expansion.nesting_peak(), expansion.nesting() + result.nesting_reach));
 }
 
-// The state of the walk before a member expansion that may be recorded.
-struct MembersBefore {
-  SymbolRecord current;
+// The state of the walk before a member expansion from slot `start` that
+// may be recorded.
+struct MembersBefore : Before {
+  MembersBefore(WalkContext& walk, std::size_t start)
+      : Before(walk),
+        nesting_cuts(walk.expansion.nesting_cuts),
+        queries(walk.expansion.queries.size()),
+        met(walk.expansion.size()),
+        spans(walk.follow_cache.spans.size()) {
+    std::memcpy(&start_slot, &std::as_const(walk.symbols)[start], sizeof start_slot);
+  }
+
   SymbolRecord start_slot;
-  int member_advances;
-  std::uint32_t follow_budget;
-  std::uint64_t unit_work;
-  std::uint32_t follow_cuts;
   std::uint32_t nesting_cuts;
   std::size_t queries;
   std::size_t met;
@@ -460,18 +474,7 @@ std::uint32_t TakeMembers(WalkContext& walk, ByteCursor cursor, int depth, int& 
     return ProcessChildren(walk, cursor, kTagMember, depth, slot_index, structure);
   }
   ExpansionStack& expansion = walk.expansion;
-  MembersBefore before;
-  const SymbolTable& symbols = walk.symbols;
-  std::memcpy(&before.current, &symbols[kCurrentSlot], sizeof before.current);
-  std::memcpy(&before.start_slot, &symbols[start], sizeof before.start_slot);
-  before.member_advances = walk.scope.member_overflow_count;
-  before.follow_budget = walk.follow_budget;
-  before.unit_work = walk.unit_work;
-  before.follow_cuts = walk.follow_cuts;
-  before.nesting_cuts = expansion.nesting_cuts;
-  before.queries = expansion.queries.size();
-  before.met = expansion.size();
-  before.spans = walk.follow_cache.spans.size();
+  const MembersBefore before(walk, start);
   // The reach is measured from here; the outer recordings' continues after.
   const int follow_peak = walk.follow_depth_peak;
   const std::size_t nesting_peak = expansion.nesting_peak();
@@ -539,13 +542,7 @@ bool FollowSymbolType(WalkContext& walk, std::uint32_t reference, bool section_r
     }
     return FollowType(walk, reference, section_relative, depth, slot_index);
   }
-  Before before;
-  std::memcpy(&before.current, &std::as_const(walk.symbols)[kCurrentSlot], sizeof before.current);
-  before.member_advances = walk.scope.member_overflow_count;
-  before.follow_budget = walk.follow_budget;
-  before.unit_work = walk.unit_work;
-  before.follow_cuts = walk.follow_cuts;
-  before.global_copies = walk.scope.global_copy_count;
+  const Before before(walk);
   const bool found = FollowType(walk, reference, section_relative, depth, slot_index);
   if (found) Record(walk, key, before);
   return found;

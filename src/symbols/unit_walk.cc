@@ -185,6 +185,18 @@ struct EntryLayout {
 // Codes below this have their layout kept; real units use a few hundred.
 constexpr std::uint32_t kLayoutCodes = 1024;
 
+// The forms of a type reference the index keeps. DW_FORM_ref2 counts too:
+// the entry processing follows it, so the cycle test must see it.
+bool IsIndexedTypeForm(std::uint32_t form) {
+  return form == kFormRefAddr || form == kFormRef4 || form == kFormRefUdata || form == kFormRef2;
+}
+
+// A type reference as a section offset, so one lookup serves both kinds.
+std::uint32_t TypeTarget(std::uint32_t form, std::uint32_t number,
+                         std::uint32_t unit_offset_in_section) {
+  return form == kFormRefAddr ? number : unit_offset_in_section + number;
+}
+
 EntryLayout LayoutOf(const AbbrevDecl& decl, const FormContext& forms) {
   EntryLayout layout;
   layout.known = true;
@@ -192,11 +204,8 @@ EntryLayout LayoutOf(const AbbrevDecl& decl, const FormContext& forms) {
     const int size = FixedFormSize(spec.form, forms);
     if (size < 0) return layout;
     if (spec.attribute == kAtType) {
-      // One type reference of a form read here; anything else the slow way.
-      if (layout.type_at >= 0 ||
-          (spec.form != kFormRef4 && spec.form != kFormRef2 && spec.form != kFormRefAddr)) {
-        return layout;
-      }
+      // One type reference, of a kept form; anything else the slow way.
+      if (layout.type_at >= 0 || !IsIndexedTypeForm(spec.form)) return layout;
       layout.type_at = static_cast<std::int32_t>(layout.size);
       layout.type_form = spec.form;
     }
@@ -237,7 +246,7 @@ void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
           ByteCursor at = entries.At(entries.position() + static_cast<std::uint32_t>(layout.type_at));
           const std::uint32_t number =
               static_cast<std::uint32_t>(ReadFixed(at, layout.type_form == kFormRef2 ? 2 : 4));
-          type_target = layout.type_form == kFormRefAddr ? number : unit_offset_in_section + number;
+          type_target = TypeTarget(layout.type_form, number, unit_offset_in_section);
         }
         entries.Skip(layout.size);
         index.Add(section_offset, unit_offset, type_target);
@@ -265,14 +274,8 @@ void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
                           static_cast<int>(index.size()), attribute_name.c_str(),
                           form_name.c_str(), value.c_str());
       }
-      if (spec.attribute != kAtType) continue;
-      // Kept as section offsets, so one lookup serves both kinds. DW_FORM_ref2
-      // counts too: the entry processing follows it, so the cycle test must
-      // see it.
-      if (form == kFormRefAddr) {
-        type_target = value.number();
-      } else if (form == kFormRef4 || form == kFormRefUdata || form == kFormRef2) {
-        type_target = unit_offset_in_section + value.number();
+      if (spec.attribute == kAtType && IsIndexedTypeForm(form)) {
+        type_target = TypeTarget(form, value.number(), unit_offset_in_section);
       }
     }
     if (tracing) channel.TraceLine(walk.trace_file, "/==null Tag[%s]\n", tag_name.c_str());
