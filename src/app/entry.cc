@@ -1,6 +1,8 @@
 #include "app/entry.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "app/command_line.h"
@@ -47,6 +49,8 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
   RunOptions parsed;
   std::string echo_line;
   const bool whole_line = ParseCommandLine(argc, argv, parsed, echo_line);
+  const char* cache = std::getenv("DWARFSIFT_FOLLOW_CACHE");
+  parsed.follow_cache = cache == nullptr || std::strcmp(cache, "off") != 0;
   // Completing the names is the last change to the options; without an input
   // name there is nothing to complete (the usage text follows).
   OutputFileSet outputs;

@@ -29,6 +29,10 @@ struct RunOptions {
   bool no_local_structs = false; // -x
   bool no_members = false;       // -z
   bool entry_positions = false;  // -e
+  // DWARFSIFT_FOLLOW_CACHE=off: every type chain and member list is walked
+  // instead of replayed from the unit's cache. A diagnostic switch; the
+  // files are the same either way, only slower.
+  bool follow_cache = true;
   std::string input_name{};
   std::string output_name{};
 };

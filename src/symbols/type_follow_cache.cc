@@ -189,7 +189,8 @@ bool IsFresh(WalkContext& walk, int slot_index) {
   const SymbolTable& symbols = walk.symbols;
   const ScopeState& scope = walk.scope;
   const MessageChannel& channel = walk.channel();
-  return slot_index == 0 && symbols.pending_members() == nullptr && walk.follow_depth == 0 &&
+  return walk.options().follow_cache && slot_index == 0 &&
+         symbols.pending_members() == nullptr && walk.follow_depth == 0 &&
          !channel.writes_trace() && !walk.options().trace_trigger &&
          scope.highest_slot == 0 && symbols.highest_touched_member_slot() == 0 &&
          walk.expansion.size() == 0 && walk.expansion.nesting() == 0 &&
@@ -299,7 +300,9 @@ void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& be
 // slot, and a named start slot (so the first member takes the next one).
 bool MembersMayBeCached(WalkContext& walk, int depth, int slot_index, std::uint32_t structure) {
   const SymbolTable& symbols = walk.symbols;
-  if (structure == 0 || depth < 2 || slot_index < 0) return false;
+  if (!walk.options().follow_cache || structure == 0 || depth < 2 || slot_index < 0) {
+    return false;
+  }
   const auto start = static_cast<std::size_t>(slot_index);
   return start < kFirstCopySlot && walk.scope.highest_slot == slot_index &&
          symbols.highest_touched_member_slot() <= start && symbols[start].name[0] != '\0' &&

@@ -16,6 +16,8 @@
 //   stores as many symbols, and the conversion writes as many records
 //   (sampled: over .debug_info's first bytes, following fewer references
 //   per entry);
+// - the follow cache changes no byte of the SYM and MEB files: the whole
+//   conversion with it and with every type chain walked writes the same;
 // - the SYM file gets one version line per located .debug_info long enough
 //   for a unit header, in table order, and the last one located is kept;
 // - every cursor read stays inside its view, an exhausted cursor sits at the
@@ -489,14 +491,21 @@ void WalkCallFrames(const ByteCursor& view) {
   }
 }
 
+// What a symbol conversion wrote.
+struct SymbolFiles {
+  std::uint32_t symbols = 0;
+  std::string sym;
+  std::string meb;
+};
+
 // The symbol conversion over the units, into an in-memory SYM file, and the
 // MEB file of the members it stored, following at most `follow_budget`
-// references for one entry. Returns the number of symbols written.
-std::uint32_t ConvertSymbols(const ElfImage& elf, const DwarfParameters& parameters,
-                             bool trace, std::uint32_t follow_budget) {
+// references for one entry, with or without the unit's follow cache.
+SymbolFiles ConvertSymbols(const ElfImage& elf, const DwarfParameters& parameters,
+                           bool trace, std::uint32_t follow_budget, bool follow_cache = true) {
   // The record slots are large; one set serves every input.
   static SymbolConversion* const conversion = new SymbolConversion;
-  RunContext run{RunOptions{.debug_trace = trace}};
+  RunContext run{RunOptions{.debug_trace = trace, .follow_cache = follow_cache}};
   std::string console;
   run.channel.LimitTrace(kTraceLimit);
   run.channel.CaptureConsole(&console);
@@ -538,7 +547,7 @@ std::uint32_t ConvertSymbols(const ElfImage& elf, const DwarfParameters& paramet
   write.global_structs = nullptr;
   write.member_store = nullptr;
   GetDebugMemberAll(write, members);
-  return run.counters.symbol_count;
+  return {run.counters.symbol_count, sym.memory(), meb.memory()};
 }
 
 }  // namespace
@@ -580,19 +589,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   WalkUnits(quiet.elf, quiet.dwarf, false, chosen, false);
   ReadLocationLists(quiet.elf, quiet.dwarf, chosen * 7, chosen >> 4);
   RunLinePhases(quiet.elf, quiet.dwarf, size > 0 ? data[size / 2] : 0);
+  // The follow cache changes no byte: the whole is converted with it and
+  // with every type chain walked.
+  const SymbolFiles cached = ConvertSymbols(quiet.elf, quiet.dwarf, false, kFollowBudget);
+  const SymbolFiles walked = ConvertSymbols(quiet.elf, quiet.dwarf, false, kFollowBudget, false);
+  Require(walked.sym == cached.sym && walked.meb == cached.meb);
   // The trace changes no record. Traced, the conversion costs many times
   // the untraced one even once the trace is cut, so it is compared on a
   // sample: .debug_info's first bytes, with fewer references followed per
-  // entry. The whole is converted without the trace.
-  ConvertSymbols(quiet.elf, quiet.dwarf, false, kFollowBudget);
+  // entry.
   ElfImage sample = quiet.elf;
   SectionView& info = sample.debug_info;
   if (info.size > kSampleBytes) {
     info.size = kSampleBytes;
     info.end = info.start + kSampleBytes;
   }
-  Require(ConvertSymbols(sample, quiet.dwarf, true, kSampleFollowBudget) ==
-          ConvertSymbols(sample, quiet.dwarf, false, kSampleFollowBudget));
+  Require(ConvertSymbols(sample, quiet.dwarf, true, kSampleFollowBudget).symbols ==
+          ConvertSymbols(sample, quiet.dwarf, false, kSampleFollowBudget).symbols);
 
   // A view chosen by the input: its last 8 bytes give begin and end.
   if (size >= 8) {

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -150,6 +152,48 @@ TEST(RealSymbols, TracedRunsWriteTheRecordsOfQuietRuns) {
       ASSERT_NE(outputs[0][0], "");
       EXPECT_EQ(outputs[1][0], outputs[0][0]);
       EXPECT_EQ(outputs[1][1], outputs[0][1]);
+    }
+  }
+}
+
+// DWARFSIFT_FOLLOW_CACHE=off walks every type chain and member list that a
+// normal run replays from what an earlier symbol of the unit recorded. Both
+// give the same files, console and status, byte for byte.
+TEST(RealSymbols, WalkedRunsWriteTheFilesOfCachedRuns) {
+  // The unit times on the console are the only thing allowed to differ.
+  const auto without_times = [](std::string text) {
+    for (std::size_t at = text.find("time["); at != std::string::npos;
+         at = text.find("time[", at + 1)) {
+      const std::size_t end = text.find("ms]", at);
+      if (end != std::string::npos) text.erase(at + 5, end - at - 5);
+    }
+    return text;
+  };
+  for (const std::string& file : RealFiles()) {
+    for (const std::vector<const char*>& options :
+         {std::vector<const char*>{"-a"}, std::vector<const char*>{"-x", "-g", "-e"},
+          std::vector<const char*>{"-z", "-2"}, std::vector<const char*>{"-l", "-i"}}) {
+      SCOPED_TRACE(file + " " + options[0] + " " + options[1 % options.size()]);
+      testing::ScratchDir dir;
+      const std::string out = dir.File("out");
+      std::vector<const char*> argv{"dwarfsift", file.c_str(), "-o", out.c_str()};
+      argv.insert(argv.end(), options.begin(), options.end());
+      std::string outputs[2][5];
+      for (int walked = 0; walked < 2; ++walked) {
+        if (walked != 0) setenv("DWARFSIFT_FOLLOW_CACHE", "off", 1);
+        std::string console;
+        const int status = RunEntry(static_cast<int>(argv.size()), argv.data(), &console);
+        unsetenv("DWARFSIFT_FOLLOW_CACHE");
+        std::string* files = outputs[walked];
+        files[0] = std::to_string(status) + "\n" + without_times(console);
+        int i = 1;
+        for (const char* suffix : {".SYM", ".MEB", ".LIN", ".mot"}) {
+          files[i++] = testing::ReadFileText(out + suffix);
+          std::remove((out + suffix).c_str());
+        }
+      }
+      ASSERT_NE(outputs[0][1], "");
+      for (int i = 0; i < 5; ++i) EXPECT_EQ(outputs[1][i], outputs[0][i]) << "output " << i;
     }
   }
 }
