@@ -86,9 +86,11 @@ class DwarfBuilder {
   std::size_t unit_start_ = 0;
 };
 
-// A finished entry as the sink saw it: slot 0 and its "-g" copies.
+// A finished entry as the sink saw it: slot 0 and its "-g" copies, and its
+// named member slots.
 struct Emitted {
   std::vector<SymbolRecord> records;
+  std::vector<SymbolRecord> members;
 };
 
 class RecordingSink : public SymbolSink {
@@ -104,6 +106,10 @@ class RecordingSink : public SymbolSink {
     entry.records.push_back(table[0]);
     for (std::uint32_t c = 0; c < copies; ++c) {
       entry.records.push_back(table[kFirstCopySlot + c]);
+    }
+    for (std::size_t i = 1; i <= table.highest_touched_member_slot(); ++i) {
+      const SymbolRecord& slot = std::as_const(table)[i];
+      if (slot.name[0] != '\0') entry.members.push_back(slot);
     }
     emitted.push_back(std::move(entry));
     return true;
