@@ -27,7 +27,7 @@ void TraceNumber(MessageChannel& channel, OutputFile* file,
 }
 
 // Whether the next two bytes are the (0, 0) pair that closes a declaration.
-bool AtSpecsEnd(const ByteCursor& cursor) {
+bool AtDeclarationEnd(const ByteCursor& cursor) {
   ByteCursor probe = cursor;
   return probe.remaining() >= 2 && probe.ReadByte() == 0 &&
          probe.ReadByte() == 0;
@@ -82,7 +82,7 @@ bool LoadAbbrevTable(AbbrevTable& table, const ByteCursor& debug_abbrev,
 
     bool complete = false;
     while (cursor.ok() && cursor.remaining() >= 2) {
-      if (AtSpecsEnd(cursor)) {
+      if (AtDeclarationEnd(cursor)) {
         cursor.Skip(2);
         complete = true;
         break;

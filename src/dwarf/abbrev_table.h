@@ -54,7 +54,7 @@ class AbbrevDecl {
     spec = specs_[next_++];
     return true;
   }
-  bool AtEndOfSpecs() const { return next_ == specs_.size(); }
+  bool AllSpecsRead() const { return next_ == specs_.size(); }
   void RewindSpecs() { next_ = 0; }
   std::span<const AttributeSpec> specs() const { return specs_; }
 

@@ -86,7 +86,7 @@ void FollowOwnType(WalkContext& walk, std::uint32_t reference, bool section_rela
                    int& slot_index) {
   const int saved = slot_index;
   const int depth = std::as_const(walk.symbols)[static_cast<std::size_t>(slot_index)].nest;
-  if (FollowSymbolType(walk, reference, section_relative, depth, slot_index)) {
+  if (FollowTypeOrReplay(walk, reference, section_relative, depth, slot_index)) {
     slot_index = saved;
   }
 }

@@ -181,36 +181,90 @@ void UnpackMemberSlots(const std::string& packed, std::size_t count, SymbolTable
   }
 }
 
+using Recorded = TypeFollowCache::Recorded;
+
+// What both kinds of recording need besides their own freshness: the
+// switch on, no trace to write (a trace that reached its cap writes nothing
+// more), no slots pending or used up, and not a local static, whose record
+// every entry of its type chain finishes (or copies).
+bool CacheMayAct(WalkContext& walk) {
+  const SymbolTable& symbols = walk.symbols;
+  return walk.options().follow_cache && !walk.channel().writes_trace() &&
+         !walk.options().trace_trigger && symbols.pending_members() == nullptr &&
+         !walk.member_slots_full && symbols[kCurrentSlot].ident != kIdentLocalStatic;
+}
+
 // Whether the entry is as fresh as a recorded follow requires: nothing but
 // slot 0's own attributes written yet, no type folded into it, no member
-// slot used, no structure met, no group named, and no trace to write (a
-// trace that reached its cap writes nothing more).
+// slot used, no structure met and no group named.
 bool IsFresh(WalkContext& walk, int slot_index) {
   const SymbolTable& symbols = walk.symbols;
   const ScopeState& scope = walk.scope;
-  const MessageChannel& channel = walk.channel();
-  return walk.options().follow_cache && slot_index == 0 &&
-         symbols.pending_members() == nullptr && walk.follow_depth == 0 &&
-         !channel.writes_trace() && !walk.options().trace_trigger &&
+  return CacheMayAct(walk) && slot_index == 0 && walk.follow_depth == 0 &&
          scope.highest_slot == 0 && symbols.highest_touched_member_slot() == 0 &&
          walk.expansion.size() == 0 && walk.expansion.nesting() == 0 &&
-         !walk.member_slots_full && scope.struct_tag_name[0] == '\0' &&
-         scope.pending_type_name[0] == '\0' &&
-         // A local static's record is finished (or copied) by every entry of
-         // its type chain.
-         symbols[kCurrentSlot].ident != kIdentLocalStatic &&
+         scope.struct_tag_name[0] == '\0' && scope.pending_type_name[0] == '\0' &&
          IsClear(symbols[kCurrentSlot]);
+}
+
+// Whether the members of `structure` may be taken through the cache:
+// below the top level (where the rules that name member groups act),
+// nothing written after the start slot, and a named start slot (so the
+// first member takes the next one).
+bool MembersMayBeCached(WalkContext& walk, int depth, int slot_index, std::uint32_t structure) {
+  if (structure == 0 || depth < 2 || slot_index < 0 || !CacheMayAct(walk)) return false;
+  const SymbolTable& symbols = walk.symbols;
+  const auto start = static_cast<std::size_t>(slot_index);
+  return start < kFirstCopySlot && walk.scope.highest_slot == slot_index &&
+         symbols.highest_touched_member_slot() <= start && symbols[start].name[0] != '\0';
+}
+
+// The key flags that both kinds share: what the rules read of the run
+// state for this entry.
+std::uint32_t RunStateFlags(WalkContext& walk) {
+  const RunState& state = walk.state();
+  std::uint32_t flags = 0;
+  if (state.no_local_structs && IsLocal(std::as_const(walk.symbols)[kCurrentSlot].ident)) {
+    flags |= 2;
+  }
+  if (state.no_members) flags |= 4;
+  return flags;
 }
 
 // What the type rules read of slot 0 and of the run state.
 TypeFollowCache::Key MakeKey(WalkContext& walk, std::uint32_t target, int depth) {
-  const SymbolRecord& current = std::as_const(walk.symbols)[kCurrentSlot];
-  const RunState& state = walk.state();
-  std::uint32_t flags = 0;
-  if (current.name[0] != '\0') flags |= 1;
-  if (state.no_local_structs && IsLocal(current.ident)) flags |= 2;
-  if (state.no_members) flags |= 4;
+  std::uint32_t flags = RunStateFlags(walk);
+  if (std::as_const(walk.symbols)[kCurrentSlot].name[0] != '\0') flags |= 1;
   return {target, depth, flags};
+}
+
+// What the member rules read of slot 0, of the start slot and of the run
+// state.
+TypeFollowCache::Key MakeMemberKey(WalkContext& walk, std::uint32_t structure, int depth,
+                                   int slot_index) {
+  std::uint32_t flags = RunStateFlags(walk);
+  // Only a member past slot 0 is dropped at the member depth limit.
+  if (slot_index == 0) flags |= 1;
+  // An array of structures keeps the slot index only under a structure.
+  if ((std::as_const(walk.symbols)[kCurrentSlot].kind & kKindStruct) != 0) flags |= 8;
+  return {structure, depth, flags};
+}
+
+// Whether a replay stays within what the walk would be allowed (a traced
+// unit has no work limit).
+bool BudgetsAllow(WalkContext& walk, const Recorded& recorded) {
+  return walk.follow_budget >= recorded.follows &&
+         (walk.unit_work + recorded.work <= walk.unit_work_budget || walk.state().debug_trace);
+}
+
+// Counts what the recorded walk counted and meets the structures it met.
+void ReplayCounts(WalkContext& walk, const Recorded& recorded) {
+  for (const ExpansionStack::Entry& met : recorded.structures_met) {
+    walk.expansion.Push(met.offset, met.depth);
+  }
+  walk.scope.member_overflow_count += recorded.member_advances;
+  walk.follow_budget -= recorded.follows;
+  walk.unit_work += recorded.work;
 }
 
 void Replay(WalkContext& walk, const TypeFollowCache::Result& result) {
@@ -221,9 +275,9 @@ void Replay(WalkContext& walk, const TypeFollowCache::Result& result) {
     walk.replayed_members.Start(walk, result);
     walk.symbols.SetPendingMembers(&walk.replayed_members);
   }
+  ReplayCounts(walk, result);
   ScopeState& scope = walk.scope;
   scope.highest_slot = result.highest_slot;
-  scope.member_overflow_count += result.member_advances;
   // The member slots filled up at the walk's last member advance, so the
   // message carries the count the walk ended with.
   if (result.member_slots_full) {
@@ -232,45 +286,61 @@ void Replay(WalkContext& walk, const TypeFollowCache::Result& result) {
   }
   CopyName(scope.struct_tag_name, result.struct_tag_name);
   CopyName(scope.pending_type_name, result.pending_type_name);
-  for (const ExpansionStack::Entry& met : result.structures_met) {
-    walk.expansion.Push(met.offset, met.depth);
-  }
-  walk.follow_budget -= result.follows;
-  walk.unit_work += result.work;
 }
 
-// The state of the walk before a follow that may be recorded.
+// The state of the walk before a walk that may be recorded, from the slot
+// `start` on.
 struct Before {
-  explicit Before(WalkContext& walk)
-      : member_advances(walk.scope.member_overflow_count),
+  Before(WalkContext& walk, std::size_t start_slot)
+      : start(start_slot),
+        member_advances(walk.scope.member_overflow_count),
         follow_budget(walk.follow_budget),
         unit_work(walk.unit_work),
         follow_cuts(walk.follow_cuts),
-        global_copies(walk.scope.global_copy_count) {
+        global_copies(walk.scope.global_copy_count),
+        nesting_cuts(walk.expansion.nesting_cuts),
+        queries(walk.expansion.queries.size()),
+        met(walk.expansion.size()),
+        spans(walk.follow_cache.spans.size()) {
     std::memcpy(&current, &std::as_const(walk.symbols)[kCurrentSlot], sizeof current);
   }
 
+  std::size_t start;
   SymbolRecord current;
   int member_advances;
   std::uint32_t follow_budget;
   std::uint64_t unit_work;
   std::uint32_t follow_cuts;
   int global_copies;
+  std::uint32_t nesting_cuts;
+  std::size_t queries;
+  std::size_t met;
+  std::size_t spans;
 };
 
-// Records the follow that just ended, unless something besides the key
-// decided it.
+// Fills what both kinds of result record: the slots written after the
+// start slot, the structures met and what the walk counted.
+void RecordCounts(WalkContext& walk, const Before& before, Recorded& result) {
+  const SymbolTable& symbols = walk.symbols;
+  result.member_slots = symbols.highest_touched_member_slot() - before.start;
+  PackMemberSlots(symbols, before.start + 1, before.start + result.member_slots,
+                  std::span(walk.follow_cache.spans).subspan(before.spans),
+                  result.packed_members);
+  result.member_advances = walk.scope.member_overflow_count - before.member_advances;
+  const auto met = walk.expansion.entries().subspan(before.met);
+  result.structures_met.assign(met.begin(), met.end());
+  result.follows = before.follow_budget - walk.follow_budget;
+  result.work = walk.unit_work - before.unit_work;
+}
+
+// Records the top-level follow that just ended, unless something besides
+// the key decided it.
 void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& before) {
   if (walk.follow_cache.full() || walk.follow_cuts != before.follow_cuts ||
       walk.expansion.nesting() != 0 || walk.scope.global_copy_count != before.global_copies) {
     return;
   }
-  const SymbolTable& symbols = walk.symbols;
-  const SymbolRecord& current = symbols[kCurrentSlot];
-  TypeFollowCache::Result result;
-  CopyTypeFields(current, result.slot_zero);
-  result.name_cleared = before.current.name[0] != '\0' && current.name[0] == '\0';
-  result.member_slots_full = walk.member_slots_full;
+  const SymbolRecord& current = std::as_const(walk.symbols)[kCurrentSlot];
   // Slot 0 may differ from before only in its type fields and its name's
   // first byte.
   SymbolRecord check;
@@ -279,59 +349,22 @@ void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& be
   check.name[0] = before.current.name[0];
   if (std::memcmp(&check, &before.current, sizeof check) != 0) return;
 
-  result.member_slots = symbols.highest_touched_member_slot();
-  PackMemberSlots(symbols, 1, result.member_slots, walk.follow_cache.spans,
-                  result.packed_members);
+  TypeFollowCache::Result result;
+  CopyTypeFields(current, result.slot_zero);
+  result.name_cleared = before.current.name[0] != '\0' && current.name[0] == '\0';
+  result.member_slots_full = walk.member_slots_full;
+  RecordCounts(walk, before, result);
   const ScopeState& scope = walk.scope;
   result.highest_slot = scope.highest_slot;
-  result.member_advances = scope.member_overflow_count - before.member_advances;
   CopyName(result.struct_tag_name, scope.struct_tag_name);
   CopyName(result.pending_type_name, scope.pending_type_name);
-  const auto met = walk.expansion.entries();
-  result.structures_met.assign(met.begin(), met.end());
-  result.follows = before.follow_budget - walk.follow_budget;
-  result.work = walk.unit_work - before.unit_work;
   walk.follow_cache.Add(key, std::move(result));
-}
-
-// Whether the members of `structure` may be taken through the cache:
-// below the top level (where the rules that name member groups act), with
-// no trace to write, member slots left, nothing written after the start
-// slot, and a named start slot (so the first member takes the next one).
-bool MembersMayBeCached(WalkContext& walk, int depth, int slot_index, std::uint32_t structure) {
-  const SymbolTable& symbols = walk.symbols;
-  if (!walk.options().follow_cache || structure == 0 || depth < 2 || slot_index < 0) {
-    return false;
-  }
-  const auto start = static_cast<std::size_t>(slot_index);
-  return start < kFirstCopySlot && walk.scope.highest_slot == slot_index &&
-         symbols.highest_touched_member_slot() <= start && symbols[start].name[0] != '\0' &&
-         symbols.pending_members() == nullptr && !walk.member_slots_full &&
-         !walk.channel().writes_trace() && !walk.options().trace_trigger &&
-         symbols[kCurrentSlot].ident != kIdentLocalStatic;
-}
-
-// What the member rules read of slot 0, of the start slot and of the run
-// state.
-TypeFollowCache::Key MakeMemberKey(WalkContext& walk, std::uint32_t structure, int depth,
-                                   int slot_index) {
-  const SymbolRecord& current = std::as_const(walk.symbols)[kCurrentSlot];
-  const RunState& state = walk.state();
-  std::uint32_t flags = 0;
-  // Only a member past slot 0 is dropped at the member depth limit.
-  if (slot_index == 0) flags |= 1;
-  if (state.no_local_structs && IsLocal(current.ident)) flags |= 2;
-  if (state.no_members) flags |= 4;
-  // An array of structures keeps the slot index only under a structure.
-  if ((current.kind & kKindStruct) != 0) flags |= 8;
-  return {structure, depth, flags};
 }
 
 bool CanReplayMembers(WalkContext& walk, const TypeFollowCache::MemberResult& result,
                       std::size_t start) {
   const ExpansionStack& expansion = walk.expansion;
-  if (walk.follow_budget < result.follows ||
-      (walk.unit_work + result.work > walk.unit_work_budget && !walk.state().debug_trace) ||
+  if (!BudgetsAllow(walk, result) ||
       walk.follow_depth + result.follow_reach >= kMaxFollowDepth ||
       expansion.nesting() + result.nesting_reach >= kMaxStructureNesting ||
       (result.met_none ? expansion.size() != ExpansionStack::kCapacity
@@ -355,7 +388,7 @@ void ReplayMembers(WalkContext& walk, const TypeFollowCache::MemberResult& resul
       expansion.queries.push_back(query);
     }
   }
-  for (const ExpansionStack::Entry& met : result.structures_met) expansion.Push(met.offset, met.depth);
+  ReplayCounts(walk, result);
   const auto start = static_cast<std::size_t>(slot_index);
   UnpackMemberSlots(result.packed_members, result.member_slots, walk.symbols, start + 1);
   if (result.member_slots > 0) {
@@ -363,39 +396,16 @@ void ReplayMembers(WalkContext& walk, const TypeFollowCache::MemberResult& resul
         {start + 1, start + result.member_slots, walk.symbols.clock(), &result});
   }
   slot_index += result.advance;
-  ScopeState& scope = walk.scope;
-  scope.highest_slot += result.highest;
-  scope.member_overflow_count += result.member_advances;
-  walk.follow_budget -= result.follows;
-  walk.unit_work += result.work;
+  walk.scope.highest_slot += result.highest;
   walk.follow_depth_peak = std::max(walk.follow_depth_peak, walk.follow_depth + result.follow_reach);
   expansion.set_nesting_peak(
       std::max(expansion.nesting_peak(), expansion.nesting() + result.nesting_reach));
 }
 
-// The state of the walk before a member expansion from slot `start` that
-// may be recorded.
-struct MembersBefore : Before {
-  MembersBefore(WalkContext& walk, std::size_t start)
-      : Before(walk),
-        nesting_cuts(walk.expansion.nesting_cuts),
-        queries(walk.expansion.queries.size()),
-        met(walk.expansion.size()),
-        spans(walk.follow_cache.spans.size()) {
-    std::memcpy(&start_slot, &std::as_const(walk.symbols)[start], sizeof start_slot);
-  }
-
-  SymbolRecord start_slot;
-  std::uint32_t nesting_cuts;
-  std::size_t queries;
-  std::size_t met;
-  std::size_t spans;
-};
-
 // The logged answers of the expansion that structures met before it gave:
 // an answer that a structure met inside (at a smaller depth, before the
 // question) decided is the expansion's own.
-void KeepEarlierAnswers(WalkContext& walk, const MembersBefore& before,
+void KeepEarlierAnswers(WalkContext& walk, const Before& before,
                         TypeFollowCache::MemberResult& result) {
   const ExpansionStack& expansion = walk.expansion;
   const auto met = expansion.entries();
@@ -419,34 +429,29 @@ void KeepEarlierAnswers(WalkContext& walk, const MembersBefore& before,
   }
 }
 
-void RecordMembers(WalkContext& walk, const TypeFollowCache::Key& key, const MembersBefore& before,
-                   std::uint32_t end, std::size_t start, int slot_index) {
+// Records the member expansion that just ended from slot `before.start`,
+// unless something besides the key and the earlier answers decided it.
+void RecordMembers(WalkContext& walk, const TypeFollowCache::Key& key, const Before& before,
+                   const SymbolRecord& start_slot, std::uint32_t end, int slot_index) {
   const SymbolTable& symbols = walk.symbols;
   const ExpansionStack& expansion = walk.expansion;
+  const std::size_t start = before.start;
   if (walk.follow_cache.members_full() || walk.follow_cuts != before.follow_cuts ||
       expansion.nesting_cuts != before.nesting_cuts || walk.member_slots_full ||
       // A stack that filled up on the way dropped structures.
       (expansion.size() >= ExpansionStack::kCapacity && before.met < ExpansionStack::kCapacity) ||
       symbols.pending_members() != nullptr ||
       std::memcmp(&symbols[kCurrentSlot], &before.current, sizeof before.current) != 0 ||
-      std::memcmp(&symbols[start], &before.start_slot, sizeof before.start_slot) != 0) {
+      std::memcmp(&symbols[start], &start_slot, sizeof start_slot) != 0) {
     return;
   }
   TypeFollowCache::MemberResult result;
   result.end = end;
   result.advance = slot_index - static_cast<int>(start);
   result.highest = walk.scope.highest_slot - static_cast<int>(start);
-  result.member_advances = walk.scope.member_overflow_count - before.member_advances;
-  result.member_slots = symbols.highest_touched_member_slot() - start;
-  PackMemberSlots(symbols, start + 1, start + result.member_slots,
-                  std::span(walk.follow_cache.spans).subspan(before.spans),
-                  result.packed_members);
-  const auto met = expansion.entries().subspan(before.met);
-  result.structures_met.assign(met.begin(), met.end());
+  RecordCounts(walk, before, result);
   result.met_none = before.met == ExpansionStack::kCapacity;
   KeepEarlierAnswers(walk, before, result);
-  result.follows = before.follow_budget - walk.follow_budget;
-  result.work = walk.unit_work - before.unit_work;
   result.follow_reach = walk.follow_depth_peak - walk.follow_depth;
   result.nesting_reach = expansion.nesting_peak() - expansion.nesting();
   const std::size_t slots = result.member_slots;
@@ -456,28 +461,14 @@ void RecordMembers(WalkContext& walk, const TypeFollowCache::Key& key, const Mem
   }
 }
 
-}  // namespace
-
-std::uint32_t TakeMembers(WalkContext& walk, ByteCursor cursor, int depth, int& slot_index,
-                          std::uint32_t structure) {
-  if (!MembersMayBeCached(walk, depth, slot_index, structure)) {
-    return ProcessChildren(walk, cursor, kTagMember, depth, slot_index, structure);
-  }
-  const auto start = static_cast<std::size_t>(slot_index);
-  const TypeFollowCache::Key key = MakeMemberKey(walk, structure, depth, slot_index);
-  int variants = 0;
-  for (const TypeFollowCache::MemberResult* recorded = walk.follow_cache.FindMembers(key);
-       recorded != nullptr; recorded = recorded->other.get(), ++variants) {
-    if (CanReplayMembers(walk, *recorded, start)) {
-      ReplayMembers(walk, *recorded, slot_index);
-      return recorded->end;
-    }
-  }
-  if (variants >= TypeFollowCache::kMemberVariants) {
-    return ProcessChildren(walk, cursor, kTagMember, depth, slot_index, structure);
-  }
+// Walks the members with the recursion answers logged, and records them.
+std::uint32_t WalkAndRecordMembers(WalkContext& walk, const TypeFollowCache::Key& key,
+                                   ByteCursor cursor, int depth, int& slot_index,
+                                   std::uint32_t structure) {
   ExpansionStack& expansion = walk.expansion;
-  const MembersBefore before(walk, start);
+  const Before before(walk, static_cast<std::size_t>(slot_index));
+  SymbolRecord start_slot;
+  std::memcpy(&start_slot, &std::as_const(walk.symbols)[before.start], sizeof start_slot);
   // The reach is measured from here; the outer recordings' continues after.
   const int follow_peak = walk.follow_depth_peak;
   const std::size_t nesting_peak = expansion.nesting_peak();
@@ -486,11 +477,39 @@ std::uint32_t TakeMembers(WalkContext& walk, ByteCursor cursor, int depth, int& 
   ++expansion.logging;
   const std::uint32_t end = ProcessChildren(walk, cursor, kTagMember, depth, slot_index, structure);
   --expansion.logging;
-  RecordMembers(walk, key, before, end, start, slot_index);
+  RecordMembers(walk, key, before, start_slot, end, slot_index);
   walk.follow_depth_peak = std::max(walk.follow_depth_peak, follow_peak);
   expansion.set_nesting_peak(std::max(expansion.nesting_peak(), nesting_peak));
   if (expansion.logging == 0) expansion.queries.clear();
   return end;
+}
+
+// Bytes a result keeps besides its own object.
+std::size_t KeptBytes(const Recorded& result) {
+  return result.packed_members.size() +
+         result.structures_met.size() * sizeof(ExpansionStack::Entry);
+}
+
+}  // namespace
+
+std::uint32_t TakeMembersOrReplay(WalkContext& walk, ByteCursor cursor, int depth,
+                                  int& slot_index, std::uint32_t structure) {
+  if (!MembersMayBeCached(walk, depth, slot_index, structure)) {
+    return ProcessChildren(walk, cursor, kTagMember, depth, slot_index, structure);
+  }
+  const TypeFollowCache::Key key = MakeMemberKey(walk, structure, depth, slot_index);
+  int variants = 0;
+  for (const TypeFollowCache::MemberResult* recorded = walk.follow_cache.FindMembers(key);
+       recorded != nullptr; recorded = recorded->other.get(), ++variants) {
+    if (CanReplayMembers(walk, *recorded, static_cast<std::size_t>(slot_index))) {
+      ReplayMembers(walk, *recorded, slot_index);
+      return recorded->end;
+    }
+  }
+  if (variants >= TypeFollowCache::kMemberVariants) {
+    return ProcessChildren(walk, cursor, kTagMember, depth, slot_index, structure);
+  }
+  return WalkAndRecordMembers(walk, key, cursor, depth, slot_index, structure);
 }
 
 void ReplayedMembers::Write(SymbolTable& table) {
@@ -500,8 +519,7 @@ void ReplayedMembers::Write(SymbolTable& table) {
 
 const TypeFollowCache::MemberResult* TypeFollowCache::AddMembers(const Key& key,
                                                                 MemberResult&& result) {
-  const std::size_t size = sizeof(MemberResult) + result.packed_members.size() +
-                           result.structures_met.size() * sizeof(ExpansionStack::Entry) +
+  const std::size_t size = sizeof(MemberResult) + KeptBytes(result) +
                            result.earlier_answers.size() * sizeof(ExpansionStack::Query);
   if (member_bytes_ + size > kMemberByteBudget) return nullptr;
   const auto [at, added] = members_.try_emplace(key, std::move(result));
@@ -520,32 +538,27 @@ const TypeFollowCache::MemberResult* TypeFollowCache::AddMembers(const Key& key,
 
 void TypeFollowCache::Add(const Key& key, Result&& result) {
   result.serial = next_serial_++;
-  const std::size_t size = sizeof(Result) + result.packed_members.size() +
-                           result.structures_met.size() * sizeof(ExpansionStack::Entry);
+  const std::size_t size = sizeof(Result) + KeptBytes(result);
   if (bytes_ + size > kByteBudget) return;
   if (results_.try_emplace(key, std::move(result)).second) bytes_ += size;
 }
 
-bool FollowSymbolType(WalkContext& walk, std::uint32_t reference, bool section_relative,
-                      int depth, int& slot_index) {
+bool FollowTypeOrReplay(WalkContext& walk, std::uint32_t reference, bool section_relative,
+                        int depth, int& slot_index) {
   if (!IsFresh(walk, slot_index)) {
     return FollowType(walk, reference, section_relative, depth, slot_index);
   }
   const ResolvedReference target = ResolveReference(walk, reference, section_relative);
   if (!target.found) return false;
   const TypeFollowCache::Key key = MakeKey(walk, target.section_offset, depth);
-  const TypeFollowCache::Result* recorded = walk.follow_cache.Find(key);
-  if (recorded != nullptr) {
-    // A replay must not take more than the walk would be allowed (a traced
-    // unit has no work limit).
-    if (walk.follow_budget >= recorded->follows &&
-        (walk.unit_work + recorded->work <= walk.unit_work_budget || walk.state().debug_trace)) {
-      Replay(walk, *recorded);
-      return true;
+  if (const TypeFollowCache::Result* recorded = walk.follow_cache.Find(key)) {
+    if (!BudgetsAllow(walk, *recorded)) {
+      return FollowType(walk, reference, section_relative, depth, slot_index);
     }
-    return FollowType(walk, reference, section_relative, depth, slot_index);
+    Replay(walk, *recorded);
+    return true;
   }
-  const Before before(walk);
+  const Before before(walk, kCurrentSlot);
   const bool found = FollowType(walk, reference, section_relative, depth, slot_index);
   if (found) Record(walk, key, before);
   return found;

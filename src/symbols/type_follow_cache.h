@@ -2,22 +2,54 @@
 //
 // A structure type expands its whole member tree into the slots each time a
 // variable of that type is converted; in a large unit most variables share
-// a handful of types. The first follow of a type from a fresh entry is
-// recorded (the type fields of slot 0, the member slots, the group names,
-// the structures met, the work counted) and later follows of the same type
-// from an equally fresh entry write the recorded result instead of walking
-// the chain again. The output is the same either way: a follow is recorded
-// only when nothing but the type and the key decided it (slot 0 is checked
-// to have changed only in its type fields), and it is replayed only under
-// the same conditions. While tracing every follow walks, so the trace shows each
-// step.
+// a handful of types. Two kinds of walk are recorded and replayed:
+// - a top-level follow: the first follow of a type from a fresh entry (slot
+//   0 has its own attributes only, no member slot or structure met yet);
+//   later follows of the same type from an equally fresh entry write the
+//   recorded result instead of walking the chain again;
+// - a member expansion: a structure's member list taken below the top level,
+//   recorded relative to the member slot it starts from, so that a structure
+//   reached from many types of the unit is expanded once (or a few times,
+//   where the structures met before it differ).
+// DWARFSIFT_FOLLOW_CACHE=off (RunOptions::follow_cache) walks everything,
+// and so does a traced run, so that the trace shows each step. The files
+// are the same either way; the rules below are what keeps them so.
 //
-// Inside a walk, a structure's member list taken below the top level is
-// recorded too, relative to the slot it starts from: what it wrote, the
-// structures it met, and the answers the recursion test gave it that came
-// from structures met before it. It is replayed where those answers are the
-// same, so a structure reached from many types of the unit is expanded once
-// (or a few times, where the structures met before it differ).
+// What a key holds. A replay must write what the walk would have written,
+// so everything the type and member rules read is either in the key, equal
+// by the freshness test (IsFresh, MembersMayBeCached), or checked again
+// before each replay (the budgets, the reach of the walk, the recursion
+// answers). The key is the type or structure entry (a section offset), the
+// member depth, and flags for what else the rules read: whether slot 0 has
+// a name (the type rules act only then), whether -x drops this entry's
+// structures, whether members are switched off (the member limit may do so
+// mid-run), and for member expansions whether the start slot is slot 0
+// (only members past slot 0 are dropped at the depth limit) and whether
+// slot 0 is a structure (an array of structures keeps the slot index only
+// under one). A rule that reads anything new must add it here.
+//
+// What counts as a cut. A walk that something besides the key decided is
+// not recorded: every limit reached on the way (follow depth, follow
+// budget, unit work, structure nesting, member slots), a symbol entry met
+// through a type reference, a "-g" copy made, slot 0 changed outside its
+// type fields (top level) or at all (member expansions), the start slot
+// changed, member slots left pending, the expansion stack filling up part
+// way. WalkContext::follow_cuts and ExpansionStack::nesting_cuts count the
+// limits; a new limit must count there too.
+//
+// Which writes the clock must see. A recording refers to a member expansion
+// recorded or replayed earlier in the same entry (a Span) instead of
+// packing its slots again, but only while SymbolTable::UntouchedSince says
+// nothing wrote those slots since. The table counts every non-const access
+// to a slot (and taking the mutable span counts as touching all); a write
+// that bypassed them would leave a reference to slots that changed.
+//
+// Why references between results stay valid. Recorded results live in the
+// nodes of two unordered maps (and in the `other` chains hanging from
+// them): nodes never move when a map grows, and nothing is erased until
+// Clear() drops both maps together at the end of the unit. Spans are
+// dropped with each top-level entry (ResetMemberExpansion); a result's
+// packed slots may name results of the same unit only.
 #pragma once
 
 #include <cstddef>
@@ -65,39 +97,40 @@ class TypeFollowCache {
     bool operator==(const Key&) const = default;
   };
 
-  struct Result {
+  // What a recorded walk wrote to the member slots after its start slot
+  // (slot 0 for a top-level follow) and what it counted; both kinds of
+  // result have it.
+  struct Recorded {
+    // The slots after the start slot that were written, packed (see
+    // PackMemberSlots).
+    std::size_t member_slots = 0;
+    std::string packed_members;
+    int member_advances = 0;
+    std::vector<ExpansionStack::Entry> structures_met;
+    std::uint32_t follows = 0;
+    std::uint64_t work = 0;
+  };
+
+  // A top-level follow.
+  struct Result : Recorded {
     TypeFields slot_zero;
     bool name_cleared = false;
     // The walk filled the member slots and said so.
     bool member_slots_full = false;
-    // Member slots 1..member_slots, packed (see PackMemberSlots).
-    std::size_t member_slots = 0;
-    std::string packed_members;
     int highest_slot = 0;
-    int member_advances = 0;
     char struct_tag_name[kMemberGroupNameSize] = {};
     char pending_type_name[kMemberGroupNameSize] = {};
-    std::vector<ExpansionStack::Entry> structures_met;
-    std::uint32_t follows = 0;
-    std::uint64_t work = 0;
     // Unique in the run: names the member slots for member-group lookups.
     std::uint64_t serial = 0;
   };
 
   // A structure's members as taken from one member slot (the start slot):
-  // what they wrote, relative to that slot. Kept for structures met below
-  // the top level, so that a structure reached from many types of the unit
-  // is expanded once.
-  struct MemberResult {
+  // what they wrote, relative to that slot.
+  struct MemberResult : Recorded {
     std::uint32_t end = 0;
     // The slot index and the highest slot afterwards, less the start slot.
     int advance = 0;
     int highest = 0;
-    int member_advances = 0;
-    // The slots after the start slot that were written, packed.
-    std::size_t member_slots = 0;
-    std::string packed_members;
-    std::vector<ExpansionStack::Entry> structures_met;
     // The structure stack was full at the start, so nothing was pushed.
     bool met_none = false;
     // How many of the structures met the expansion's own answers need: a
@@ -106,8 +139,6 @@ class TypeFollowCache {
     // Recursion-test answers that structures met before the expansion gave;
     // a replay needs the same answers from the structures met before it.
     std::vector<ExpansionStack::Query> earlier_answers;
-    std::uint32_t follows = 0;
-    std::uint64_t work = 0;
     // How much deeper than at the start references were followed and
     // structures nested.
     int follow_reach = 0;
@@ -203,16 +234,18 @@ class ReplayedMembers final : public PendingMembers {
 };
 
 // Follows the type of the entry in slot 0 (a variable's, a parameter's or
-// a function's) as FollowType does, through the unit's cache when the
-// entry is fresh enough for a recorded result to hold.
-bool FollowSymbolType(WalkContext& walk, std::uint32_t reference, bool section_relative,
-                      int depth, int& slot_index);
+// a function's) as FollowType does, or replays the unit's recorded result
+// when the entry is fresh enough for one to hold (and records the walk
+// when there is none yet).
+bool FollowTypeOrReplay(WalkContext& walk, std::uint32_t reference, bool section_relative,
+                        int depth, int& slot_index);
 
 // Takes the members of the structure at section offset `structure`, whose
 // children start at `cursor`, from member depth `depth` on, as
-// ProcessChildren does; through the unit's cache when the slots are as
-// fresh as a recorded expansion requires. Returns the position after them.
-std::uint32_t TakeMembers(WalkContext& walk, ByteCursor cursor, int depth, int& slot_index,
-                          std::uint32_t structure);
+// ProcessChildren does, or replays a recorded expansion when the slots are
+// as fresh as one requires (and records the walk when none fits). Returns
+// the position after them.
+std::uint32_t TakeMembersOrReplay(WalkContext& walk, ByteCursor cursor, int depth,
+                                  int& slot_index, std::uint32_t structure);
 
 }  // namespace dwarfsift

@@ -405,7 +405,7 @@ std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32
     const int member_depth =
         (at < SymbolTable::size() ? symbols[at].nest : depth) + (named_type ? 1 : 0);
     walk.expansion.Enter();
-    const std::uint32_t end = TakeMembers(walk, cursor, member_depth, slot_index, self_offset);
+    const std::uint32_t end = TakeMembersOrReplay(walk, cursor, member_depth, slot_index, self_offset);
     walk.expansion.Leave();
     return end;
   }

@@ -5,8 +5,9 @@
 // depth, goes to ProcessEntry once; after each entry the finished symbol is
 // written. The walk enforces the tool's limits: 50,000 entries and a budget
 // of work (kUnitWorkBudget) per unit, 150,000 stored structure members in
-// the run. Units in another
-// header layout (DWARF 5 and later, the 64-bit format) are passed over whole.
+// the run. DWARF 5 compile and partial units are converted; units of a later
+// version, of another DWARF 5 unit type, or in the 64-bit format are passed
+// over whole with a message.
 #pragma once
 
 #include <cstddef>

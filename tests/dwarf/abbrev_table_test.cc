@@ -71,7 +71,7 @@ class AbbrevTableTest : public ::testing::Test {
   static SpecList Specs(AbbrevDecl decl) {
     SpecList specs;
     for (AttributeSpec spec; decl.NextSpec(spec);) specs.emplace_back(spec.attribute, spec.form);
-    EXPECT_TRUE(decl.AtEndOfSpecs());
+    EXPECT_TRUE(decl.AllSpecsRead());
     return specs;
   }
 
