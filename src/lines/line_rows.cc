@@ -99,7 +99,6 @@ void LineRowTable::RecordCopy(std::uint32_t line, std::uint32_t address,
   }
   Slot& slot = slots_[index - 1];
   if (slot.address == address || !keep_extras) return;
-  if (extras_.size() >= kExtraAddressLimit) return;
   const auto added = static_cast<std::int32_t>(extras_.size());
   extras_.push_back({address, -1});
   if (slot.last_extra >= 0) {

@@ -3,8 +3,9 @@
 //
 // Every line from 1 to 0xFFFFFFFF has one slot holding the first address
 // seen for it; further addresses that DW_LNS_copy reports for a filled line
-// go to a bounded extra-address list and come out right after their line's
-// slot. The filled slots sit in one list in the order they were filled; a
+// go to an extra-address list and come out right after their line's slot.
+// The list grows with the sequence: each of its pairs costs the program a
+// byte at least, so it stays within a multiple of the section's size. The filled slots sit in one list in the order they were filled; a
 // flush sorts that list, never the whole line range, so a unit with a
 // handful of rows costs a handful of steps.
 //
@@ -23,7 +24,6 @@
 namespace dwarfsift {
 
 inline constexpr std::uint32_t kDenseLineLimit = std::uint32_t{1} << 20;
-inline constexpr std::uint32_t kExtraAddressLimit = 10000;
 
 class LineRowTable {
  public:

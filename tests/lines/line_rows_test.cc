@@ -27,7 +27,7 @@ class ScanModel {
     if (line == 0) return;
     if (!slots_.contains(line)) {
       slots_[line] = address;
-    } else if (slots_[line] != address && extras_.size() < kExtraAddressLimit) {
+    } else if (slots_[line] != address) {
       extras_.push_back({address, line});
     }
   }
