@@ -86,28 +86,14 @@ class LineProgramWalker {
     std::uint8_t address_size = 0;  // DWARF 5 headers give it; 0: the run's
   };
 
-  // Returns where the next unit starts.
-  std::uint32_t ProcessUnit(const ByteCursor& section, std::uint32_t start) {
-    Header h;
-    ByteCursor c = section.At(start);
-    const std::uint32_t unit_length = ReadFixed32(c);
-    // A unit that claims to run past the section ends where the section does.
-    h.end = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(std::uint64_t{start} + 4 + unit_length, section.end()));
-    const std::uint16_t version = ReadFixed16(c);
-    TraceField(section, start, "/length", 1, 4);
-    TraceField(section, start + 4, "/version", 1, 2);
-    if (version > 5) {
-      // Another header layout: skipped whole rather than misread.
-      channel_.TraceLine(&lxx_, "/----- Version[%d] unsupported, unit skipped -----\n",
-                         version);
-      return h.end;
-    }
-    // DWARF 4 puts maximum_operations_per_instruction after the minimum
-    // instruction length; everything after it moves by one byte. DWARF 5
-    // adds the address and segment selector sizes before header_length.
-    const bool v5 = version == 5;
-    const std::uint32_t extra = version >= 4 ? 1 : 0;
+  // Reads (and traces) the header fields after the version: the program's
+  // start and the opcode parameters. DWARF 4 puts
+  // maximum_operations_per_instruction after the minimum instruction length;
+  // everything after it moves by one byte. DWARF 5 adds the address and
+  // segment selector sizes before header_length.
+  void ReadHeaderFields(const ByteCursor& section, std::uint32_t start, ByteCursor& c, bool v5,
+                        bool max_ops, Header& h) {
+    const std::uint32_t extra = max_ops ? 1 : 0;
     const std::uint32_t sizes = v5 ? 2 : 0;
     if (v5) {
       h.address_size = c.ReadByte();
@@ -137,7 +123,11 @@ class LineProgramWalker {
     TraceField(section, at + 13 + extra, "/l_range", 1, 1);
     TraceField(section, at + 14 + extra, "/o_base", 1, 1);
     TraceField(section, h.lengths, "/opcode", 9, 1);
+  }
 
+  // Reads the directory and file tables that lie between the opcode lengths
+  // and the program; a table of the unit before is never kept.
+  void ReadFileTables(const ByteCursor& section, const Header& h, bool v5) {
     const std::uint32_t tables =
         h.lengths + (h.opcode_base > 0 ? h.opcode_base - 1u : 0u);
     directory_count_ = 0;
@@ -152,6 +142,28 @@ class LineProgramWalker {
         ReadTables(section, tables);
       }
     }
+  }
+
+  // Returns where the next unit starts.
+  std::uint32_t ProcessUnit(const ByteCursor& section, std::uint32_t start) {
+    Header h;
+    ByteCursor c = section.At(start);
+    const std::uint32_t unit_length = ReadFixed32(c);
+    // A unit that claims to run past the section ends where the section does.
+    h.end = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(std::uint64_t{start} + 4 + unit_length, section.end()));
+    const std::uint16_t version = ReadFixed16(c);
+    TraceField(section, start, "/length", 1, 4);
+    TraceField(section, start + 4, "/version", 1, 2);
+    if (version > 5) {
+      // Another header layout: skipped whole rather than misread.
+      channel_.TraceLine(&lxx_, "/----- Version[%d] unsupported, unit skipped -----\n",
+                         version);
+      return h.end;
+    }
+    const bool v5 = version == 5;
+    ReadHeaderFields(section, start, c, v5, version >= 4, h);
+    ReadFileTables(section, h, v5);
     source_ = FindSourceFile();
 
     stop_file_lines_ = false;
