@@ -1,5 +1,6 @@
 #include "app/input_files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -11,21 +12,24 @@ namespace dwarfsift {
 namespace {
 
 // Reads the whole file. Returns false when it cannot be opened, or when it
-// grows beyond what 32-bit positions can address (`too_large` is then set).
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes,
-                   bool& too_large) {
+// gives more than `limit` bytes (`too_large` is then set). A file that is
+// not regular (a pipe, a device) is read to its end or to
+// `stream_limit`, whichever comes first: /dev/zero never ends.
+bool ReadWholeFile(const std::string& path, std::uint64_t stream_limit,
+                   std::vector<std::uint8_t>& bytes, bool& too_large, bool& not_regular) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) file = std::fopen(path.c_str(), "rb");  // once more
   if (file == nullptr) return false;
-  constexpr std::uint64_t kLimit = std::numeric_limits<std::uint32_t>::max();
   // A regular file too large is refused before a byte is read. Its size is
   // otherwise only a hint (the file may change while it is read); one byte
-  // more tells whether the end was reached. Other files (a pipe, a device)
-  // are read until they end or pass the limit.
+  // more tells whether the end was reached.
   std::error_code error;
   const bool regular = std::filesystem::is_regular_file(path, error);
+  not_regular = !regular;
   const std::uint64_t hint = regular ? std::filesystem::file_size(path, error) : 0;
-  if (regular && !error && hint > kLimit) {
+  const std::uint64_t limit =
+      regular ? std::uint64_t{std::numeric_limits<std::uint32_t>::max()} : stream_limit;
+  if (regular && !error && hint > limit) {
     std::fclose(file);
     too_large = true;
     return false;
@@ -33,18 +37,24 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes,
   std::size_t chunk = !regular || error ? (1u << 20) : static_cast<std::size_t>(hint) + 1;
   std::size_t used = 0;
   for (;;) {
+    // The block grows by doubling, but never past the limit and one byte.
+    if (used + chunk > bytes.capacity()) {
+      bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(
+          std::max<std::uint64_t>(2 * bytes.capacity(), used + chunk), limit + 1)));
+    }
     bytes.resize(used + chunk);
     const std::size_t n = std::fread(bytes.data() + used, 1, chunk, file);
     used += n;
     if (n < chunk) break;
-    if (used > kLimit) {
+    if (used > limit) {
       too_large = true;
       break;
     }
-    chunk = 1u << 20;
+    chunk = static_cast<std::size_t>(std::min<std::uint64_t>(1u << 20, limit + 1 - used));
   }
   std::fclose(file);
   bytes.resize(too_large ? 0 : used);
+  if (too_large) bytes.shrink_to_fit();
   return !too_large;
 }
 
@@ -79,9 +89,10 @@ std::optional<std::string> OutputNamingInput(const OutputFileSet& names,
   return std::nullopt;
 }
 
-LoadedInput LoadInputFile(const RunOptions& options) {
+LoadedInput LoadInputFile(const RunOptions& options, std::uint64_t stream_limit) {
   LoadedInput input;
-  if (!ReadWholeFile(options.input_name, input.image, input.too_large)) {
+  if (!ReadWholeFile(options.input_name, stream_limit, input.image, input.too_large,
+                     input.not_regular)) {
     input.image.clear();
     return input;
   }
