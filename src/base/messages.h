@@ -93,8 +93,9 @@ inline constexpr std::string_view kHelp =
     "\n"
     "Exit status (as a POSIX shell sees it):\n"
     "  0    symbols and lines were written\n"
-    "  255  no input name, or the input cannot be read or is empty\n"
-    "  254  the input is not an ELF file\n"
+    "  255  no input name, or the input cannot be read, is empty or (a pipe,\n"
+    "       a device) gives more than 1 GB\n"
+    "  254  the input is not a 32-bit ELF file\n"
     "  253  no symbol was produced\n"
     "  252  symbols but no line were produced\n"
     "  251  an output file could not be created or written completely\n"
@@ -205,9 +206,11 @@ inline constexpr const char* kSectionLeftOutOfMot =
 inline constexpr const char* kUnitWalkStopped =
     "Unit [%u] at [0x%08X] has no usable abbreviation table: it and the units after it "
     "are skipped!!\n";
-// Before the closing line of a run whose input was damaged.
+// Before the closing line of a run that left damaged (or, without zstd,
+// unreadable) parts of the input out.
 inline constexpr std::string_view kInputDamaged =
-    "The input is damaged: the files written lack what the messages above name!!\n"sv;
+    "Parts of the input were left out: the files written lack what the messages above "
+    "name!!\n"sv;
 
 // The limits of the unit walk (printf formats).
 inline constexpr const char* kTagSizeLimit = "Tag Size[%d] limit over!!\n";
