@@ -92,11 +92,9 @@ TEST(Entry, UnreadableInputs) {
     elf[4] = static_cast<char>(elf_class);
     testing::WriteFileBytes(dir.File("bad.elf"), elf);
     run = RunTool({dir.File("bad.elf")});
-    EXPECT_EQ(run.status, kStatusNotElf);
     char text[128];
     std::snprintf(text, sizeof text, texts::kElfClassRefused, name, elf_class);
-    EXPECT_TRUE(run.console.ends_with(text)) << run.console;
-    EXPECT_FALSE(fs::exists(dir.File("bad.SYM")));
+    EXPECT_TRUE(run.status == kStatusNotElf && run.console.ends_with(text)) << run.console;
   }
 }
 
@@ -110,19 +108,17 @@ TEST(Entry, InputsThatAreNotWhatTheDebuggerNeedsAreNamed) {
   std::snprintf(no_info, sizeof no_info, texts::kNoDebugInfo, input.c_str());
 
   std::string elf = testing::ReadFileText(kElf);
-  ToolRun run = RunTool({kElf});
-  EXPECT_EQ(run.status, kStatusDone);
-  EXPECT_EQ(run.console.find("relocatable"), std::string::npos);
-
-  elf[16] = 1;  // e_type ET_REL, little-endian
-  testing::WriteFileBytes(input, elf);
-  run = RunTool({input});
-  EXPECT_EQ(run.status, kStatusDone);
-  EXPECT_NE(run.console.find(relocatable), std::string::npos) << run.console;
-  EXPECT_EQ(run.console.find(no_info), std::string::npos);
+  for (const char e_type : {2, 1}) {  // ET_EXEC, ET_REL (little-endian)
+    elf[16] = e_type;
+    testing::WriteFileBytes(input, elf);
+    const ToolRun run = RunTool({input});
+    EXPECT_EQ(run.status, kStatusDone);
+    EXPECT_EQ(run.console.find(relocatable) != std::string::npos, e_type == 1) << run.console;
+    EXPECT_EQ(run.console.find(no_info), std::string::npos);
+  }
 
   testing::RunCommand("llvm-objcopy --remove-section=.debug_info " + kElf + " " + input);
-  run = RunTool({input});
+  const ToolRun run = RunTool({input});
   EXPECT_EQ(run.status, kStatusNoSymbol);
   EXPECT_NE(run.console.find(no_info), std::string::npos) << run.console;
 }

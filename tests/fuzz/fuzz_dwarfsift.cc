@@ -227,12 +227,12 @@ void CheckPhase(const PhaseResult& run, std::span<const std::uint8_t> image) {
 }
 
 // Without the trace the SYM file gets the version lines alone: one for each
-// section named exactly .debug_info (index 1 on, inside the image) that
+// section named exactly .debug_info (index 1 on, inside the file or
+// inflated behind it) that
 // holds a whole first unit header, in table order, each giving the version
 // its own bytes hold. The last one sets the DWARF parameters; with none they
 // keep their defaults. With the trace the same lines close the traced text.
-void CheckVersionLines(const PhaseResult& quiet, const PhaseResult& traced,
-                       std::span<const std::uint8_t> image) {
+void CheckVersionLines(const PhaseResult& quiet, const PhaseResult& traced) {
   const ElfImage& elf = quiet.elf;
   const bool big = elf.byte_order == ByteOrder::kBig;
   std::string lines;
@@ -578,7 +578,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Without the trace only the reports reach the console, and only the
   // version lines reach the SYM file.
   Require(quiet.console.size() <= traced.console.size());
-  CheckVersionLines(quiet, traced, image);
+  CheckVersionLines(quiet, traced);
 
   for (const WantedView& wanted : kWantedViews) {
     const SectionView& view = traced.elf.*wanted.view;
