@@ -1,6 +1,7 @@
 # Builds the Debian package from BUILD_DIR, unpacks it into a scratch root
 # (dpkg -x, no root rights needed) and runs the installed tool's --version.
-# Fails unless it prints "dwarfsift EXPECTED_VERSION".
+# Fails unless it prints "dwarfsift EXPECTED_VERSION", and unless the
+# package depends on each of EXPECTED_LIBRARIES (Debian package names).
 set(scratch "${BUILD_DIR}/package-check")
 file(REMOVE_RECURSE "${scratch}")
 file(MAKE_DIRECTORY "${scratch}")
@@ -17,6 +18,13 @@ list(LENGTH packages count)
 if(NOT count EQUAL 1)
   message(FATAL_ERROR "expected one .deb in ${scratch}, found: ${packages}")
 endif()
+# The runtime libraries the tool links are declared.
+execute_process(COMMAND ${DPKG} -f ${packages} Depends OUTPUT_VARIABLE depends)
+foreach(library IN LISTS EXPECTED_LIBRARIES)
+  if(NOT depends MATCHES "(^|[ ,])${library}[ ,(]")
+    message(FATAL_ERROR "the package does not depend on ${library}: ${depends}")
+  endif()
+endforeach()
 execute_process(COMMAND ${DPKG} -x ${packages} "${scratch}/root" RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "dpkg -x failed on ${packages}")

@@ -3,16 +3,20 @@
 # its tests need too. Only missing packages are fetched; sudo is used when
 # not running as root.
 #   g++, cmake, ninja-build  the compiler and the build
+#   zlib1g-dev, libzstd-dev  zlib and zstd, which inflate compressed
+#                            debugging sections (the tool links both)
 #   libgtest-dev             GoogleTest; the build configures the test suite
 #   binutils, llvm           (--tests) readelf and llvm-dwarfdump, which tests
 #                            use to cross-check the decoding
-#   g++-mingw-w64-x86-64-posix, wine64
-#                            (--tests) the Windows build and a way to run it
+#   g++-mingw-w64-x86-64-posix, libz-mingw-w64-dev, wine64
+#                            (--tests) the Windows build, its static zlib
+#                            (Debian has no MinGW zstd: that build reads no
+#                            zstd sections) and a way to run it
 set -euo pipefail
 
-PACKAGES=(g++ cmake ninja-build libgtest-dev)
+PACKAGES=(g++ cmake ninja-build zlib1g-dev libzstd-dev libgtest-dev)
 if [[ ${1:-} == --tests ]]; then
-    PACKAGES+=(binutils llvm g++-mingw-w64-x86-64-posix wine64)
+    PACKAGES+=(binutils llvm g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64)
 fi
 
 missing=()
@@ -33,5 +37,6 @@ if [[ $(id -u) -ne 0 ]]; then
     SUDO=(sudo)
 fi
 echo "installing: ${missing[*]}"
-"${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
-"${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+"${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update
+"${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y \
+    --no-install-recommends "${missing[@]}"

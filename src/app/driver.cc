@@ -44,7 +44,35 @@ void ConvertSymbols(RunContext& run, ConversionState& state,
     state.call_frames.Load(state.elf, state.dwarf.address_size);
     walk.call_frames = &state.call_frames;
   }
-  GetDebugInfoAll(walk);
+  // A present section the walk gave up on had a unit whose abbreviations
+  // could not be loaded; every unit from it on is lost.
+  if (!GetDebugInfoAll(walk) && state.elf.debug_info.present()) {
+    run.channel.ReportDamage(texts::kUnitWalkStopped, walk.units.current(),
+                             state.elf.debug_info.start + walk.units.current_start());
+  }
+}
+
+// What the user should know about the input before the phases run: an
+// object that is not linked yet, or an image without debugging information
+// (unless a damaged section explains that already).
+void DescribeInput(RunContext& run, const ElfImage& elf) {
+  if (!elf.header_read) return;
+  const char* input = run.options.input_name.c_str();
+  if (elf.header.e_type == kElfTypeRelocatable) {
+    run.channel.EmitFormatted(texts::kRelocatableObject, input);
+  }
+  if (!elf.debug_info.found() && !run.state.input_damaged) {
+    run.channel.EmitFormatted(texts::kNoDebugInfo, input);
+  }
+}
+
+// The S-records, and a report for each loadable section left out of them.
+void WriteSrecords(RunContext& run, const ElfImage& elf, OutputFile& mot,
+                   const std::string& mot_name) {
+  for (const std::uint32_t i : WriteSrecordImage(mot, mot_name, elf)) {
+    const std::string name(i < elf.section_names.size() ? elf.section_names[i] : "");
+    run.channel.ReportDamage(texts::kSectionLeftOutOfMot, i, name.c_str(), mot_name.c_str());
+  }
 }
 
 }  // namespace
@@ -64,6 +92,7 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
 
   channel.EmitMessage(texts::kGetSection);
   GetSection(image, state.elf, state.dwarf, channel, &sym);
+  DescribeInput(run, state.elf);
 
   // The phases below are announced in their fixed order; their work is
   // added phase by phase.
@@ -90,7 +119,7 @@ void RunConversion(const OutputFileSet& names, std::span<const std::uint8_t> ima
     GetDebugMemberAll(MakeWriteContext(run, state, meb.is_open() ? &meb : nullptr), members);
     channel.CommitOutput(meb, names.meb);
   }
-  if (mot.is_open()) WriteSrecordImage(mot, names.mot, state.elf);
+  if (mot.is_open()) WriteSrecords(run, state.elf, mot, names.mot);
   channel.CommitOutput(mot, names.mot);
   channel.CommitOutput(sym, names.sym);
   channel.FinishOutput(lxx, names.lxx);

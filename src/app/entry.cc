@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "app/command_line.h"
@@ -12,6 +13,7 @@
 #include "base/platform.h"
 #include "base/run_context.h"
 #include "base/text_match.h"
+#include "elf/elf_image.h"
 #include "lines/line_file.h"
 
 namespace dwarfsift {
@@ -37,6 +39,47 @@ int ShowInfo(InfoRequest request, std::string* console_capture) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
   }
+  return kStatusDone;
+}
+
+// Reads the input and refuses what cannot be converted: a file that cannot
+// be read, is empty or never ends, one that is no ELF file, and one of
+// another class than 32-bit. The status when refused, none otherwise.
+std::optional<int> LoadInput(RunContext& run, LoadedInput& input) {
+  MessageChannel& channel = run.channel;
+  input = LoadInputFile(run.options);
+  if (input.image.empty()) {
+    const std::string_view why = !input.too_large  ? texts::kMissingFileSuffix
+                                 : input.not_regular ? texts::kInputEndlessSuffix
+                                                     : texts::kInputTooLargeSuffix;
+    channel.EmitNamedMessage(run.options.input_name, why);
+    return kStatusNoInput;
+  }
+  run.state.input_kind = input.input_kind;
+  // However the input is made, its trace stays within reach of a disk.
+  channel.LimitTrace(64 * std::uint64_t{input.image.size()} + (std::uint64_t{64} << 20));
+  const std::string_view image_text(reinterpret_cast<const char*>(input.image.data()),
+                                    input.image.size());
+  if (!StartsWith(image_text, "\x7F" "ELF")) {
+    channel.EmitMessage(texts::kNotElf);
+    return kStatusNotElf;
+  }
+  if (input.image.size() > kElfClassByte && input.image[kElfClassByte] != kElfClass32) {
+    const std::uint8_t elf_class = input.image[kElfClassByte];
+    channel.EmitFormatted(texts::kElfClassRefused,
+                          elf_class == kElfClass64 ? "64-bit" : "unknown", elf_class);
+    return kStatusNotElf;
+  }
+  return std::nullopt;
+}
+
+// What the run's counters and state say, in the order of precedence: a lost
+// output, no symbol, a damaged input, no line.
+int FinalStatus(const RunContext& run) {
+  if (run.state.output_lost) return kStatusOutputLost;
+  if (run.counters.symbol_count == 0) return kStatusNoSymbol;
+  if (run.state.input_damaged) return kStatusInputDamaged;
+  if (run.counters.line_count == 0) return kStatusNoLine;
   return kStatusDone;
 }
 
@@ -80,23 +123,10 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
     channel.CloseHostMailbox();
     return kStatusNoInput;
   }
-  LoadedInput input = LoadInputFile(run.options);
-  if (input.image.empty()) {
-    channel.EmitNamedMessage(run.options.input_name, input.too_large
-                                                         ? texts::kInputTooLargeSuffix
-                                                         : texts::kMissingFileSuffix);
+  LoadedInput input;
+  if (const std::optional<int> refused = LoadInput(run, input)) {
     channel.CloseHostMailbox();
-    return kStatusNoInput;
-  }
-  run.state.input_kind = input.input_kind;
-  // However the input is made, its trace stays within reach of a disk.
-  channel.LimitTrace(64 * std::uint64_t{input.image.size()} + (std::uint64_t{64} << 20));
-  const std::string_view image_text(reinterpret_cast<const char*>(input.image.data()),
-                                    input.image.size());
-  if (!StartsWith(image_text, "\x7F" "ELF")) {
-    channel.EmitMessage(texts::kNotElf);
-    channel.CloseHostMailbox();
-    return kStatusNotElf;
+    return *refused;
   }
 
   // The member area is optional: without it the member phase is skipped.
@@ -121,6 +151,7 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
     std::remove(outputs.lxx.c_str());
   }
 
+  if (run.state.input_damaged) channel.EmitMessage(texts::kInputDamaged);
   channel.EmitFormatted(texts::kCompleteFormat,
                         static_cast<unsigned long>(run.counters.symbol_count),
                         static_cast<unsigned long>(run.counters.line_count));
@@ -128,11 +159,7 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
 
   if (run.counters.symbol_count == 0) std::remove(outputs.sym.c_str());
   if (run.counters.line_count == 0) std::remove(outputs.lin.c_str());
-
-  if (run.state.output_lost) return kStatusOutputLost;
-  if (run.counters.symbol_count == 0) return kStatusNoSymbol;
-  if (run.counters.line_count == 0) return kStatusNoLine;
-  return kStatusDone;
+  return FinalStatus(run);
 }
 
 }  // namespace dwarfsift

@@ -13,6 +13,7 @@ inline constexpr int kStatusNotElf = -2;
 inline constexpr int kStatusNoSymbol = -3;
 inline constexpr int kStatusNoLine = -4;
 inline constexpr int kStatusOutputLost = -5;
+inline constexpr int kStatusInputDamaged = -6;
 
 // `console_capture`, when given, receives what would go to standard output.
 int RunEntry(int argc, const char* const* argv,

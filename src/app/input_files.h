@@ -25,8 +25,10 @@ struct LoadedInput {
   std::uint32_t input_kind = 0;
   // The whole file; empty when it could not be read or holds no byte.
   std::vector<std::uint8_t> image;
-  // The file was readable but too large for 32-bit positions.
+  // The file was readable but too large: for 32-bit positions, or, when it
+  // is no regular file, for the stream limit.
   bool too_large = false;
+  bool not_regular = false;
 };
 
 // Completes `options.output_name` (from the input name) and
@@ -41,8 +43,13 @@ OutputFileSet DeriveOutputFileSet(RunOptions& options);
 std::optional<std::string> OutputNamingInput(const OutputFileSet& names,
                                              const std::string& input_name);
 
+// What is read at most from an input that is no regular file.
+inline constexpr std::uint64_t kStreamInputLimit = std::uint64_t{1} << 30;
+
 // Reads the whole input file named by the completed input name and classifies
-// that name.
-LoadedInput LoadInputFile(const RunOptions& options);
+// that name. An input that is no regular file (a pipe, a device) is refused
+// once it gives more than `stream_limit` bytes.
+LoadedInput LoadInputFile(const RunOptions& options,
+                          std::uint64_t stream_limit = kStreamInputLimit);
 
 }  // namespace dwarfsift

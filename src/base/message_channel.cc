@@ -63,6 +63,21 @@ void MessageChannel::EmitFormatted(const char* format, ...) {
   va_start(args, format);
   const std::string_view text = FormatText(buffer, format, args);
   va_end(args);
+  // The walk lives above this layer; its damage reports are known by their
+  // formats.
+  for (const std::string_view report : texts::kUnitDamageReports) {
+    if (report == format) state_.input_damaged = true;
+  }
+  EmitMessage(text);
+}
+
+void MessageChannel::ReportDamage(const char* format, ...) {
+  char buffer[kFormattedTextLimit + 1];
+  va_list args;
+  va_start(args, format);
+  const std::string_view text = FormatText(buffer, format, args);
+  va_end(args);
+  state_.input_damaged = true;
   EmitMessage(text);
 }
 

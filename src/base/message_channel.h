@@ -37,8 +37,13 @@ class MessageChannel {
   void EmitMessage(std::string_view text);
   // Sends a name (passed through as it is) followed by a system text.
   void EmitNamedMessage(std::string_view name, std::string_view text);
-  // Formats a message (cut to kFormattedTextLimit bytes) and sends it.
+  // Formats a message (cut to kFormattedTextLimit bytes) and sends it. The
+  // unit walk's reports of a unit passed over for damage (texts::
+  // kUnitDamageReports) also mark the input damaged.
   void EmitFormatted(const char* format, ...) DWARFSIFT_PRINTF(2, 3);
+  // A formatted report naming what of the input was left out for damage;
+  // the run's input counts as damaged.
+  void ReportDamage(const char* format, ...) DWARFSIFT_PRINTF(2, 3);
 
   // Opens the host's mailbox; messages go there from now on. Returns whether
   // it could be opened.

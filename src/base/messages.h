@@ -93,11 +93,14 @@ inline constexpr std::string_view kHelp =
     "\n"
     "Exit status (as a POSIX shell sees it):\n"
     "  0    symbols and lines were written\n"
-    "  255  no input name, or the input cannot be read or is empty\n"
-    "  254  the input is not an ELF file\n"
+    "  255  no input name, or the input cannot be read, is empty or (a pipe,\n"
+    "       a device) gives more than 1 GB\n"
+    "  254  the input is not a 32-bit ELF file\n"
     "  253  no symbol was produced\n"
     "  252  symbols but no line were produced\n"
-    "  251  an output file could not be created or written completely\n"sv;
+    "  251  an output file could not be created or written completely\n"
+    "  250  the files were written, but the input is damaged: they lack what\n"
+    "       the messages name\n"sv;
 
 // "-?<hex>" past the last entry of .debug_info: no trace was written.
 inline constexpr const char* kTraceNotReached =
@@ -163,6 +166,51 @@ inline constexpr const char* kTraceCut =
 // The input is readable but larger than 32-bit positions reach.
 inline constexpr std::string_view kInputTooLargeSuffix =
     " is larger than 4 GB!!\n"sv;
+// The input is no regular file (a pipe, a device) and gives more than we
+// read from such a file.
+inline constexpr std::string_view kInputEndlessSuffix =
+    " is no regular file and gives more than 1 GB, not read!!\n"sv;
+// An ELF file of another class than 32-bit: the class's name and number.
+inline constexpr const char* kElfClassRefused =
+    "The input is a %s ELF file (class %u); only 32-bit ELF files are converted!!\n";
+// A relocatable object (ET_REL) instead of a linked image: the input name.
+inline constexpr const char* kRelocatableObject =
+    "%s is a relocatable object: its addresses are not final, convert the linked image "
+    "instead!!\n";
+// No section .debug_info: the input name.
+inline constexpr const char* kNoDebugInfo =
+    "%s has no debugging information (no .debug_info section)!!\n";
+// A compressed section that cannot be inflated: index, name, reason (one of
+// the kInflate* texts below).
+inline constexpr const char* kSectionNotInflated =
+    "Section [%u] %s cannot be inflated: %s, skipped!!\n";
+inline constexpr const char* kInflateHeaderIncomplete = "its compression header is incomplete";
+inline constexpr const char* kInflateNoGnuMagic = "it does not start with \"ZLIB\"";
+inline constexpr const char* kInflateUnknownType = "unknown compression type %u";
+inline constexpr const char* kInflateNoZstd =
+    "it is compressed with zstd, which this build cannot read";
+inline constexpr const char* kInflateBeyondBound =
+    "its header claims %llu bytes, beyond the bound of %llu bytes "
+    "(64 x the input size + 64 MB, at most 4 GB in all)";
+inline constexpr const char* kInflateShort =
+    "the stream gives %llu of the %llu bytes its header claims";
+inline constexpr const char* kInflateLong =
+    "the stream gives more than the %llu bytes its header claims";
+inline constexpr const char* kInflateTruncated = "the stream is cut short";
+inline constexpr const char* kInflateCorrupt = "the stream is corrupt (%s)";
+// A loadable section whose bytes lie outside the file: index, name, the
+// S-record file's name.
+inline constexpr const char* kSectionLeftOutOfMot =
+    "Section [%u] %s lies outside the file, left out of %s!!\n";
+// The walk could not load a unit's abbreviations: unit number, position.
+inline constexpr const char* kUnitWalkStopped =
+    "Unit [%u] at [0x%08X] has no usable abbreviation table: it and the units after it "
+    "are skipped!!\n";
+// Before the closing line of a run that left damaged (or, without zstd,
+// unreadable) parts of the input out.
+inline constexpr std::string_view kInputDamaged =
+    "Parts of the input were left out: the files written lack what the messages above "
+    "name!!\n"sv;
 
 // The limits of the unit walk (printf formats).
 inline constexpr const char* kTagSizeLimit = "Tag Size[%d] limit over!!\n";
@@ -181,6 +229,11 @@ inline constexpr const char* kUnitTypeSkipped =
     "Unit [%d] at [0x%08X] is a DWARF %d %s unit (type 0x%02X), skipped!!\n";
 inline constexpr const char* kUnit64BitSkipped =
     "Unit [%d] at [0x%08X] is 64-bit DWARF version %d, skipped!!\n";
+// The walk's reports of a unit passed over because it is damaged (a type
+// chain that never ends, a version no DWARF has): the channel marks the
+// input damaged when it sends one.
+inline constexpr std::string_view kUnitDamageReports[] = {kSelfDestructEntry,
+                                                          kUnitVersionSkipped};
 
 // Trace lines of the unit walk (printf formats). An entry followed from a
 // reference or a child list: tag name, abbreviation code, position after the

@@ -21,6 +21,11 @@ struct RunState {
   // An output could not be created or written: the run ends with its own
   // status.
   bool output_lost = false;
+  // Something of the input was left out because it is damaged (a section
+  // outside the file or that cannot be inflated, a loadable section missing
+  // from the S-records, a unit passed over): the outputs are incomplete, and
+  // the run ends with its own status once a message has named what.
+  bool input_damaged = false;
   // InputKind (base/input_kind.h) of the completed input name, set once the
   // input was read.
   std::uint32_t input_kind = 0;

@@ -1,18 +1,22 @@
 #include "elf/elf_image.h"
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "base/file_headers.h"
 #include "base/message_channel.h"
 #include "base/messages.h"
 #include "dwarf/value_text.h"
+#include "elf/section_inflate.h"
 
 namespace dwarfsift {
 namespace {
 
 constexpr std::uint32_t kElfHeaderSize = 52;
-constexpr std::uint8_t kElfClass32 = 1;
 constexpr std::uint8_t kElfDataBig = 2;
 
 // The ELF header as the trace shows it: label, offset, unit count and width.
@@ -72,6 +76,50 @@ bool TableFits(std::uint64_t offset, std::uint64_t stride, std::uint64_t count,
   if (count == 0) return true;
   if (stride < entry_size) return false;
   return offset + stride * (count - 1) + entry_size <= image_size;
+}
+
+// The sections the later phases locate here.
+struct Wanted {
+  std::string_view name;
+  SectionView ElfImage::*view;
+};
+constexpr Wanted kWanted[] = {
+    {".debug_info", &ElfImage::debug_info},
+    {".debug_abbrev", &ElfImage::debug_abbrev},
+    {".debug_line", &ElfImage::debug_line},
+    {".debug_loc", &ElfImage::debug_loc},
+    {".symtab", &ElfImage::symtab},
+    {".debug_str", &ElfImage::debug_str},
+    {".strtab", &ElfImage::strtab},
+    {".debug_line_str", &ElfImage::debug_line_str},
+    {".debug_str_offsets", &ElfImage::debug_str_offsets},
+    {".debug_addr", &ElfImage::debug_addr},
+    {".debug_loclists", &ElfImage::debug_loclists},
+    {".debug_rnglists", &ElfImage::debug_rnglists},
+};
+// The call-frame reader finds .debug_frame in the section table itself.
+constexpr std::string_view kDebugFrame = ".debug_frame";
+
+// The plain name of a debugging section the conversion reads, given its name
+// in the file: itself, or for the GNU form ".zdebug_X" the name ".debug_X"
+// (`gnu` tells which). None for every other section.
+std::optional<std::string_view> ReadDebugSectionName(std::string_view name, bool& gnu) {
+  gnu = name.starts_with(".zdebug_");
+  const std::string plain = gnu ? "." + std::string(name.substr(2)) : std::string(name);
+  if (plain == kDebugFrame) return kDebugFrame;
+  for (const Wanted& wanted : kWanted) {
+    if (wanted.name.starts_with(".debug_") && plain == wanted.name) return wanted.name;
+  }
+  return std::nullopt;
+}
+
+DWARFSIFT_PRINTF(1, 2) std::string FormatReason(const char* format, ...) {
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
 }
 
 struct MachineByFlags {
@@ -136,6 +184,7 @@ class SectionPhase {
         sym_file_(sym_file) {
     elf_ = ElfImage{};
     elf_.bytes = image;
+    elf_.file_size = static_cast<std::uint32_t>(image.size());
     dwarf_ = DwarfParameters{};
     // The byte order governs every later multi-byte read, so it comes first.
     order_byte_ = image_size_ > 5 ? image[5] : 0;
@@ -153,6 +202,7 @@ class SectionPhase {
     if (elf_.header.e_shnum > kMaxElfTableEntries) return false;
     if (!ReadSectionHeaders()) return false;
     NameSections();
+    InflateSections();
     LocateSections();
     return true;
   }
@@ -174,7 +224,7 @@ class SectionPhase {
   bool ReadHeader() {
     if (class_byte_ != kElfClass32 || order_byte_ == 0) return false;
     if (image_size_ < kElfHeaderSize) {
-      channel_.EmitFormatted(texts::kElfHeaderIncomplete,
+      channel_.ReportDamage(texts::kElfHeaderIncomplete,
                              static_cast<unsigned>(image_size_));
       return false;
     }
@@ -200,7 +250,7 @@ class SectionPhase {
           channel_.TraceLine(sym_file_, "/********** Program Header [% 3d] **********\n",
                              static_cast<int>(i));
         });
-    if (!read) channel_.EmitFormatted(texts::kProgramHeadersOutside, header.e_phoff);
+    if (!read) channel_.ReportDamage(texts::kProgramHeadersOutside, header.e_phoff);
   }
 
   bool ReadSectionHeaders() {
@@ -211,7 +261,7 @@ class SectionPhase {
           channel_.TraceLine(sym_file_, "/---------- Section Header [% 3d] ----------\n",
                              static_cast<int>(i));
         });
-    if (!read) channel_.EmitFormatted(texts::kSectionHeadersOutside, header.e_shoff);
+    if (!read) channel_.ReportDamage(texts::kSectionHeadersOutside, header.e_shoff);
     return read;
   }
 
@@ -251,7 +301,7 @@ class SectionPhase {
       names = file_.View(table.sh_offset, end);
     }
     if (!names_usable && header.e_shnum > 0) {
-      channel_.EmitFormatted(texts::kSectionNamesUnusable, header.e_shstrndx);
+      channel_.ReportDamage(texts::kSectionNamesUnusable, header.e_shstrndx);
     }
     for (std::uint32_t i = 0; i < header.e_shnum; ++i) {
       if (names_usable) {
@@ -272,24 +322,6 @@ class SectionPhase {
   // the last wins. A section whose bytes lie outside the file is reported and
   // not located.
   void LocateSections() {
-    struct Wanted {
-      std::string_view name;
-      SectionView ElfImage::*view;
-    };
-    static constexpr Wanted kWanted[] = {
-        {".debug_info", &ElfImage::debug_info},
-        {".debug_abbrev", &ElfImage::debug_abbrev},
-        {".debug_line", &ElfImage::debug_line},
-        {".debug_loc", &ElfImage::debug_loc},
-        {".symtab", &ElfImage::symtab},
-        {".debug_str", &ElfImage::debug_str},
-        {".strtab", &ElfImage::strtab},
-        {".debug_line_str", &ElfImage::debug_line_str},
-        {".debug_str_offsets", &ElfImage::debug_str_offsets},
-        {".debug_addr", &ElfImage::debug_addr},
-        {".debug_loclists", &ElfImage::debug_loclists},
-        {".debug_rnglists", &ElfImage::debug_rnglists},
-    };
     // Entry 0 is the null section; index 0 means "not found", so nothing is
     // located there.
     for (std::uint32_t i = 1; i < elf_.header.e_shnum; ++i) {
@@ -298,8 +330,8 @@ class SectionPhase {
         if (name != wanted.name) continue;
         const SectionHeader& sh = elf_.section_headers[i];
         const std::uint64_t end = static_cast<std::uint64_t>(sh.sh_offset) + sh.sh_size;
-        if (end > image_size_) {
-          channel_.EmitFormatted(texts::kSectionOutside, i, std::string(name).c_str());
+        if (!inflated_[i] && end > image_size_) {
+          channel_.ReportDamage(texts::kSectionOutside, i, std::string(name).c_str());
           break;
         }
         SectionView& view = elf_.*wanted.view;
@@ -311,7 +343,83 @@ class SectionPhase {
     }
   }
 
+  // Inflates every compressed debugging section the conversion reads into
+  // one buffer behind a copy of the file, and points its header and name at
+  // the plain bytes there; one that cannot be inflated is reported and
+  // loses its name, so that nothing reads it.
+  void InflateSections() {
+    const std::uint32_t count = elf_.header.e_shnum;
+    inflated_.assign(count, false);
+    std::vector<Pending> pending;
+    // What all the sections together may claim: the input keeps its bounds
+    // whatever the headers say, and every position stays 32-bit.
+    const std::uint64_t bound = std::min<std::uint64_t>(
+        64 * image_size_ + (std::uint64_t{64} << 20), UINT32_MAX - image_size_);
+    std::uint64_t claimed = 0;
+    for (std::uint32_t i = 1; i < count; ++i) {
+      bool gnu = false;
+      const std::optional<std::string_view> plain =
+          ReadDebugSectionName(elf_.section_names[i], gnu);
+      const SectionHeader& sh = elf_.section_headers[i];
+      if (!plain || (!gnu && (sh.sh_flags & kShfCompressed) == 0)) continue;
+      const std::uint64_t end = static_cast<std::uint64_t>(sh.sh_offset) + sh.sh_size;
+      if (end > image_size_) {
+        channel_.ReportDamage(texts::kSectionOutside, i,
+                              std::string(elf_.section_names[i]).c_str());
+        elf_.section_names[i] = std::string_view();
+        continue;
+      }
+      std::string reason;
+      std::optional<CompressedStream> stream =
+          ReadCompressionHeader(file_.View(sh.sh_offset, end), gnu, reason);
+      if (stream && stream->claimed_size > bound - claimed) {
+        reason = FormatReason(texts::kInflateBeyondBound,
+                              static_cast<unsigned long long>(stream->claimed_size),
+                              static_cast<unsigned long long>(bound));
+        stream.reset();
+      }
+      if (!stream) {
+        DropSection(i, reason);
+        continue;
+      }
+      pending.push_back({i, *plain, *stream, image_size_ + claimed});
+      claimed += stream->claimed_size;
+    }
+    if (pending.empty()) return;
+    std::shared_ptr<std::uint8_t[]> buffer(new std::uint8_t[image_size_ + claimed]);
+    std::copy(elf_.bytes.begin(), elf_.bytes.end(), buffer.get());
+    for (const Pending& section : pending) {
+      std::string reason;
+      if (!InflateStream(section.stream, buffer.get() + section.position, reason)) {
+        DropSection(section.index, reason);
+        continue;
+      }
+      SectionHeader& sh = elf_.section_headers[section.index];
+      sh.sh_offset = static_cast<std::uint32_t>(section.position);
+      sh.sh_size = static_cast<std::uint32_t>(section.stream.claimed_size);
+      sh.sh_flags &= ~kShfCompressed;
+      elf_.section_names[section.index] = section.plain_name;
+      inflated_[section.index] = true;
+    }
+    elf_.bytes = std::span<const std::uint8_t>(buffer.get(), image_size_ + claimed);
+    elf_.inflated = std::move(buffer);
+  }
+
+  struct Pending {
+    std::uint32_t index;
+    std::string_view plain_name;
+    CompressedStream stream;
+    std::uint64_t position;  // of its plain bytes in the buffer
+  };
+
+  void DropSection(std::uint32_t i, const std::string& reason) {
+    channel_.ReportDamage(texts::kSectionNotInflated, i,
+                          std::string(elf_.section_names[i]).c_str(), reason.c_str());
+    elf_.section_names[i] = std::string_view();
+  }
+
   std::uint64_t image_size_;
+  std::vector<bool> inflated_;
   ElfImage& elf_;
   DwarfParameters& dwarf_;
   MessageChannel& channel_;

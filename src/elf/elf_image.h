@@ -4,12 +4,16 @@
 // GetSection is the first phase of a conversion. It fixes the byte order and
 // the DWARF parameters, copies both header tables, names the sections and
 // locates .debug_info, .debug_abbrev, .debug_line, .debug_loc, .debug_str,
-// .symtab and .strtab by their exact names. Every header field, table offset,
-// stride and section extent is checked against the image before it is used:
-// a table or section outside the file is reported and left out, never read.
+// .symtab and .strtab by their exact names. Compressed debugging sections
+// (SHF_COMPRESSED, or the GNU .zdebug_* form) are inflated once, here, and
+// every later phase sees their plain bytes under the plain name. Every
+// header field, table offset, stride and section extent is checked against
+// the image before it is used: a table or section outside the file, or one
+// that cannot be inflated, is reported as damage and left out, never read.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -68,12 +72,25 @@ struct SectionView {
 // register-name family):
 inline constexpr std::uint32_t kElfMachineArm = 40;
 
+// e_ident[EI_CLASS] and the two classes ELF has.
+inline constexpr std::size_t kElfClassByte = 4;
+inline constexpr std::uint8_t kElfClass32 = 1;
+inline constexpr std::uint8_t kElfClass64 = 2;
+// e_type of a relocatable object.
+inline constexpr std::uint32_t kElfTypeRelocatable = 1;
+
 // Only the ELF tables may hold more entries than this; beyond it the file is
 // rejected.
 inline constexpr std::uint32_t kMaxElfTableEntries = 1024;
 
 struct ElfImage {
+  // The input file, followed by the plain bytes of the compressed debugging
+  // sections GetSection inflated (their headers below then give that place
+  // and their plain size, their names the plain ".debug_*" name).
   std::span<const std::uint8_t> bytes;
+  std::uint32_t file_size = 0;
+  // Holds `bytes` once a section was inflated; otherwise the caller's image.
+  std::shared_ptr<const std::uint8_t[]> inflated;
   ByteOrder byte_order = ByteOrder::kLittle;
   bool header_read = false;
   ElfHeader header;

@@ -75,21 +75,28 @@ std::uint32_t LoadAddressOfSection(const ElfImage& elf, const SectionHeader& sec
   return section.sh_addr;
 }
 
-void WriteSrecordImage(OutputFile& file, std::string_view mot_name, const ElfImage& elf) {
+std::vector<std::uint32_t> WriteSrecordImage(OutputFile& file, std::string_view mot_name,
+                                             const ElfImage& elf) {
   const std::string_view name = mot_name.substr(0, kSrecordNameLimit);
   WriteSrecord(file,
                std::span(reinterpret_cast<const std::uint8_t*>(name.data()), name.size()),
                0, 0);
+  std::vector<std::uint32_t> left_out;
   if (!elf.header_read) {
     WriteSrecord(file, {}, 0, 9);
-    return;
+    return left_out;
   }
 
-  const ByteCursor image(elf.bytes, elf.byte_order);
-  for (const SectionHeader& section : elf.section_headers) {
+  // Bytes past the file are inflated debugging sections, never code.
+  const ByteCursor image(elf.bytes.first(elf.file_size), elf.byte_order);
+  for (std::uint32_t i = 0; i < elf.section_headers.size(); ++i) {
+    const SectionHeader& section = elf.section_headers[i];
     if (!IsLoadedSection(section)) continue;
     const std::uint64_t end = static_cast<std::uint64_t>(section.sh_offset) + section.sh_size;
-    if (end > elf.bytes.size()) continue;
+    if (end > elf.file_size) {
+      left_out.push_back(i);
+      continue;
+    }
     ByteCursor bytes = image.View(section.sh_offset, end);
     std::uint32_t address = LoadAddressOfSection(elf, section);
     while (!bytes.AtEnd()) {
@@ -100,6 +107,7 @@ void WriteSrecordImage(OutputFile& file, std::string_view mot_name, const ElfIma
   }
   const std::uint32_t entry = elf.header.e_entry;
   WriteSrecord(file, {}, entry, 9 - AddressClass(entry));
+  return left_out;
 }
 
 }  // namespace dwarfsift

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace dwarfsift {
 
@@ -31,9 +32,11 @@ void WriteSrecord(OutputFile& file, std::span<const std::uint8_t> data,
 // address (initialised data kept in ROM); its own address otherwise.
 std::uint32_t LoadAddressOfSection(const ElfImage& elf, const SectionHeader& section);
 
-// Writes the whole mot file. A section whose bytes do not lie inside the
-// image is left out; when the ELF header was rejected the file holds only
+// Writes the whole mot file. A loadable section whose bytes do not lie
+// inside the file is left out; the indices of those are returned, for the
+// caller to report. When the ELF header was rejected the file holds only
 // the header record and an end record for address 0.
-void WriteSrecordImage(OutputFile& file, std::string_view mot_name, const ElfImage& elf);
+std::vector<std::uint32_t> WriteSrecordImage(OutputFile& file, std::string_view mot_name,
+                                             const ElfImage& elf);
 
 }  // namespace dwarfsift

@@ -2,9 +2,11 @@
 // exit status.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/driver.h"
@@ -84,6 +86,41 @@ TEST(Entry, UnreadableInputs) {
     EXPECT_TRUE(run.console.ends_with(std::string(texts::kNotElf))) << content;
     EXPECT_FALSE(fs::exists(dir.File("bad.SYM")));
   }
+  // ELF of another class: refused with its class named.
+  std::string elf = testing::ReadFileText(kElf);
+  for (const auto& [elf_class, name] : {std::pair{2, "64-bit"}, std::pair{0, "unknown"}}) {
+    elf[4] = static_cast<char>(elf_class);
+    testing::WriteFileBytes(dir.File("bad.elf"), elf);
+    run = RunTool({dir.File("bad.elf")});
+    char text[128];
+    std::snprintf(text, sizeof text, texts::kElfClassRefused, name, elf_class);
+    EXPECT_TRUE(run.status == kStatusNotElf && run.console.ends_with(text)) << run.console;
+  }
+}
+
+// What the user is told about an input that converts, but not as it should
+// be given: a relocatable object, an image without debugging information.
+TEST(Entry, InputsThatAreNotWhatTheDebuggerNeedsAreNamed) {
+  ScratchDir dir;
+  const std::string input = dir.File("in.elf");
+  char relocatable[256], no_info[256];
+  std::snprintf(relocatable, sizeof relocatable, texts::kRelocatableObject, input.c_str());
+  std::snprintf(no_info, sizeof no_info, texts::kNoDebugInfo, input.c_str());
+
+  std::string elf = testing::ReadFileText(kElf);
+  for (const char e_type : {2, 1}) {  // ET_EXEC, ET_REL (little-endian)
+    elf[16] = e_type;
+    testing::WriteFileBytes(input, elf);
+    const ToolRun run = RunTool({input});
+    EXPECT_EQ(run.status, kStatusDone);
+    EXPECT_EQ(run.console.find(relocatable) != std::string::npos, e_type == 1) << run.console;
+    EXPECT_EQ(run.console.find(no_info), std::string::npos);
+  }
+
+  testing::RunCommand("llvm-objcopy --remove-section=.debug_info " + kElf + " " + input);
+  const ToolRun run = RunTool({input});
+  EXPECT_EQ(run.status, kStatusNoSymbol);
+  EXPECT_NE(run.console.find(no_info), std::string::npos) << run.console;
 }
 
 TEST(Entry, HelpAndVersionAnswerWithoutConverting) {

@@ -133,6 +133,13 @@ TEST(LoadInputFile, MissingOrEmptyGivesNothing) {
   const LoadedInput huge = LoadInputFile(options);
   EXPECT_TRUE(huge.image.empty());
   EXPECT_TRUE(huge.too_large);
+  EXPECT_FALSE(huge.not_regular);
+
+  // A device that never ends is read up to the stream limit, then refused.
+  options.input_name = "/dev/zero";
+  const LoadedInput endless = LoadInputFile(options, (1 << 20) + 3);
+  EXPECT_TRUE(endless.image.empty());
+  EXPECT_TRUE(endless.too_large && endless.not_regular);
 }
 
 TEST(LoadInputFile, ReadsFilesLargerThanOneChunk) {

@@ -54,6 +54,66 @@ need() {
     fi
 }
 
+# The compressed twins in compressed/: a few of the inputs below with their
+# debugging sections compressed each way a user's tools compress them
+# (SHF_COMPRESSED with zlib or zstd, and the GNU .zdebug_* sections). Each
+# must convert to exactly the files its plain input gives. The host objcopy
+# (binutils) knows only the host's machines; llvm-objcopy knows every
+# machine, but not zstd. "./build.sh compressed" makes only these, from the
+# committed inputs; no cross compiler is needed for them.
+compressed_twins() {
+    local input kind tool out
+    command -v objcopy >/dev/null 2>&1 || die "objcopy not found; install the Debian package binutils"
+    command -v llvm-objcopy >/dev/null 2>&1 || die "llvm-objcopy not found; install the Debian package llvm"
+    mkdir -p compressed
+    for twin in i386_le_dw4_o0:zlib i386_le_dw4_o0:zstd i386_le_dw4_o0:zlib-gnu \
+        i386_le_dw5_o0:zlib i386_le_dw5_o0:zstd arm_le_dw5_o2:zlib \
+        ppc_be_dw4_o2:zlib ppc_be_dw4_o2:zlib-gnu mips_be_dw4_o0:zlib; do
+        IFS=: read -r input kind <<<"$twin"
+        tool=llvm-objcopy
+        [[ $input == i386_* ]] && tool=objcopy
+        out=compressed/$input.$kind.elf
+        "$tool" --compress-debug-sections="$kind" "$input.elf" "$out"
+        # objcopy leaves a section plain when compressing would not shrink
+        # it, but never .debug_info.
+        readelf -S -W "$out" | grep -Eq '\] (\.zdebug_info |\.debug_info .* [A-Z]*C[A-Z]* )' ||
+            die "$out: .debug_info left plain"
+        printf 'built tests/data/%-34s %6d bytes  %s --compress-debug-sections=%s\n' \
+            "$out" "$(wc -c <"$out")" "$tool" "$kind"
+    done
+    compression_seeds
+}
+
+# Fuzz seeds made from the compressed twins, each damaging the compressed
+# .debug_line one way: a claimed size the stream does not deliver (more,
+# fewer, beyond any sane bound), a stream cut short or corrupt, an unknown
+# compression type, a header cut short or without its "ZLIB", a section
+# reaching past the file. The test DamagedCompression runs every one.
+compression_seeds() {
+    local damage=../../tools/damage_elf.sh seeds=../fuzz/seeds
+    local zlib=compressed/i386_le_dw4_o0.zlib.elf zstd=compressed/i386_le_dw4_o0.zstd.elf
+    local gnu=compressed/i386_le_dw4_o0.zlib-gnu.elf be=compressed/ppc_be_dw4_o2.zlib.elf
+    # Elf32_Chdr (little-endian here): type at 0, size at 4; the stream at 12.
+    $damage patch .debug_line 4 00000100 "$zlib" $seeds/zlib_size_not_delivered.elf
+    $damage patch .debug_line 4 10000000 "$zlib" $seeds/zlib_size_exceeded.elf
+    $damage patch .debug_line 4 F0FFFFFF "$zlib" $seeds/zlib_size_beyond_bound.elf
+    $damage patch .debug_line 0 07000000 "$zlib" $seeds/zlib_unknown_type.elf
+    $damage patch .debug_line 14 FFFFFFFF "$zlib" $seeds/zlib_stream_corrupt.elf
+    $damage size .debug_line 100 "$zlib" $seeds/zlib_stream_cut_short.elf
+    $damage size .debug_line 8 "$zlib" $seeds/zlib_header_cut_short.elf
+    $damage size .debug_line 2147483647 "$zlib" $seeds/zlib_section_past_the_file.elf
+    $damage patch .debug_line 4 00010000 "$be" $seeds/zlib_big_endian_size_not_delivered.elf
+    $damage patch .debug_line 12 FFFFFFFF "$zstd" $seeds/zstd_stream_corrupt.elf
+    $damage size .debug_line 40 "$zstd" $seeds/zstd_stream_cut_short.elf
+    # The GNU header: "ZLIB", then the size in 8 big-endian bytes.
+    $damage patch .zdebug_line 0 5A4C4958 "$gnu" $seeds/gnu_no_zlib_mark.elf
+    $damage patch .zdebug_line 4 0000010000000000 "$gnu" $seeds/gnu_size_beyond_bound.elf
+}
+if [[ ${1:-} == compressed ]]; then
+    compressed_twins
+    exit 0
+fi
+
 command -v readelf >/dev/null 2>&1 || die "readelf not found; install the Debian package binutils"
 command -v llvm-dwarfdump >/dev/null 2>&1 || die "llvm-dwarfdump not found; install the Debian package llvm"
 
@@ -696,3 +756,6 @@ twin sh4_le_dw4_defs.elf sh4_le_dw5_defs.elf little packed sh4-linux-gnu-gcc -ml
     ../fuzz/seeds/types_empty_debug_str.elf
 ../../tools/damage_elf.sh zero .debug_info arm_le_dw2_types.elf \
     ../fuzz/seeds/types_zeroed_debug_info.elf
+
+# The compressed twins of some of the inputs above.
+compressed_twins

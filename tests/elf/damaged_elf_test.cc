@@ -243,6 +243,19 @@ const Case kCases[] = {
        f.Put(table + kOffset, static_cast<std::uint32_t>(f.b.size()) - f.Get(table + kSize) + 1);
        return Texts{Fmt(texts::kSectionNamesUnusable, f.Get(kShstrndx, 2))};
      }},
+    {.name = "SymtabOneBytePastEnd", .file = kLe,
+     .damage = [](Image& f) {
+       const std::uint32_t offset = f.Get(f.Sh(".symtab", kOffset));
+       f.Put(f.Sh(".symtab", kSize), static_cast<std::uint32_t>(f.b.size()) - offset + 1);
+       return Texts{Fmt(texts::kSectionOutside, f.index.at(".symtab"), ".symtab")};
+     },
+     .located = kLeAll & ~kSym, .versions = {4}, .status = kStatusInputDamaged},
+    // The walk passes the first of the two units over (a version no DWARF
+    // has, read in the layout of version 5, whose address size is 0 here);
+    // the second still gives symbols.
+    {.name = "UnitOfNoKnownVersion", .file = kLe,
+     .damage = [](Image& f) { f.Put(f.Get(f.Sh(".debug_info", kOffset)) + 4, 9, 2); return Texts{}; },
+     .located = kLeAll, .versions = {9}, .address_size = 0, .status = kStatusInputDamaged},
     {.name = "DebugInfoThreeBytes", .file = kLe, .damage = InfoSize<3>, .located = kLeAll},
     {.name = "DebugInfoJustTheUnitHeaderBigEndian", .file = kBe, .damage = InfoSize<11>,
      .located = kBeAll, .versions = {2}},
@@ -354,7 +367,8 @@ TEST_P(DamagedElfTest, SectionPhaseWithTrace) {
   std::string tool_console;
   const char* argv[] = {"dwarfsift", "-d", input.c_str()};
   EXPECT_EQ(RunEntry(3, argv, &tool_console), *c.status);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("damaged.SYM")));
+  // Only a damaged input that still gave symbols keeps its SYM file.
+  EXPECT_EQ(std::filesystem::exists(dir.File("damaged.SYM")), *c.status == kStatusInputDamaged);
   for (const std::string& text : texts) {
     EXPECT_TRUE(!text.ends_with("!!\n") || tool_console.find(text) != npos) << text;
   }
@@ -362,6 +376,79 @@ TEST_P(DamagedElfTest, SectionPhaseWithTrace) {
 
 INSTANTIATE_TEST_SUITE_P(Inputs, DamagedElfTest, ::testing::ValuesIn(kCases),
                          [](const auto& param) { return std::string(param.param.name); });
+
+// A loadable section whose bytes lie past the file is left out of the
+// S-records, and the run says which and ends with -6.
+TEST(DamagedElf, LoadableSectionOutsideTheFileIsNamed) {
+  Image f = Load(kLe);
+  const std::uint32_t text = f.index.at(".text");
+  f.Put(f.Sh(text, kSize), static_cast<std::uint32_t>(f.b.size()));
+  testing::ScratchDir dir;
+  const std::string input = dir.File("in.elf");
+  testing::WriteFileBytes(input, std::string(f.b.begin(), f.b.end()));
+  std::string console;
+  const char* argv[] = {"dwarfsift", "-a", input.c_str()};
+  EXPECT_EQ(RunEntry(3, argv, &console), kStatusInputDamaged);
+  EXPECT_NE(console.find(Fmt(texts::kSectionLeftOutOfMot, text, ".text", dir.File("in.mot").c_str())),
+            npos) << console;
+  EXPECT_NE(console.find(std::string(texts::kInputDamaged)), npos);
+}
+
+// The fuzz seeds that build.sh makes from the compressed twins, each with
+// its .debug_line damaged: the section is reported with its reason and left
+// out, the rest converts, and the run ends with -6 after saying so.
+TEST(DamagedCompression, SectionReportedAndLeftOutTheRestConverted) {
+  using ull = unsigned long long;
+  const auto plain_size = [](const char* file) {
+    const Image f = Load(file);
+    return ull{f.Get(f.Sh(".debug_line", kSize))};
+  };
+  const ull le = plain_size(kLe), be = plain_size("ppc_be_dw4_o2.elf");
+  const struct {
+    const char* seed;
+    std::string reason;  // empty: the section lies outside the file
+    ull claimed = 0;     // a size beyond the bound, which the reason gives
+  } cases[] = {
+      {"zlib_size_not_delivered", Fmt(texts::kInflateShort, le, 0x10000ull)},
+      {"zlib_size_exceeded", Fmt(texts::kInflateLong, 0x10ull)},
+      {"zlib_size_beyond_bound", "", 0xFFFFFFF0},
+      {"zlib_unknown_type", Fmt(texts::kInflateUnknownType, 7u)},
+      {"zlib_stream_corrupt", Fmt(texts::kInflateCorrupt, "invalid block type")},
+      {"zlib_stream_cut_short", texts::kInflateTruncated},
+      {"zlib_header_cut_short", texts::kInflateHeaderIncomplete},
+      {"zlib_section_past_the_file", ""},
+      {"zlib_big_endian_size_not_delivered", Fmt(texts::kInflateShort, be, 0x10000ull)},
+      {"zstd_stream_corrupt", Fmt(texts::kInflateCorrupt, "Unknown frame descriptor")},
+      {"zstd_stream_cut_short", texts::kInflateTruncated},
+      {"gnu_no_zlib_mark", texts::kInflateNoGnuMagic},
+      {"gnu_size_beyond_bound", "", 1ull << 40},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.seed);
+    const std::string seed = std::string("../fuzz/seeds/") + c.seed + ".elf";
+    const Image f = Load(seed.c_str());
+    const bool gnu = f.index.contains(".zdebug_line");
+    const char* name = gnu ? ".zdebug_line" : ".debug_line";
+    const std::uint32_t index = f.index.at(name);
+    testing::ScratchDir dir;
+    const std::string input = dir.File("in.elf");
+    testing::WriteFileBytes(input, std::string(f.b.begin(), f.b.end()));
+    std::string console;
+    const char* argv[] = {"dwarfsift", input.c_str()};
+    EXPECT_EQ(RunEntry(2, argv, &console), kStatusInputDamaged);
+    const std::string reason =
+        c.claimed ? Fmt(texts::kInflateBeyondBound, c.claimed, 64 * f.b.size() + (64ull << 20))
+                  : c.reason;
+    const std::string report = reason.empty()
+                                   ? Fmt(texts::kSectionOutside, index, name)
+                                   : Fmt(texts::kSectionNotInflated, index, name, reason.c_str());
+    EXPECT_NE(console.find(report), npos) << console;
+    EXPECT_NE(console.find(std::string(texts::kInputDamaged)), npos);
+    EXPECT_EQ(Count(console, "!!\n"), 2u) << console;
+    EXPECT_TRUE(std::filesystem::exists(dir.File("in.SYM")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("in.LIN")));
+  }
+}
 
 }  // namespace
 }  // namespace dwarfsift

@@ -10,7 +10,9 @@
 // Besides the sanitizers, the target checks what must hold for any input and
 // traps when it does not:
 // - a located section lies inside the image, is named exactly as wanted and
-//   has a non-zero index; a rejected header locates nothing;
+//   has a non-zero index; a rejected header locates nothing; a compressed
+//   section inflated at load lies wholly past the copy of the file, under
+//   its plain name;
 // - the trace changes nothing: both runs locate the same sections, read the
 //   same tables and take the same DWARF parameters, the symbol-table phase
 //   stores as many symbols, and the conversion writes as many records
@@ -173,9 +175,22 @@ void RunPhase(std::span<const std::uint8_t> image, bool trace, PhaseResult& resu
   result.sym = sym.memory();
 }
 
+// How far a section may reach: the file, or for a section inflated at load
+// (its plain bytes follow the file's) the whole buffer.
+std::uint64_t SectionLimit(const ElfImage& elf, const SectionHeader& sh) {
+  return sh.sh_offset >= elf.file_size ? elf.bytes.size() : elf.file_size;
+}
+
 void CheckPhase(const PhaseResult& run, std::span<const std::uint8_t> image) {
   const ElfImage& elf = run.elf;
-  Require(elf.bytes.data() == image.data() && elf.bytes.size() == image.size());
+  // The image itself, or a copy of it followed by inflated sections.
+  Require(elf.file_size == image.size());
+  if (elf.inflated == nullptr) {
+    Require(elf.bytes.data() == image.data() && elf.bytes.size() == image.size());
+  } else {
+    Require(elf.bytes.size() >= image.size() &&
+            std::equal(image.begin(), image.end(), elf.bytes.begin()));
+  }
   Require(elf.byte_order == (image.size() > 5 && image[5] == 2 ? ByteOrder::kBig
                                                               : ByteOrder::kLittle));
   if (elf.header_read) Require(image.size() >= 52);
@@ -189,7 +204,12 @@ void CheckPhase(const PhaseResult& run, std::span<const std::uint8_t> image) {
     Require(elf.section_headers.empty() ||
             elf.section_headers.size() == elf.header.e_shnum);
   }
-  for (const std::string_view name : elf.section_names) Require(InsideImage(name, image));
+  for (std::size_t i = 0; i < elf.section_names.size(); ++i) {
+    // An inflated section carries the plain name of its kind instead.
+    const std::string_view name = elf.section_names[i];
+    Require(InsideImage(name, image) ||
+            (elf.section_headers[i].sh_offset >= image.size() && name.starts_with(".debug_")));
+  }
   for (const WantedView& wanted : kWantedViews) {
     const SectionView& view = elf.*wanted.view;
     if (!run.accepted) Require(!view.found());
@@ -202,19 +222,19 @@ void CheckPhase(const PhaseResult& run, std::span<const std::uint8_t> image) {
     Require(elf.section_names[view.index] == wanted.name);
     Require(view.start == view.offset);
     Require(static_cast<std::uint64_t>(view.offset) + view.size == view.end);
-    Require(view.end <= image.size());
     const SectionHeader& header = elf.section_headers[view.index];
+    Require(view.end <= SectionLimit(elf, header));
     Require(header.sh_offset == view.offset && header.sh_size == view.size);
   }
 }
 
 // Without the trace the SYM file gets the version lines alone: one for each
-// section named exactly .debug_info (index 1 on, inside the image) that
+// section named exactly .debug_info (index 1 on, inside the file or
+// inflated behind it) that
 // holds a whole first unit header, in table order, each giving the version
 // its own bytes hold. The last one sets the DWARF parameters; with none they
 // keep their defaults. With the trace the same lines close the traced text.
-void CheckVersionLines(const PhaseResult& quiet, const PhaseResult& traced,
-                       std::span<const std::uint8_t> image) {
+void CheckVersionLines(const PhaseResult& quiet, const PhaseResult& traced) {
   const ElfImage& elf = quiet.elf;
   const bool big = elf.byte_order == ByteOrder::kBig;
   std::string lines;
@@ -224,12 +244,12 @@ void CheckVersionLines(const PhaseResult& quiet, const PhaseResult& traced,
   for (std::uint32_t i = 1; i < elf.section_headers.size(); ++i) {
     const SectionHeader& sh = elf.section_headers[i];
     if (elf.section_names[i] != ".debug_info" ||
-        static_cast<std::uint64_t>(sh.sh_offset) + sh.sh_size > image.size()) {
+        static_cast<std::uint64_t>(sh.sh_offset) + sh.sh_size > SectionLimit(elf, sh)) {
       continue;
     }
     last = i;
     if (sh.sh_size < 11) continue;
-    const std::uint8_t* unit = image.data() + sh.sh_offset;
+    const std::uint8_t* unit = elf.bytes.data() + sh.sh_offset;
     version = big ? unit[4] << 8 | unit[5] : unit[5] << 8 | unit[4];
     address_size = version >= 5 ? unit[7] : unit[10];
     lines += "/Dwarf-Version[" + std::to_string(version) + "]\r\n";
@@ -567,7 +587,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Without the trace only the reports reach the console, and only the
   // version lines reach the SYM file.
   Require(quiet.console.size() <= traced.console.size());
-  CheckVersionLines(quiet, traced, image);
+  CheckVersionLines(quiet, traced);
 
   for (const WantedView& wanted : kWantedViews) {
     const SectionView& view = traced.elf.*wanted.view;
@@ -577,7 +597,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint32_t sample = section.end() - section.begin() > kSampleBytes
                                      ? section.end() - kSampleBytes
                                      : section.begin();
-    WalkView(section.View(sample, section.end()), image);
+    WalkView(section.View(sample, section.end()), traced.elf.bytes);
   }
 
   Require(ReadElfSymbols(traced.elf, true) == ReadElfSymbols(quiet.elf, false));

@@ -1,8 +1,14 @@
+// Inputs that say one program two ways must convert alike.
+//
 // The DWARF 5 inputs of tests/data are built from the same sources, with
 // the same compiler and flags, as a DWARF 4 input each (build.sh checks that
 // both hold the same code and symbols). Converted, the two must give the
 // same SYM, MEB, LIN and S-record files: only the echo line, the DWARF
 // version line and, with -e, the entry positions may differ.
+//
+// The compressed twins in tests/data/compressed are inputs of tests/data
+// with their debugging sections compressed by objcopy; they must give
+// exactly the files and the status their plain input gives.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,16 +42,18 @@ std::string Comparable(const std::string& text) {
 }
 
 // Converts a copy of `elf` named t.elf (the S-record header names the
-// file) in `dir` and returns the outputs by suffix.
+// file) in `dir` and returns the outputs by suffix, then the exit status.
 std::vector<std::string> Convert(const std::string& elf, const testing::ScratchDir& dir,
                                  const std::string& options) {
   fs::copy_file(elf, dir.File("t.elf"), fs::copy_options::overwrite_existing);
-  testing::RunCommand("cd " + dir.path() + " && " + DWARFSIFT_BINARY + " -a " + options +
-                      " t.elf >/dev/null 2>&1");
+  const std::string status = testing::RunCommand(
+      "cd " + dir.path() + " && " + DWARFSIFT_BINARY + " -a " + options +
+      " t.elf >/dev/null 2>&1; echo $?");
   std::vector<std::string> files;
   for (const char* suffix : {"SYM", "MEB", "LIN", "mot"}) {
     files.push_back(testing::ReadFileText(dir.File(std::string("t.") + suffix)));
   }
+  files.push_back(status);
   return files;
 }
 
@@ -75,6 +83,27 @@ TEST(Dwarf5Twins, ConvertLikeTheirDwarf4Twins) {
         EXPECT_EQ(Comparable(got[i]), Comparable(expected[i])) << "file " << i;
       }
     }
+  }
+}
+
+// Each kind of compression on each twin: the plain input is the name up to
+// the first dot.
+TEST(CompressedTwins, ConvertExactlyLikeTheirPlainInputs) {
+  std::vector<std::string> twins;
+  for (const auto& entry : fs::directory_iterator(testing::TestDataPath("compressed"))) {
+    if (entry.path().extension() == ".elf") twins.push_back(entry.path().filename().string());
+  }
+  std::sort(twins.begin(), twins.end());
+  ASSERT_GE(twins.size(), 9u);
+  for (const std::string& twin : twins) {
+    SCOPED_TRACE(twin);
+    testing::ScratchDir plain_dir, twin_dir;
+    const auto expected =
+        Convert(testing::TestDataPath(twin.substr(0, twin.find('.')) + ".elf"), plain_dir, "");
+    const auto got = Convert(testing::TestDataPath("compressed/" + twin), twin_dir, "");
+    ASSERT_NE(expected[0].find("+ name["), std::string::npos);
+    EXPECT_EQ(expected.back(), "0\n");
+    EXPECT_EQ(got, expected);
   }
 }
 
