@@ -20,6 +20,7 @@ namespace {
 
 inline constexpr std::uint32_t kTagEnumerationType = 0x04;
 inline constexpr std::uint32_t kTagReferenceType = 0x10;
+inline constexpr std::uint32_t kTagRvalueReferenceType = 0x42;
 inline constexpr std::uint32_t kTagSubrangeType = 0x21;
 inline constexpr std::uint32_t kTagBaseType = 0x24;
 inline constexpr std::uint32_t kTagConstType = 0x26;
@@ -311,7 +312,6 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
       return;
     case kTagConstType:
     case kTagImmutableType:
-    case kTagReferenceType:
       if (reference) Follow(walk, input, depth, slot_index);
       return;
     case kTagVolatileType:
@@ -322,8 +322,10 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
       }
       return;
     case kTagPointerType:
-      // A pointer without a type (void *) is still a pointer: the debugger
-      // needs its size to show its value.
+    case kTagReferenceType:
+    case kTagRvalueReferenceType:
+      // A pointer without a type (void *) is still one; a reference holds
+      // an address too (read as the object, its bytes would mislead).
       type->kind |= kKindPointer;
       if (reference) Follow(walk, input, depth, slot_index);
       return;
@@ -373,6 +375,12 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
     default:
       return;
   }
+}
+
+void ApplyTagTypeRules(WalkContext& walk, std::uint32_t tag, int type_slot) {
+  if (tag != kTagPointerType && tag != kTagReferenceType && tag != kTagRvalueReferenceType) return;
+  if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') return;
+  if (SymbolRecord* type = WritableSlot(walk, type_slot)) type->kind |= kKindPointer;
 }
 
 std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32_t tag,

@@ -171,6 +171,11 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
                     const AttributeInput& input, int depth, int& slot_index,
                     int type_slot, std::uint32_t self_offset);
 
+// The type rules the entry's tag decides alone, before its attributes: a
+// pointer or reference is one even as an entry without attributes (LLVM
+// writes `void *` so).
+void ApplyTagTypeRules(WalkContext& walk, std::uint32_t tag, int type_slot);
+
 // Array and structure/union types take their own children; returns the
 // position after them (or `cursor`'s position when nothing was taken).
 // `has_children` is the entry's children flag: a type without children (a

@@ -113,8 +113,8 @@ TEST(EntryProcessing, SymbolClassesAddressesAndRanges) {
       // static function: the unit's range
       {"st_fn", kIdentStaticProgram, 0x1200, 0x1000, 0x2000},
       {"nosib_fn", kIdentStaticProgram, 0x1300, 0x1000, 0x2000},
-      // without a sibling the function's scope is not known: unit range
-      {"s_in_nosib", kIdentLocalStatic, 0x300C, 0x1000, 0x2000},
+      // without a sibling the function's children still end its scope
+      {"s_in_nosib", kIdentLocalStatic, 0x300C, 0x1300, 0x1340},
       // a type before the name does not lose the name
       {"typed_first", kIdentVariable, 0x3010, 0x1000, 0x2000},
   };
@@ -147,7 +147,7 @@ TEST(EntryProcessing, GlobalCopiesOfStatics) {
       {"s_file@main.c", kIdentVariable, 0x3004, 0x1000, 0x2000},
       {"s_local@ext_fn", kIdentVariable, 0x3008, 0x1100, 0x1180},
       {"p@ext_fn", kIdentVariable, 0x3020, 0x1100, 0x1180},
-      {"s_in_nosib@main.c", kIdentVariable, 0x300C, 0x1000, 0x2000},
+      {"s_in_nosib@nosib_fn", kIdentVariable, 0x300C, 0x1300, 0x1340},
   };
   for (const Expected& e : copies) {
     const SymbolRecord* r = walk.Find(e.name);
