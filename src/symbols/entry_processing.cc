@@ -277,14 +277,14 @@ void LabelRules(WalkContext& walk, const AttributeInput& input) {
         current.external = 1;
       }
       return;
+    // A label's address is its own: the function's range, which the
+    // locals after the label take, stays the function's.
     case kAtLowPc:
       if (input.form != kFormAddr) return;
-      walk.scope.function_low_pc = input.number;
       current.location = static_cast<std::int32_t>(input.number);
       return;
     case kAtLocation:
       if (input.form == kFormAddr) {
-        walk.scope.function_high_pc = input.number;
         current.location = static_cast<std::int32_t>(input.number);
       } else if (std::uint32_t address = 0;
                  IsBlockForm(input.form) && StaticAddress(walk, input.value, address)) {
@@ -502,7 +502,7 @@ void ApplyAttribute(WalkContext& walk, ByteCursor& cursor, const AttributeSpec& 
                       step.tag, attribute_name.c_str(), form_name.c_str(), value.c_str(),
                       extra.c_str());
   }
-  const AttributeInput input{spec.attribute, form, number, value};
+  const AttributeInput input{spec.attribute, form, number, value, step.specs};
   ApplySymbolRules(walk, step.tag, input, step.specs, step.depth, slot_index);
   if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') return;
   ApplyTypeRules(walk, step.tag, input, step.depth, slot_index, step.type_slot,

@@ -30,6 +30,8 @@ struct AttributeInput {
   std::uint32_t form;
   std::uint32_t number;
   const AttributeValue& value;
+  // All attributes of the entry, for rules that depend on the others.
+  std::span<const AttributeSpec> entry_specs = {};
 };
 
 // Structures whose members are being taken inside one another. Real
