@@ -15,6 +15,8 @@ PACKAGES=(
     g++-powerpc-linux-gnu  # the big-endian C++ input
     gcc-mips-linux-gnu
     gcc-sh4-linux-gnu
+    clang-19               # the clang-built inputs (Arm Thumb targets)
+    lld-19                 # their linker
 )
 
 missing=()

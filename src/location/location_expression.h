@@ -33,6 +33,7 @@ inline constexpr std::uint8_t kOpFbreg = 0x91;
 inline constexpr std::uint8_t kOpBregx = 0x92;
 inline constexpr std::uint8_t kOpPiece = 0x93;
 inline constexpr std::uint8_t kOpCallFrameCfa = 0x9c;
+inline constexpr std::uint8_t kOpAddrx = 0xa1;
 
 // The trace text of one decode stays below this many characters.
 inline constexpr std::size_t kLocationTextLimit = 255;

@@ -1,5 +1,6 @@
 #include "symbols/entry_processing.h"
 
+#include <array>
 #include <span>
 #include <string>
 #include <utility>
@@ -276,22 +277,18 @@ void LabelRules(WalkContext& walk, const AttributeInput& input) {
         current.external = 1;
       }
       return;
+    // A label's address is its own: the function's range, which the
+    // locals after the label take, stays the function's.
     case kAtLowPc:
       if (input.form != kFormAddr) return;
-      walk.scope.function_low_pc = input.number;
       current.location = static_cast<std::int32_t>(input.number);
       return;
     case kAtLocation:
       if (input.form == kFormAddr) {
-        walk.scope.function_high_pc = input.number;
         current.location = static_cast<std::int32_t>(input.number);
-      } else if (IsBlockForm(input.form)) {
-        const auto block = input.value.block();
-        if (block.empty() || block[0] != kOpAddr) return;
-        ByteCursor operand(block, walk.dwarf.byte_order);
-        operand.Skip(1);
-        current.location = static_cast<std::int32_t>(
-            ReadFixed(operand, walk.dwarf.address_size == 2 ? 2 : 4));
+      } else if (std::uint32_t address = 0;
+                 IsBlockForm(input.form) && StaticAddress(walk, input.value, address)) {
+        current.location = static_cast<std::int32_t>(address);
       }
       return;
     default:
@@ -470,6 +467,163 @@ void ApplySymbolRules(WalkContext& walk, std::uint32_t tag, const AttributeInput
   }
 }
 
+// One attribute of the entry being processed: its value read at `cursor`
+// (which moves past it), traced, and handed to the entry's rules.
+struct AttributeStep {
+  std::uint32_t tag;
+  std::span<const AttributeSpec> specs;
+  int depth;
+  int type_slot;
+  std::uint32_t self_offset;
+};
+
+void ApplyAttribute(WalkContext& walk, ByteCursor& cursor, const AttributeSpec& spec,
+                    const AttributeStep& step, AttributeValue& value, int& slot_index) {
+  MessageChannel& channel = walk.channel();
+  std::uint32_t form = spec.form;
+  ReadAttributeValue(form, cursor, walk.forms, value, spec.implicit_const);
+  std::uint32_t number = value.number();
+  if (spec.attribute == kAtType && form == kFormRef2) {
+    number += walk.units.current_start();
+    form = kFormRefAddr;
+  }
+  if (channel.writes_trace()) {
+    std::string extra;
+    if (IsBlockForm(form)) {
+      FirstOperationText(walk, value, extra);
+    } else if (spec.attribute == kAtEncoding && form == kFormData1) {
+      EncodingNameText(channel, extra, number);
+    }
+    std::string attribute_name;
+    std::string form_name;
+    AttributeNameText(channel, attribute_name, spec.attribute);
+    FormNameText(channel, form_name, TracedForm(form, value));
+    channel.TraceLine(walk.trace_file, "/ [%2d] Tag[0x%02X] %s %s %s %s\n", step.depth,
+                      step.tag, attribute_name.c_str(), form_name.c_str(), value.c_str(),
+                      extra.c_str());
+  }
+  const AttributeInput input{spec.attribute, form, number, value, step.specs};
+  ApplySymbolRules(walk, step.tag, input, step.specs, step.depth, slot_index);
+  if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') return;
+  ApplyTypeRules(walk, step.tag, input, step.depth, slot_index, step.type_slot,
+                 step.self_offset);
+}
+
+// The symbol rules read what other attributes of the same entry set: a
+// function's class its external flag, a high_pc given as a length the
+// low_pc, a local's class its name and location. They are applied in the
+// order below whatever order the producer wrote the attributes in (GCC
+// writes this order, LLVM puts locations, addresses and frame bases before
+// the name and the external flag last). Attributes not listed take the
+// group's neutral rank; their rules read nothing the ranked ones set.
+enum class RuleGroup : std::uint8_t { kNone, kVariable, kSubprogram, kLabel, kUnit };
+
+struct RuleRank {
+  RuleGroup group;
+  std::uint32_t attribute;
+  std::uint8_t rank;
+};
+
+constexpr RuleRank kRuleRanks[] = {
+    {RuleGroup::kVariable, kAtSpecification, 1},  {RuleGroup::kVariable, kAtAbstractOrigin, 1},
+    {RuleGroup::kVariable, kAtName, 2},           {RuleGroup::kVariable, kAtExternal, 4},
+    {RuleGroup::kVariable, kAtDeclaration, 5},    {RuleGroup::kVariable, kAtLocation, 6},
+    {RuleGroup::kSubprogram, kAtExternal, 1},     {RuleGroup::kSubprogram, kAtName, 2},
+    {RuleGroup::kSubprogram, kAtSpecification, 3}, {RuleGroup::kSubprogram, kAtAbstractOrigin, 3},
+    {RuleGroup::kSubprogram, kAtDeclFile, 4},     {RuleGroup::kSubprogram, kAtLowPc, 6},
+    {RuleGroup::kSubprogram, kAtHighPc, 7},       {RuleGroup::kSubprogram, kAtFrameBase, 8},
+    {RuleGroup::kSubprogram, kAtSibling, 9},      {RuleGroup::kLabel, kAtExternal, 1},
+    {RuleGroup::kLabel, kAtName, 2},              {RuleGroup::kLabel, kAtLowPc, 4},
+    {RuleGroup::kLabel, kAtLocation, 5},          {RuleGroup::kUnit, kAtName, 2},
+    {RuleGroup::kUnit, kAtLowPc, 3},              {RuleGroup::kUnit, kAtHighPc, 4},
+};
+
+// Between the ranks of what a neutral attribute may rely on (a variable's
+// or function's type on the name) and what relies on nothing it sets.
+constexpr std::uint8_t NeutralRank(RuleGroup group) {
+  return group == RuleGroup::kSubprogram ? 5 : 3;
+}
+
+RuleGroup GroupOf(std::uint32_t tag) {
+  switch (tag) {
+    case kTagVariable:
+    case kTagFormalParameter:
+      return RuleGroup::kVariable;
+    case kTagSubprogram:
+      return RuleGroup::kSubprogram;
+    case kTagLabel:
+      return RuleGroup::kLabel;
+    case kTagCompileUnit:
+      return RuleGroup::kUnit;
+    default:
+      return RuleGroup::kNone;
+  }
+}
+
+// The attribute's rank, or 0 when it is neutral.
+std::uint8_t RankOf(RuleGroup group, std::uint32_t attribute) {
+  for (const RuleRank& row : kRuleRanks) {
+    if (row.group == group && row.attribute == attribute) return row.rank;
+  }
+  return 0;
+}
+
+// Whether the ranked attributes already stand in rule order, so that the
+// entry can be applied as it is read.
+bool RulesInOrder(std::uint32_t tag, std::span<const AttributeSpec> specs) {
+  const RuleGroup group = GroupOf(tag);
+  std::uint8_t last = 0;
+  for (const AttributeSpec& spec : specs) {
+    const std::uint8_t rank = RankOf(group, spec.attribute);
+    if (rank == 0) continue;
+    if (rank < last) return false;
+    last = rank;
+  }
+  return true;
+}
+
+// Entries of more attributes than this (no producer writes them) are
+// applied as read.
+constexpr std::size_t kMaxOrderedAttributes = 64;
+
+// Applies the entry's attributes in rule order: one pass finds where each
+// value lies, the second reads them in order. Returns the position after
+// the entry's values.
+std::uint32_t ApplyInRuleOrder(WalkContext& walk, ByteCursor cursor, const AttributeStep& step,
+                               AttributeValue& value, int& slot_index) {
+  struct Placed {
+    std::uint8_t rank;
+    std::uint32_t position;
+  };
+  const RuleGroup group = GroupOf(step.tag);
+  std::array<Placed, kMaxOrderedAttributes> placed;
+  const std::size_t count = step.specs.size();
+  if (count > placed.size()) {
+    for (const AttributeSpec& spec : step.specs) {
+      ApplyAttribute(walk, cursor, spec, step, value, slot_index);
+    }
+    return cursor.position();
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t rank = RankOf(group, step.specs[i].attribute);
+    placed[i] = Placed{rank != 0 ? rank : NeutralRank(group), cursor.position()};
+    SkipAttributeValue(step.specs[i].form, cursor, walk.forms, value);
+  }
+  const std::uint32_t end = cursor.position();
+  // A stable insertion sort: a few attributes, and no allocation.
+  std::array<std::uint8_t, kMaxOrderedAttributes> order;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::size_t j = i;
+    for (; j > 0 && placed[order[j - 1]].rank > placed[i].rank; --j) order[j] = order[j - 1];
+    order[j] = static_cast<std::uint8_t>(i);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    ByteCursor at = cursor.At(placed[order[i]].position);
+    ApplyAttribute(walk, at, step.specs[order[i]], step, value, slot_index);
+  }
+  return end;
+}
+
 // The "-g" copy of a static: a VARIABLE named after the static and its scope.
 void MakeGlobalCopy(WalkContext& walk) {
   ScopeState& scope = walk.scope;
@@ -550,45 +704,31 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
     }
   }
 
+  ApplyTagTypeRules(walk, tag, type_slot);
   AttributeValue& value = LevelValue(walk);
-  const bool traced = channel.writes_trace();
-  const bool symbol_tag = IsSymbolTag(tag);
-  specs.RewindSpecs();
-  AttributeSpec spec;
-  while (specs.NextSpec(spec)) {
-    std::uint32_t form = spec.form;
-    if (!traced && !symbol_tag && !TypeRulesRead(tag, spec.attribute)) {
-      SkipAttributeValue(form, cursor, walk.forms, value);
-      continue;
-    }
-    ReadAttributeValue(form, cursor, walk.forms, value, spec.implicit_const);
-    std::uint32_t number = value.number();
-    if (spec.attribute == kAtType && form == kFormRef2) {
-      number += walk.units.current_start();
-      form = kFormRefAddr;
-    }
-    if (channel.writes_trace()) {
-      std::string extra;
-      if (IsBlockForm(form)) {
-        FirstOperationText(walk, value, extra);
-      } else if (spec.attribute == kAtEncoding && form == kFormData1) {
-        EncodingNameText(channel, extra, number);
+  const AttributeStep step{tag, specs.specs(), depth, type_slot, self_offset};
+  if (IsSymbolTag(tag) && !RulesInOrder(tag, specs.specs())) {
+    cursor.Seek(ApplyInRuleOrder(walk, cursor, step, value, slot_index));
+  } else {
+    const bool quiet = !channel.writes_trace() && !IsSymbolTag(tag);
+    specs.RewindSpecs();
+    AttributeSpec spec;
+    while (specs.NextSpec(spec)) {
+      if (quiet && !TypeRulesRead(tag, spec.attribute)) {
+        SkipAttributeValue(spec.form, cursor, walk.forms, value);
+        continue;
       }
-      std::string attribute_name;
-      std::string form_name;
-      AttributeNameText(channel, attribute_name, spec.attribute);
-      FormNameText(channel, form_name, TracedForm(form, value));
-      channel.TraceLine(walk.trace_file, "/ [%2d] Tag[0x%02X] %s %s %s %s\n", depth,
-                        tag, attribute_name.c_str(), form_name.c_str(),
-                        value.c_str(), extra.c_str());
+      ApplyAttribute(walk, cursor, spec, step, value, slot_index);
     }
-
-    const AttributeInput input{spec.attribute, form, number, value};
-    ApplySymbolRules(walk, tag, input, specs.specs(), depth, slot_index);
-    if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') continue;
-    ApplyTypeRules(walk, tag, input, depth, slot_index, type_slot, self_offset);
   }
-  if (tag == kTagSubprogram) ResolveCallFrameBase(walk);
+  if (tag == kTagSubprogram) {
+    ResolveCallFrameBase(walk);
+    // Without a sibling to say where the function ends, its children do.
+    if (self_offset == 0 && specs.children() != 0 && !HasAttribute(specs.specs(), kAtSibling)) {
+      scope.function_scope_end = kScopeEndsWithList;
+      scope.function_list = scope.open_lists;
+    }
+  }
   if (channel.writes_trace()) {
     channel.TraceLine(walk.trace_file, "/Null entry<0x%04X>[%2d] Tag[%s]\n",
                       self_offset, depth, tag_name.c_str());

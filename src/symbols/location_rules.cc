@@ -44,14 +44,23 @@ void TakeFirstRow(const WalkContext& walk, const LocationRows& rows, SymbolRecor
                rows[0][kFlocOperand2]);
 }
 
-// DW_OP_addr: a static, over the function it is declared in or else over
-// its unit.
-void ApplyAddress(const WalkContext& walk, const LocationResult& first, SymbolRecord& current) {
-  const ScopeState& scope = walk.scope;
+// The address DW_OP_addr (or DW_OP_addrx, through .debug_addr) gives: 16
+// bits on 2-byte targets.
+std::uint32_t AddressOf(const WalkContext& walk, const LocationResult& first) {
   std::uint32_t address = first.opcode;
   if (walk.dwarf.address_size != 2) {
     address |= (static_cast<std::uint32_t>(first.operand1) & 0xFFFF) << 16;
   }
+  return address;
+}
+
+bool IsAddressOp(std::uint8_t code) { return code == kOpAddr || code == kOpAddrx; }
+
+// DW_OP_addr: a static, over the function it is declared in or else over
+// its unit.
+void ApplyAddress(const WalkContext& walk, const LocationResult& first, SymbolRecord& current) {
+  const ScopeState& scope = walk.scope;
+  const std::uint32_t address = AddressOf(walk, first);
   if (current.ident == kIdentNon) current.ident = kIdentLocalStatic;
   current.location = static_cast<std::int32_t>(address);
   if (scope.function_scope_end != 0) {
@@ -100,7 +109,7 @@ void ApplyLocationRules(WalkContext& walk, const AttributeValue& value) {
     return;
   }
   const LocationResult first = DecodeFirst(walk, block, nullptr);
-  if (code == kOpAddr) {
+  if (IsAddressOp(code)) {
     ApplyAddress(walk, first, current);
     return;
   }
@@ -115,6 +124,13 @@ void ApplyLocationRules(WalkContext& walk, const AttributeValue& value) {
   } else {
     ApplyFrameOffset(walk, first, current);
   }
+}
+
+bool StaticAddress(const WalkContext& walk, const AttributeValue& value, std::uint32_t& address) {
+  const auto block = value.block();
+  if (block.empty() || !IsAddressOp(block[0])) return false;
+  address = AddressOf(walk, DecodeFirst(walk, block, nullptr));
+  return true;
 }
 
 void SaveFrameBase(WalkContext& walk, const AttributeValue& value) {

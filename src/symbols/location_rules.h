@@ -18,6 +18,10 @@ struct WalkContext;
 // DW_AT_location of a variable or parameter as an expression block.
 void ApplyLocationRules(WalkContext& walk, const AttributeValue& value);
 
+// The address of an expression that is a static address (DW_OP_addr or
+// DW_OP_addrx first); false for any other expression.
+bool StaticAddress(const WalkContext& walk, const AttributeValue& value, std::uint32_t& address);
+
 // A variable's or parameter's location list at `offset` in .debug_loc,
 // converted into slot 0.
 void ApplyLocationList(WalkContext& walk, std::uint32_t offset);

@@ -43,7 +43,12 @@ struct ScopeState {
   int cfa_row_count = 0;
   LocationRows cfa_rows = {};
   // Unit offset of the current function's sibling; nonzero while inside it.
+  // A function that names no sibling ends with its list of children
+  // (kScopeEndsWithList), which closes when `open_lists` falls back to
+  // `function_list`.
   std::uint32_t function_scope_end = 0;
+  int open_lists = 0;
+  int function_list = 0;
   char unit_name[kScopeNameSize] = {};
   char function_name[kScopeNameSize] = {};
   char struct_tag_name[kMemberGroupNameSize] = {};
@@ -52,6 +57,18 @@ struct ScopeState {
   int global_copy_count = 0;
   int member_overflow_count = 0;
 };
+
+inline constexpr std::uint32_t kScopeEndsWithList = 0xFFFFFFFFu;
+
+// The walk entered the children of an entry, or met the null entry that
+// ends a list of children.
+inline void EnterChildList(ScopeState& scope) { ++scope.open_lists; }
+inline void LeaveChildList(ScopeState& scope) {
+  --scope.open_lists;
+  if (scope.function_scope_end == kScopeEndsWithList && scope.open_lists <= scope.function_list) {
+    scope.function_scope_end = 0;
+  }
+}
 
 // Start and end (last byte) of every unit walked, as offsets in .debug_info.
 // It grows with the file: a large image may hold more than a thousand units.

@@ -20,11 +20,14 @@ namespace {
 
 inline constexpr std::uint32_t kTagEnumerationType = 0x04;
 inline constexpr std::uint32_t kTagReferenceType = 0x10;
+inline constexpr std::uint32_t kTagRvalueReferenceType = 0x42;
 inline constexpr std::uint32_t kTagSubrangeType = 0x21;
 inline constexpr std::uint32_t kTagBaseType = 0x24;
 inline constexpr std::uint32_t kTagConstType = 0x26;
+inline constexpr std::uint32_t kTagRestrictType = 0x37;
 inline constexpr std::uint32_t kTagVolatileType = 0x35;
-// DWARF 5 qualifiers: _Atomic is read like volatile, D's immutable like const.
+// DWARF 5 qualifiers: _Atomic is read like volatile, D's immutable like const
+// (and so is C's restrict).
 inline constexpr std::uint32_t kTagAtomicType = 0x47;
 inline constexpr std::uint32_t kTagImmutableType = 0x4B;
 
@@ -96,6 +99,23 @@ void EnumerationName(SymbolRecord* slot, std::string_view name) {
   constexpr std::string_view kSuffix = "(enum)";
   std::copy(kSuffix.begin(), kSuffix.end(), text + n);
   CopyName(slot->struct_name, std::string_view(text, n + kSuffix.size()));
+}
+
+// Base types and enumerations: a base type's name is its type name, an
+// enumeration's goes to its record's struct text. An enumeration without
+// an encoding (clang writes none) is named by its underlying type.
+void ScalarTypeRules(WalkContext& walk, std::uint32_t tag, SymbolRecord& type,
+                     const AttributeInput& input, int depth, int& slot_index) {
+  const bool name = input.attribute == kAtName && IsStringForm(input.form);
+  if (tag == kTagBaseType && name) {
+    CopyName(type.typen, input.value.text(), kTypeNameLimit);
+  } else if (name) {
+    EnumerationName(WritableSlot(walk, slot_index), input.value.text());
+  } else if (input.attribute == kAtType && IsReferenceForm(input.form)) {
+    if (!HasAttribute(input.entry_specs, kAtEncoding)) Follow(walk, input, depth, slot_index);
+  } else {
+    ScalarRules(type, input);
+  }
 }
 
 void StructureRules(WalkContext& walk, SymbolRecord& type,
@@ -311,7 +331,7 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
       return;
     case kTagConstType:
     case kTagImmutableType:
-    case kTagReferenceType:
+    case kTagRestrictType:
       if (reference) Follow(walk, input, depth, slot_index);
       return;
     case kTagVolatileType:
@@ -322,8 +342,10 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
       }
       return;
     case kTagPointerType:
-      // A pointer without a type (void *) is still a pointer: the debugger
-      // needs its size to show its value.
+    case kTagReferenceType:
+    case kTagRvalueReferenceType:
+      // A pointer without a type (void *) is still one; a reference holds
+      // an address too (read as the object, its bytes would mislead).
       type->kind |= kKindPointer;
       if (reference) Follow(walk, input, depth, slot_index);
       return;
@@ -346,18 +368,8 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
       }
       return;
     case kTagBaseType:
-      if (input.attribute == kAtName && IsStringForm(input.form)) {
-        CopyName(type->typen, input.value.text(), kTypeNameLimit);
-      } else {
-        ScalarRules(*type, input);
-      }
-      return;
     case kTagEnumerationType:
-      if (input.attribute == kAtName && IsStringForm(input.form)) {
-        EnumerationName(WritableSlot(walk, slot_index), input.value.text());
-      } else {
-        ScalarRules(*type, input);
-      }
+      ScalarTypeRules(walk, tag, *type, input, depth, slot_index);
       return;
     case kTagStructureType:
     case kTagClassType:
@@ -373,6 +385,12 @@ void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
     default:
       return;
   }
+}
+
+void ApplyTagTypeRules(WalkContext& walk, std::uint32_t tag, int type_slot) {
+  if (tag != kTagPointerType && tag != kTagReferenceType && tag != kTagRvalueReferenceType) return;
+  if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') return;
+  if (SymbolRecord* type = WritableSlot(walk, type_slot)) type->kind |= kKindPointer;
 }
 
 std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32_t tag,

@@ -30,6 +30,8 @@ struct AttributeInput {
   std::uint32_t form;
   std::uint32_t number;
   const AttributeValue& value;
+  // All attributes of the entry, for rules that depend on the others.
+  std::span<const AttributeSpec> entry_specs = {};
 };
 
 // Structures whose members are being taken inside one another. Real
@@ -170,6 +172,11 @@ bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
 void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
                     const AttributeInput& input, int depth, int& slot_index,
                     int type_slot, std::uint32_t self_offset);
+
+// The type rules the entry's tag decides alone, before its attributes: a
+// pointer or reference is one even as an entry without attributes (LLVM
+// writes `void *` so).
+void ApplyTagTypeRules(WalkContext& walk, std::uint32_t tag, int type_slot);
 
 // Array and structure/union types take their own children; returns the
 // position after them (or `cursor`'s position when nothing was taken).

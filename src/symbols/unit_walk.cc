@@ -294,6 +294,8 @@ void ResetSymbolSlots(WalkContext& walk, ResetScope reset) {
     scope.frame_base_read = scope.frame_base_is_cfa = scope.function_low_pc_read = false;
     scope.cfa_row_count = 0;
     scope.function_name[0] = '\0';
+    scope.open_lists = 0;
+    if (scope.function_scope_end == kScopeEndsWithList) scope.function_scope_end = 0;
     walk.follow_cache.Clear();
   }
   // Only the slots written since the last reset are cleared.
@@ -457,10 +459,14 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
     const AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
     const std::uint32_t unit_offset = entry_pos - walk.unit_start;
     TraceEntry(walk, decl, code, entry_pos - walk.section_start, unit_offset, tag_name);
-    if (!decl.found()) continue;
+    if (!decl.found()) {
+      if (code == 0) LeaveChildList(walk.scope);
+      continue;
+    }
     TriggerTraceAt(walk, entry_pos);
     LeaveEndedFunction(walk.scope, unit_offset);
     ConvertEntry(walk, cursor, decl);
+    if (decl.children() != 0) EnterChildList(walk.scope);
     if (UnitTimeOver(walk, start_time)) return unit_end;
     EmitFinishedEntry(walk);
     CheckMemberLimit(walk);

@@ -61,7 +61,11 @@ TEST(Dwarf5Twins, ConvertLikeTheirDwarf4Twins) {
   std::vector<std::string> twins;
   for (const auto& entry : fs::directory_iterator(testing::TestDataPath(""))) {
     const std::string name = entry.path().filename().string();
-    if (entry.path().extension() == ".elf" && name.find("_dw5_") != std::string::npos) {
+    // A DWARF 5 build with facts of its own is no twin (its line tables
+    // convert differently).
+    const bool own_facts = fs::exists(fs::path(entry.path()).replace_extension(".vars"));
+    if (entry.path().extension() == ".elf" && name.find("_dw5_") != std::string::npos &&
+        !own_facts) {
       twins.push_back(name);
     }
   }

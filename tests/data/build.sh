@@ -124,6 +124,9 @@ need sh4-linux-gnu-gcc gcc-sh4-linux-gnu
 need gcc gcc
 need arm-none-eabi-g++ gcc-arm-none-eabi
 need powerpc-linux-gnu-g++ g++-powerpc-linux-gnu
+need clang-19 clang-19
+need clang++-19 clang-19
+need ld.lld-19 lld-19
 
 for f in "${SRCS[@]}" "${HEADERS[@]}" "${LINE_SRCS[@]}" "${CXX_SRCS[@]}" "${TYPE_SRCS[@]}" \
     "${SPILL_SRCS[@]}" "${CLASS_SRCS[@]}"; do
@@ -249,10 +252,16 @@ member_facts() {
 #                              element; a structure or union, or an array of
 #                              them, has SIZE 0 and its structure size as
 #                              STRUCT_LEN, which is - for other types
-#   local FUNC NAME            a parameter or local variable with a location
-#                              of its own in an out-of-line instance (an
-#                              entry with DW_AT_abstract_origin) of FUNC,
-#                              outside the instance's inlined calls
+#   local ADDRESS NAME         a parameter or local variable of the function
+#                              with code at ADDRESS, through lexical blocks
+#                              but outside inlined calls, with a location
+#                              list or an expression starting with a
+#                              register, register-plus-offset or frame-base
+#                              operation
+#   function ADDRESS external|static NAME
+#                              a function with code (DW_AT_low_pc), named and
+#                              flagged by its own entry or the entries it
+#                              points back at (NAME may hold blanks)
 # Compiler-made variables (DW_AT_artificial, names starting with a dot) are
 # left out. With "defs" the file must hold a variable defined apart from its
 # declaration, with "outline" an out-of-line instance whose parameters or
@@ -298,10 +307,13 @@ vars_facts() {
                         count *= (t in elements) ? elements[t] : 0
                         t = attr["type", t]; continue
                     }
+                    # clang gives pointers and references no byte size.
+                    if (!(("size", t) in attr) && tag ~ /^DW_TAG_(pointer|reference|rvalue_reference)_type$/)
+                        attr["size", t] = 4
                     if (!(("size", t) in attr)) fail("no byte size for the type of " what)
                     if (tag ~ /^DW_TAG_(structure|union|class)_type$/) {
                         SIZE = 0; STRUCT_LEN = attr["size", t]
-                    } else if (tag ~ /^DW_TAG_(base|enumeration|pointer|reference)_type$/) {
+                    } else if (tag ~ /^DW_TAG_(base|enumeration|pointer|reference|rvalue_reference)_type$/) {
                         SIZE = attr["size", t] * count; STRUCT_LEN = "-"
                     } else {
                         fail("type " tag " of " what " not understood")
@@ -331,8 +343,14 @@ vars_facts() {
             $1 == "DW_AT_abstract_origin" { attr["back", entry] = reference(); attr["origin", entry] = 1 }
             $1 == "DW_AT_byte_size" { attr["size", entry] = num(value()) }
             $1 == "DW_AT_artificial" { attr["artificial", entry] = 1 }
+            $1 == "DW_AT_low_pc" { attr["low", entry] = "0x" substr(value(), length(value()) - 7) }
+            $1 == "DW_AT_external" { v = value(); attr["external", entry] = v != "false" && v != "0x00" }
             $1 == "DW_AT_location" {
                 attr["location", entry] = 1
+                # A list, or one expression of a shape the tool writes as a
+                # register or frame local.
+                v = value()
+                if (v ~ /^(0x|indexed)/ || v ~ /^DW_OP_(b?reg[0-9x]|fbreg)/) attr["kept", entry] = 1
                 if (match($0, /\(DW_OP_addr 0x[0-9a-f]+\)$/))
                     attr["address", entry] = substr($0, RSTART + 12, RLENGTH - 13)
             }
@@ -358,12 +376,19 @@ vars_facts() {
                     for (up = parent[e]; up != ""; up = parent[up]) {
                         if (tags[up] == "DW_TAG_inlined_subroutine") break
                         if (tags[up] != "DW_TAG_subprogram") continue
-                        if (("origin", up) in attr) {
-                            print "local", inherited("name", up), name
-                            if (("origin", e) in attr) ++outline
+                        if ((("low", up) in attr) && (("kept", e) in attr)) {
+                            print "local", attr["low", up], name
+                            if (("origin", up) in attr && ("origin", e) in attr) ++outline
                         }
                         break
                     }
+                }
+                for (i = 1; i <= entries; i++) {
+                    e = order[i]
+                    if (tags[e] != "DW_TAG_subprogram" || !(("low", e) in attr)) continue
+                    name = inherited("name", e)
+                    if (name == "") continue
+                    print "function", attr["low", e], inherited("external", e) ? "external" : "static", name
                 }
                 if (need_defs && !declared) fail("no variable with DW_AT_specification and an address")
                 if (need_outline && !outline)
@@ -692,6 +717,53 @@ twin ppc_be_dw4_types.elf ppc_be_dw5_types.elf big packed powerpc-linux-gnu-gcc 
 # The C++ class inputs.
 build_classes arm_le_dw4_classes.elf little 4 arm-none-eabi-g++ "${ARM[@]}" -O0 -gdwarf-4
 build_classes ppc_be_dw3_classes.elf big 3 powerpc-linux-gnu-g++ -O0 -gdwarf-3
+
+# The clang-built inputs: Cortex-M4 Thumb code from clang 19, linked by
+# lld 19, with the entries LLVM writes (locations, addresses and frame
+# bases before the name, DW_AT_external last, frame bases in registers, no
+# DW_AT_sibling; in DWARF 5 the indexed forms strx1, addrx, rnglistx and
+# loclistx). Each DWARF 4 file has a DWARF 5 build with the same code and
+# symbols; as the line tables clang writes for the two versions convert to
+# different files, the DWARF 5 builds are no twins: they have facts of their
+# own. The C++ inputs have no line facts.
+# shellcheck disable=SC2054 # the commas belong to -Wl, options
+CLANG_COMMON=(
+    --target=thumbv7em-none-eabi -mcpu=cortex-m4 -fuse-ld=lld
+    -nostdlib -ffreestanding -static -fno-stack-protector
+    -Wall -Wextra
+    "-ffile-prefix-map=$PWD=."
+    -Wl,--build-id=none
+    -Wl,-e,_start
+    -Wl,-N
+)
+
+# build_clang OUTPUT DWARF5-OUTPUT LINE-FACTS COMPILER FLAGS... -- SOURCES...
+build_clang() {
+    local out=$1 twin_out=$2 line_facts=$3 cc=$4 flags=() sources=() f
+    shift 4
+    while [[ $1 != -- ]]; do flags+=("$1"); shift; done
+    shift
+    sources=("$@")
+    "$cc" "${flags[@]}" -gdwarf-4 "${CLANG_COMMON[@]}" -o "$TMP/$out" "${sources[@]}"
+    check "$TMP/$out" little 4
+    "$cc" "${flags[@]}" -gdwarf-5 "${CLANG_COMMON[@]}" -o "$TMP/$twin_out" "${sources[@]}"
+    check "$TMP/$twin_out" little 5
+    [[ $(alloc_dump "$TMP/$twin_out") == "$(alloc_dump "$TMP/$out")" ]] ||
+        die "$twin_out: its code or symbols differ from those of $out"
+    for f in "$out" "$twin_out"; do
+        mv -f "$TMP/$f" "$f"
+        printf 'built tests/data/%-20s %6d bytes  %s %s\n' "$f" "$(wc -c <"$f")" "$cc" "${flags[*]}"
+        if [[ $line_facts == lines && $f == "$out" ]]; then facts "$f"; fi
+        member_facts "$f"
+        frame_facts "$f"
+        vars_facts "$f"
+    done
+}
+
+build_clang arm_le_dw4_clang_o0.elf arm_le_dw5_clang_o0.elf lines clang-19 -O0 -- "${SRCS[@]}"
+build_clang arm_le_dw4_clang_o2.elf arm_le_dw5_clang_o2.elf lines clang-19 -O2 -- "${SRCS[@]}"
+build_clang arm_le_dw4_clang_classes.elf arm_le_dw5_clang_classes.elf - clang++-19 -O0 \
+    -fno-exceptions -fno-rtti -Wno-unused-private-field -- "${CLASS_SRCS[@]}"
 
 # The optimised frame-base inputs: location lists with DW_OP_fbreg entries
 # (some lists start with one) under DW_OP_call_frame_cfa frame bases.

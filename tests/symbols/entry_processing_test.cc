@@ -18,6 +18,7 @@ constexpr std::uint8_t kAtByteSize = 0x0B;
 enum Code : std::uint8_t {
   kUnit = 1, kBase, kGlobalVar, kStaticVar, kFunction, kExternalLabel, kPlainLabel,
   kParameter, kTypeFirstVar, kStaticNoAddress, kFunctionNoSibling, kNamelessVar,
+  kLateExternalLabel,
 };
 
 const std::string kLongName(250, 'n');
@@ -52,6 +53,8 @@ DwarfBuilder BuildUnit() {
             {kAtHighPc, kFormData4}});
   b.Abbrev(kNamelessVar, kTagVariable, false,
            {{kAtType, kFormRef4}, {kAtLocation, kFormBlock1}});
+  b.Abbrev(kLateExternalLabel, kTagLabel, false,
+           {{kAtName, kFormString}, {kAtLowPc, kFormAddr}, {kAtExternal, kFormFlagPresent}});
   b.EndAbbrevs();
 
   b.BeginUnit();
@@ -69,6 +72,8 @@ DwarfBuilder BuildUnit() {
   b.U8(kStaticVar); b.Str("s_local"); b.U32(int_type); b.AddrBlock(0x3008);
   b.U8(kExternalLabel); b.U8(1); b.Str("lbl_ext"); b.U32(0x1120);
   b.U8(kPlainLabel); b.Str("lbl_plain"); b.U32(0x1130);
+  b.U8(kLateExternalLabel); b.Str("lbl_late"); b.U32(0x1140);
+  b.U8(kStaticVar); b.Str("s_after_labels"); b.U32(int_type); b.AddrBlock(0x301C);
   b.U8(0);
   b.Patch32(sibling_field, b.UnitOffset());
 
@@ -110,11 +115,15 @@ TEST(EntryProcessing, SymbolClassesAddressesAndRanges) {
       {"s_local", kIdentLocalStatic, 0x3008, 0x1100, 0x1180},
       {"p", kIdentLocalStatic, 0x3020, 0x1100, 0x1180},
       {"lbl_ext", kIdentLabel, 0x1120, 0, 0},
+      // the external flag counts wherever it stands
+      {"lbl_late", kIdentLabel, 0x1140, 0, 0},
+      // labels leave the function's range alone
+      {"s_after_labels", kIdentLocalStatic, 0x301C, 0x1100, 0x1180},
       // static function: the unit's range
       {"st_fn", kIdentStaticProgram, 0x1200, 0x1000, 0x2000},
       {"nosib_fn", kIdentStaticProgram, 0x1300, 0x1000, 0x2000},
-      // without a sibling the function's scope is not known: unit range
-      {"s_in_nosib", kIdentLocalStatic, 0x300C, 0x1000, 0x2000},
+      // without a sibling the function's children still end its scope
+      {"s_in_nosib", kIdentLocalStatic, 0x300C, 0x1300, 0x1340},
       // a type before the name does not lose the name
       {"typed_first", kIdentVariable, 0x3010, 0x1000, 0x2000},
   };
@@ -130,7 +139,7 @@ TEST(EntryProcessing, SymbolClassesAddressesAndRanges) {
     EXPECT_EQ(r->fend, e.fend) << e.name;
   }
   // Not written: the unit itself, a static with neither address nor size,
-  // a label without DW_AT_external before its name, a nameless variable.
+  // a label without DW_AT_external, a nameless variable.
   for (const char* absent : {"main.c", "s_nothing", "lbl_plain", "?", ""}) {
     EXPECT_EQ(walk.Find(absent), nullptr) << absent;
   }
@@ -147,7 +156,7 @@ TEST(EntryProcessing, GlobalCopiesOfStatics) {
       {"s_file@main.c", kIdentVariable, 0x3004, 0x1000, 0x2000},
       {"s_local@ext_fn", kIdentVariable, 0x3008, 0x1100, 0x1180},
       {"p@ext_fn", kIdentVariable, 0x3020, 0x1100, 0x1180},
-      {"s_in_nosib@main.c", kIdentVariable, 0x300C, 0x1000, 0x2000},
+      {"s_in_nosib@nosib_fn", kIdentVariable, 0x300C, 0x1300, 0x1340},
   };
   for (const Expected& e : copies) {
     const SymbolRecord* r = walk.Find(e.name);

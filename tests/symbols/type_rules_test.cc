@@ -76,10 +76,19 @@ TEST(TypeDescriptions, GlobalsOfEachKindOfType) {
       {"names", "char", "ARRAY POINTER ", "4", "16", "ele", "1 4 0 0 0 0 0"},
       {"m", "int", "ARRAY ", "4", "60", "ele", "2 3 5 0 0 0 0"},
   };
+  // C++: a reference parameter holds an address, so it is a pointer to its
+  // type; clang writes `void *` as a pointer entry without attributes.
+  const Want cxx[] = {
+      {"port", "void", "POINTER STRUCT ", "4", "4", "struct_len", "24"},
+      {"__dso_handle", "void", "POINTER ", "4", "4", nullptr, nullptr},
+  };
   const struct {
     const char* file;
     std::span<const Want> wants;
-  } files[] = {{"arm_le_dw2_types.elf", arm}, {"ppc_be_dw4_types.elf", ppc}};
+  } files[] = {{"arm_le_dw2_types.elf", arm},
+               {"ppc_be_dw4_types.elf", ppc},
+               {"arm_le_dw4_classes.elf", std::span(cxx).first(1)},
+               {"arm_le_dw5_clang_classes.elf", cxx}};
   for (const auto& f : files) {
     const auto records = ConvertToSym(::dwarfsift::testing::TestDataPath(f.file));
     for (const Want& w : f.wants) {
