@@ -403,6 +403,7 @@ class SectionPhase {
     }
     elf_.bytes = std::span<const std::uint8_t>(buffer.get(), image_size_ + claimed);
     elf_.inflated = std::move(buffer);
+    elf_.inflated_sections = inflated_;
   }
 
   struct Pending {

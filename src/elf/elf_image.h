@@ -115,6 +115,19 @@ struct ElfImage {
   SectionView symtab;
   SectionView strtab;
 
+  // Which sections were inflated; empty when none was (then `bytes` is the
+  // file alone).
+  std::vector<bool> inflated_sections;
+
+  // Where the bytes section `index` may take end: a section that was not
+  // inflated must lie in the file, or a damaged header could reach the
+  // inflated bytes after it.
+  std::uint64_t SectionLimit(std::uint32_t index) const {
+    if (inflated_sections.empty()) return bytes.size();
+    return index < inflated_sections.size() && inflated_sections[index] ? bytes.size()
+                                                                       : file_size;
+  }
+
   // A cursor over the located section (empty when it was not located).
   ByteCursor Cursor(const SectionView& section) const {
     return ByteCursor(bytes, byte_order).View(section.start, section.end);

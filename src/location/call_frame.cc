@@ -303,7 +303,7 @@ void CallFrameTable::Load(const ElfImage& elf, int address_size) {
   for (std::uint32_t i = 1; i < elf.section_headers.size() && i < elf.section_names.size(); ++i) {
     const SectionHeader& sh = elf.section_headers[i];
     if (sh.sh_type == kSectionTypeNobits || sh.sh_size == 0) continue;
-    if (std::uint64_t{sh.sh_offset} + sh.sh_size > elf.bytes.size()) continue;
+    if (std::uint64_t{sh.sh_offset} + sh.sh_size > elf.SectionLimit(i)) continue;
     if (elf.section_names[i] == ".debug_frame") debug_frame = i;
     if (elf.section_names[i] == ".eh_frame") eh_frame = i;
   }

@@ -335,6 +335,9 @@ TEST(CallFrame, LoadPrefersDebugFrameAndSkipsUnusableSections) {
     std::uint32_t debug_size_extra;  // grows the section past the image
     bool with_eh;
     std::int32_t offset;  // the CFA offset expected; -1: no rules
+    // The file ends inside .debug_frame and .eh_frame is an inflated section
+    // behind it: a plain section must not reach the inflated bytes.
+    bool file_ends_inside = false;
   };
   const Case cases[] = {
       {"both: .debug_frame", true, kProgbits, 0, true, 4},
@@ -343,6 +346,7 @@ TEST(CallFrame, LoadPrefersDebugFrameAndSkipsUnusableSections) {
       {".debug_frame without bytes", true, kNobits, 0, true, 8},
       {".debug_frame past the file", true, kProgbits, 0x1000, true, 8},
       {"neither", false, kProgbits, 0, false, -1},
+      {".debug_frame past the file, into inflated bytes", true, kProgbits, 0, true, 8, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -363,6 +367,10 @@ TEST(CallFrame, LoadPrefersDebugFrameAndSkipsUnusableSections) {
     if (c.with_debug) add(".debug_frame", debug.bytes(), c.debug_type, c.debug_size_extra);
     if (c.with_eh) add(".eh_frame", eh.bytes(), kProgbits, 0);
     elf.bytes = image;
+    if (c.file_ends_inside) {
+      elf.file_size = elf.section_headers[1].sh_offset + 1;
+      elf.inflated_sections = {false, false, true};
+    }
     CallFrameTable table;
     table.Load(elf, 4);
     if (c.offset < 0) {
