@@ -289,6 +289,7 @@ class SectionPhase {
         {".debug_addr", &ElfImage::debug_addr},
         {".debug_loclists", &ElfImage::debug_loclists},
         {".debug_rnglists", &ElfImage::debug_rnglists},
+        {".debug_types", &ElfImage::debug_types},
     };
     // Entry 0 is the null section; index 0 means "not found", so nothing is
     // located there.

@@ -113,6 +113,16 @@ std::uint32_t SectionReference(WalkContext& walk, std::uint32_t form, std::uint3
   return form == kFormRefAddr ? value : value + walk.units.current_start();
 }
 
+// A type unit's type named by its signature becomes a section reference
+// to it; an unknown signature stays as it is, which no rule follows.
+void SignatureAsSectionReference(WalkContext& walk, const AttributeValue& value,
+                                 std::uint32_t& form, std::uint32_t& number) {
+  if (const std::optional<std::uint32_t> target = SignatureTarget(walk, value.number64())) {
+    number = *target;
+    form = kFormRefAddr;
+  }
+}
+
 // Reads what the completed entries of the chain starting at `input` give;
 // the nearest entry that has an attribute decides it.
 bool ReadOrigin(WalkContext& walk, const AttributeInput& input, Inherited& out) {
@@ -128,6 +138,7 @@ bool ReadOrigin(WalkContext& walk, const AttributeInput& input, Inherited& out) 
   for (int hop = 0; hop < kMaxOriginHops; ++hop) {
     const ResolvedReference target = ResolveReference(walk, reference, section_relative);
     if (!target.found) break;
+    const UnitVisit visit(walk, target.unit);
     ByteCursor cursor = walk.unit_view.At(walk.section_start + target.section_offset);
     AbbrevDecl decl = FindAbbrev(walk.abbrevs, ReadUleb128(cursor));
     if (!decl.found()) break;
@@ -136,6 +147,8 @@ bool ReadOrigin(WalkContext& walk, const AttributeInput& input, Inherited& out) 
     while (decl.NextSpec(spec)) {
       std::uint32_t form = spec.form;
       ReadAttributeValue(form, cursor, walk.forms, value, spec.implicit_const);
+      std::uint32_t number = value.number();
+      if (form == kFormRefSig8) SignatureAsSectionReference(walk, value, form, number);
       const std::uint32_t reference_form = form == kFormRef2 ? kFormRef4 : form;
       if (spec.attribute == kAtName && IsStringForm(form) && out.name[0] == '\0') {
         CopyName(out.name, value.text());
@@ -146,11 +159,11 @@ bool ReadOrigin(WalkContext& walk, const AttributeInput& input, Inherited& out) 
       } else if (spec.attribute == kAtType && !out.has_type &&
                  IsReferenceForm(reference_form)) {
         out.has_type = true;
-        out.type_offset = SectionReference(walk, form, value.number());
+        out.type_offset = SectionReference(walk, form, number);
       } else if ((spec.attribute == kAtAbstractOrigin || spec.attribute == kAtSpecification) &&
                  IsReferenceForm(reference_form)) {
         next_hop = true;
-        reference = SectionReference(walk, form, value.number());
+        reference = SectionReference(walk, form, number);
         section_relative = true;
       }
     }
@@ -441,6 +454,7 @@ bool TypeRulesRead(std::uint32_t tag, std::uint32_t attribute) {
     case kAtCount:
     case kAtDataMemberLocation:
     case kAtDataBitOffset:
+    case kAtSignature:
       return true;
     default:
       return tag == kTagArrayType || tag == kTagPointerType;
@@ -517,6 +531,25 @@ bool TagTakesChildren(std::uint32_t tag) {
          tag == kTagUnionType;
 }
 
+// A type entry that only names a type unit's type (DW_AT_signature) stands
+// for that type: it is followed like a typedef's. True when the attribute
+// was one.
+bool FollowedSignature(WalkContext& walk, std::uint32_t attribute, std::uint32_t form,
+                       std::uint32_t number, int depth, int& slot_index) {
+  if (attribute != kAtSignature || form != kFormRefAddr) return false;
+  FollowType(walk, number, true, depth, slot_index);
+  return true;
+}
+
+// A function of removed code is not written, and the walk steps over what
+// it contains.
+void DropRemovedFunction(WalkContext& walk) {
+  if (!FunctionWasRemoved(walk)) return;
+  walk.removed_function = true;
+  ClearName(walk.symbols[kCurrentSlot]);
+  walk.scope.function_name[0] = '\0';
+}
+
 }  // namespace
 
 std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
@@ -566,6 +599,8 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
     if (spec.attribute == kAtType && form == kFormRef2) {
       number += walk.units.current_start();
       form = kFormRefAddr;
+    } else if (form == kFormRefSig8) {
+      SignatureAsSectionReference(walk, value, form, number);
     }
     if (channel.writes_trace()) {
       std::string extra;
@@ -586,9 +621,11 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
     const AttributeInput input{spec.attribute, form, number, value};
     ApplySymbolRules(walk, tag, input, specs.specs(), depth, slot_index);
     if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') continue;
+    if (FollowedSignature(walk, spec.attribute, form, number, depth, slot_index)) continue;
     ApplyTypeRules(walk, tag, input, depth, slot_index, type_slot, self_offset);
   }
   if (tag == kTagSubprogram) ResolveCallFrameBase(walk);
+  if (tag == kTagSubprogram && self_offset == 0) DropRemovedFunction(walk);
   if (channel.writes_trace()) {
     channel.TraceLine(walk.trace_file, "/Null entry<0x%04X>[%2d] Tag[%s]\n",
                       self_offset, depth, tag_name.c_str());
@@ -651,6 +688,7 @@ bool FollowType(WalkContext& walk, std::uint32_t reference,
   }
   --walk.follow_budget;
 
+  const UnitVisit visit(walk, target.unit);
   ByteCursor cursor = walk.unit_view.At(walk.section_start + target.section_offset);
   const std::uint32_t code = ReadUleb128(cursor);
   const AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
@@ -691,7 +729,12 @@ std::uint32_t ProcessChildren(WalkContext& walk, ByteCursor cursor,
     std::uint32_t next;
     const bool wanted =
         decl.tag() == wanted_tag || (wanted_tag == kTagMember && IsMemberTag(decl.tag()));
-    if (wanted) {
+    if (wanted && wanted_tag == kTagSubrangeType && !HasBound(decl.specs())) {
+      // "[]": a dimension all the same, whose count the definition's ELF
+      // symbol may give later.
+      AddUnboundDimension(walk, slot_index);
+      next = ProcessEntry(walk, cursor, decl.tag(), decl, depth, slot_index, self_offset);
+    } else if (wanted) {
       next = ProcessEntry(walk, cursor, decl.tag(), decl, depth, slot_index, self_offset);
       if (next == cursor.position()) next = SkipEntry(walk, cursor, decl.tag(), decl, true);
     } else {

@@ -227,8 +227,9 @@ TEST(UnitWalk, MoreThanAThousandUnits) {
 }
 
 // A section-relative reference is a section offset, a unit-relative one a
-// unit offset; both find their entry in a later unit, neither finds one in
-// another unit.
+// unit offset; both find their entry in a later unit. Only a section offset
+// reaches into another unit, read with that unit's abbreviations; the cycle
+// test stays inside the unit.
 TEST(UnitWalk, ReferencesResolveInLaterUnits) {
   DwarfBuilder b = WithAbbrevs();
   b.BeginUnit();
@@ -264,10 +265,16 @@ TEST(UnitWalk, ReferencesResolveInLaterUnits) {
   EXPECT_EQ(Count(walk.console, found_by_unit), 1);
   EXPECT_EQ(Count(walk.console,
                   "/__not{0x0000} entry[0x" + Hex(first_unit_base, 4) + "] entry check\n"),
-            1 + 1);
-  // The variables are written whatever their type lookup gave.
+            1);
+  const std::string found_elsewhere = "/==abs{0x" + Hex(first_unit_base, 4) + "} entry[0x" +
+                                      Hex(first_unit_base, 4) + "] entry check\n";
+  EXPECT_EQ(Count(walk.console, found_elsewhere), 1);
   EXPECT_EQ(walk.Names(),
             (std::vector<std::string>{"by_section", "by_unit", "by_ref2", "elsewhere"}));
+  for (const char* name : {"by_section", "elsewhere"}) {
+    ASSERT_NE(walk.Find(name), nullptr);
+    EXPECT_STREQ(walk.Find(name)->typen, "int") << name;
+  }
 }
 
 enum class Chain { kTypedefLoop, kSelfPointingStruct, kRef2Loop, kSectionRefLoopInSecondUnit };
