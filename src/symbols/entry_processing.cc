@@ -342,18 +342,21 @@ void CompileUnitRules(WalkContext& walk, const AttributeInput& input,
   }
 }
 
+void ResetFunctionScope(ScopeState& scope) {
+  scope.frame_base_list_offset = 0;
+  scope.frame_base_is_list = false;
+  scope.function_low_pc = scope.function_high_pc = 0;
+  scope.frame_base_opcode = scope.frame_base_operand1 = scope.frame_base_operand2 = 0;
+  scope.function_scope_end = 0;
+}
+
 void SubprogramRules(WalkContext& walk, const AttributeInput& input,
                      std::span<const AttributeSpec> specs, int depth, int& slot_index) {
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   ScopeState& scope = walk.scope;
   switch (input.attribute) {
     case kAtDeclFile:
-      scope.frame_base_list_offset = 0;
-      scope.frame_base_is_list = false;
-      scope.function_low_pc = scope.function_high_pc = 0;
-      scope.frame_base_opcode = scope.frame_base_operand1 =
-          scope.frame_base_operand2 = 0;
-      scope.function_scope_end = 0;
+      ResetFunctionScope(scope);
       break;
     case kAtName: {
       if (!IsStringForm(input.form)) break;
@@ -570,6 +573,9 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   const int type_slot = slot_index;
   if (tag == kTagSubprogram) {
     scope.frame_base_read = scope.frame_base_is_cfa = scope.function_low_pc_read = false;
+    // An instance written apart from its declaration (out of line, or by
+    // -flto) has no DW_AT_decl_file of its own, and is a function all the same.
+    if (self_offset == 0 && !HasAttribute(specs.specs(), kAtDeclFile)) ResetFunctionScope(scope);
   }
 
   std::string tag_name;

@@ -2,7 +2,8 @@
 // the same compiler and flags, as a DWARF 4 input each (build.sh checks that
 // both hold the same code and symbols). Converted, the two must give the
 // same SYM, MEB, LIN and S-record files: only the echo line, the DWARF
-// version line and, with -e, the entry positions may differ.
+// version line and, with -e, the entry positions may differ. The same holds
+// for the inputs whose types live in type units and their twins without.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -72,6 +73,30 @@ TEST(Dwarf5Twins, ConvertLikeTheirDwarf4Twins) {
       ASSERT_NE(expected[2].find("+0x"), std::string::npos);
       EXPECT_NE(got[0].find("/Dwarf-Version[5]"), std::string::npos);
       for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(Comparable(got[i]), Comparable(expected[i])) << "file " << i;
+      }
+    }
+  }
+}
+
+// Built with -fdebug-types-section, the same program has its structures,
+// unions and enumerations in type units, referenced by signature; it is
+// the same program all the same (build.sh checks code and symbols).
+TEST(TypeUnitTwins, ConvertLikeTheProgramWithoutTypeUnits) {
+  const std::pair<const char*, const char*> pairs[] = {
+      {"arm_le_dw4_typeunits.elf", "arm_le_dw4_o2.elf"},
+      {"arm_le_dw5_typeunits.elf", "arm_le_dw5_o2.elf"},
+  };
+  for (const auto& [with_units, without] : pairs) {
+    for (const char* options : {"", "-g -x", "-z -2"}) {
+      SCOPED_TRACE(std::string(with_units) + " " + options);
+      testing::ScratchDir plain, typed;
+      const auto expected = Convert(testing::TestDataPath(without), plain, options);
+      const auto got = Convert(testing::TestDataPath(with_units), typed, options);
+      ASSERT_NE(expected[0].find("+ kind[STRUCT ]"), std::string::npos);
+      // The member groups may be stored in another order; every other file
+      // is the same.
+      for (const std::size_t i : {0u, 2u, 3u}) {
         EXPECT_EQ(Comparable(got[i]), Comparable(expected[i])) << "file " << i;
       }
     }
