@@ -292,6 +292,10 @@ bool TypeChainIsCyclic(WalkContext& walk, std::size_t i) {
 
 namespace {
 
+inline constexpr std::uint32_t kTagImportedUnit = 0x3D;
+inline constexpr std::uint32_t kTagPartialUnit = 0x3C;
+inline constexpr std::uint32_t kAtImport = 0x18;
+
 // The index build and the conversion walk both trace every entry they meet;
 // their lines differ only in the marks.
 enum class EntryPass { kIndex, kConversion };
@@ -676,6 +680,76 @@ bool LoadUnitAbbrevs(WalkContext& walk, std::uint32_t abbrev_offset) {
   return loaded;
 }
 
+bool ConvertEntries(WalkContext& walk, ByteCursor& cursor, std::uint32_t start_time,
+                    int imports);
+
+// Partial units (as dwz writes them) are imported by the units that share
+// their entries; one imported inside another stops at this depth, so that
+// units importing each other end.
+constexpr int kMaxImportNesting = 8;
+
+// The top entry of a partial unit; its children are converted where a unit
+// imports it, not on their own.
+bool IsPartialUnitTop(const AbbrevDecl& decl) { return decl.tag() == kTagPartialUnit; }
+
+// An imported_unit entry whose values start at `cursor`: the children of
+// the partial unit it names are converted as if they stood here, in the
+// importing unit's scope. False when the unit's work ran out inside.
+bool ConvertImportedUnit(WalkContext& walk, ByteCursor& cursor, AbbrevDecl decl,
+                         std::uint32_t start_time, int imports) {
+  AttributeValue& value = walk.other_units->scratch();
+  std::optional<std::uint32_t> reference;
+  bool section_relative = false;
+  AttributeSpec spec;
+  decl.RewindSpecs();
+  while (decl.NextSpec(spec)) {
+    std::uint32_t form = spec.form;
+    ReadAttributeValue(form, cursor, walk.forms, value, spec.implicit_const);
+    if (spec.attribute == kAtImport && IsReferenceForm(form)) {
+      reference = value.number();
+      section_relative = form == kFormRefAddr;
+    }
+  }
+  if (!reference || imports >= kMaxImportNesting) return true;
+  const ResolvedReference top = ResolveReference(walk, *reference, section_relative);
+  // A unit that imports itself adds nothing.
+  if (!top.found || top.unit == nullptr) return true;
+  const UnitVisit visit(walk, top.unit);
+  ByteCursor entries = walk.unit_view.At(walk.section_start + top.section_offset);
+  AbbrevDecl top_decl = FindAbbrev(walk.abbrevs, ReadUleb128(entries));
+  if (!IsPartialUnitTop(top_decl)) return true;
+  while (top_decl.NextSpec(spec)) SkipAttributeValue(spec.form, entries, walk.forms, value);
+  walk.channel().TraceLine(walk.trace_file, "/imported unit [0x%04X]\n", top.section_offset);
+  return ConvertEntries(walk, entries, start_time, imports + 1);
+}
+
+// Converts the entries from `cursor` to the end of its view, each top-level
+// entry written when finished. False when the unit's work ran out.
+bool ConvertEntries(WalkContext& walk, ByteCursor& cursor, std::uint32_t start_time,
+                    int imports) {
+  std::string tag_name;
+  while (!cursor.AtEnd()) {
+    ++walk.unit_work;
+    const std::uint32_t entry_pos = cursor.position();
+    const std::uint32_t code = ReadUleb128(cursor);
+    const AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
+    const std::uint32_t unit_offset = entry_pos - walk.unit_start;
+    TraceEntry(walk, decl, code, entry_pos - walk.section_start, unit_offset, tag_name);
+    if (!decl.found()) continue;
+    TriggerTraceAt(walk, entry_pos);
+    LeaveEndedFunction(walk.scope, unit_offset);
+    if (decl.tag() == kTagImportedUnit) {
+      if (!ConvertImportedUnit(walk, cursor, decl, start_time, imports)) return false;
+      continue;
+    }
+    ConvertEntry(walk, cursor, decl);
+    if (UnitTimeOver(walk, start_time)) return false;
+    EmitFinishedEntry(walk);
+    CheckMemberLimit(walk);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
@@ -690,22 +764,7 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
   ResetSymbolSlots(walk, ResetScope::kUnit);
   walk.unit_work = 0;
   ByteCursor cursor = entries;
-  std::string tag_name;
-  while (!cursor.AtEnd()) {
-    ++walk.unit_work;
-    const std::uint32_t entry_pos = cursor.position();
-    const std::uint32_t code = ReadUleb128(cursor);
-    const AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
-    const std::uint32_t unit_offset = entry_pos - walk.unit_start;
-    TraceEntry(walk, decl, code, entry_pos - walk.section_start, unit_offset, tag_name);
-    if (!decl.found()) continue;
-    TriggerTraceAt(walk, entry_pos);
-    LeaveEndedFunction(walk.scope, unit_offset);
-    ConvertEntry(walk, cursor, decl);
-    if (UnitTimeOver(walk, start_time)) return unit_end;
-    EmitFinishedEntry(walk);
-    CheckMemberLimit(walk);
-  }
+  if (!ConvertEntries(walk, cursor, start_time, 0)) return unit_end;
   return cursor.position();
 }
 
@@ -748,6 +807,11 @@ std::optional<std::uint32_t> ConvertUnit(WalkContext& walk,
   walk.unit_start = unit_start;
   walk.unit_view = info.View(unit_start, next);
   const std::uint32_t first_entry = unit_start + unit.header_size;
+  ByteCursor top = walk.unit_view.At(first_entry);
+  if (IsPartialUnitTop(FindAbbrev(walk.abbrevs, ReadUleb128(top)))) {
+    walk.scope.unit_name[0] = '\0';
+    return next;
+  }
   if (unit.version >= 5) {
     // The indexed forms of any entry, the top one included, resolve against
     // the bases its top entry gives, wherever among its attributes they lie.

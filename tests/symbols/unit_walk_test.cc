@@ -277,6 +277,48 @@ TEST(UnitWalk, ReferencesResolveInLaterUnits) {
   }
 }
 
+// A partial unit's entries are converted where a unit imports them, in
+// that unit's scope, and not on their own; references into it from the
+// importing unit find its entries.
+TEST(UnitWalk, PartialUnitsConvertWhereTheyAreImported) {
+  enum : std::uint8_t { kCu = 1, kPartial, kInt, kStatic, kImport, kExtern };
+  DwarfBuilder b;
+  b.Abbrev(kCu, kTagCompileUnit, true, {{kAtName, kFormString}});
+  b.Abbrev(kPartial, 0x3C, true, {{kAtName, kFormString}});
+  b.Abbrev(kInt, kTagBaseType, false, {{kAtName, kFormString}, {kAtByteSize, kFormData1}});
+  b.Abbrev(kStatic, kTagVariable, false,
+           {{kAtName, kFormString}, {kAtType, kFormRef4}, {kAtLocation, kFormBlock1}});
+  b.Abbrev(kImport, 0x3D, false, {{0x18, kFormRefAddr}});
+  b.Abbrev(kExtern, kTagVariable, false,
+           {{kAtName, kFormString}, {kAtType, kFormRefAddr}, {kAtExternal, kFormFlagPresent},
+            {kAtLocation, kFormBlock1}});
+  b.EndAbbrevs();
+  b.BeginUnit(4);
+  const std::uint32_t partial = b.SectionOffset();
+  b.U8(kPartial); b.Str("shared");
+  const std::uint32_t int_type = b.UnitOffset();
+  const std::uint32_t int_at = b.SectionOffset();
+  b.U8(kInt); b.Str("int"); b.U8(4);
+  b.U8(kStatic); b.Str("s_shared"); b.U32(int_type); b.AddrBlock(0x400);
+  b.U8(0);
+  b.EndUnit();
+  for (const char* name : {"a.c", "b.c"}) {
+    b.BeginUnit(4);
+    b.U8(kCu); b.Str(name);
+    b.U8(kImport); b.U32(partial);
+    b.U8(kExtern); b.Str(std::string("x_") + name); b.U32(int_at); b.AddrBlock(0x500);
+    b.U8(0);
+    b.EndUnit();
+  }
+  WalkHarness walk(RunOptions{.global_statics = true});
+  walk.Load(b);
+  ASSERT_TRUE(walk.Walk());
+  EXPECT_EQ(walk.Names(), (std::vector<std::string>{"s_shared", "s_shared@a.c", "x_a.c", "s_shared",
+                                                    "s_shared@b.c", "x_b.c"}));
+  ASSERT_NE(walk.Find("x_b.c"), nullptr);
+  EXPECT_STREQ(walk.Find("x_b.c")->typen, "int");
+}
+
 enum class Chain { kTypedefLoop, kSelfPointingStruct, kRef2Loop, kSectionRefLoopInSecondUnit };
 
 struct CycleCase {
