@@ -167,15 +167,11 @@ std::optional<std::uint32_t> OtherUnits::TypeEntry(std::uint64_t signature) cons
   return found->second;
 }
 
-UnitVisit::UnitVisit(WalkContext& walk, OtherUnits::Unit* unit) : walk_(walk), unit_(unit) {
-  if (unit_ == nullptr) return;
-  index_ = &walk.index.get();
-  abbrevs_ = &walk.abbrevs.get();
-  unit_start_ = walk.unit_start;
-  unit_view_ = walk.unit_view;
-  bases_ = walk.forms.unit;
-  address_size_ = walk.forms.address_size;
-  version_ = walk.dwarf.version;
+UnitVisit::UnitVisit(WalkContext& walk, OtherUnits::Unit* unit) : walk_(walk) {
+  if (unit == nullptr) return;
+  saved_.emplace(Saved{&walk.index.get(), &walk.abbrevs.get(), walk.unit_start, walk.unit_view,
+                       walk.forms.unit, walk.forms.address_size, walk.dwarf.version,
+                       walk.units.Visit(unit->start - walk.section_start)});
   walk.index = unit->index;
   walk.abbrevs = unit->abbrevs;
   walk.unit_start = unit->start;
@@ -185,19 +181,18 @@ UnitVisit::UnitVisit(WalkContext& walk, OtherUnits::Unit* unit) : walk_(walk), u
     walk.forms.address_size = unit->address_size;
   }
   walk.dwarf.version = unit->version;
-  visiting_ = walk.units.Visit(unit->start - walk.section_start);
 }
 
 UnitVisit::~UnitVisit() {
-  if (unit_ == nullptr) return;
-  walk_.index = *index_;
-  walk_.abbrevs = *abbrevs_;
-  walk_.unit_start = unit_start_;
-  walk_.unit_view = unit_view_;
-  walk_.forms.unit = bases_;
-  walk_.forms.address_size = address_size_;
-  walk_.dwarf.version = version_;
-  walk_.units.Visit(visiting_);
+  if (!saved_) return;
+  walk_.index = *saved_->index;
+  walk_.abbrevs = *saved_->abbrevs;
+  walk_.unit_start = saved_->unit_start;
+  walk_.unit_view = saved_->unit_view;
+  walk_.forms.unit = saved_->bases;
+  walk_.forms.address_size = saved_->address_size;
+  walk_.dwarf.version = saved_->version;
+  walk_.units.Visit(saved_->visiting);
 }
 
 namespace {
@@ -448,11 +443,13 @@ void IndexEntries(WalkContext& walk, ByteCursor entries, AttributeValue& value) 
 }  // namespace
 
 bool FunctionWasRemoved(const WalkContext& walk) {
-  const ScopeState& scope = walk.scope;
-  if (!scope.function_low_pc_read || scope.function_low_pc != 0) return false;
+  // The address as the record took it: the scope's copy is cleared again
+  // by a DW_AT_decl_file that follows DW_AT_low_pc, as clang orders them.
+  const SymbolRecord& current = std::as_const(walk.symbols)[kCurrentSlot];
+  if (!walk.scope.function_low_pc_read || current.location != 0) return false;
   // Without ELF symbols nothing tells removed code from code at 0.
   if (walk.elf_symbols == nullptr || walk.elf_symbols->size() == 0) return false;
-  const std::string_view name(std::as_const(walk.symbols)[kCurrentSlot].name);
+  const std::string_view name(current.name);
   // Symbols are listed without one leading underscore.
   return !walk.elf_symbols->HasSymbolAt(name, 0) &&
          !(name.starts_with('_') && walk.elf_symbols->HasSymbolAt(name.substr(1), 0));

@@ -143,16 +143,20 @@ class UnitVisit {
   UnitVisit& operator=(const UnitVisit&) = delete;
 
  private:
+  // What the walk read with before; only a visit to another unit saves it,
+  // so that a follow inside the unit costs nothing.
+  struct Saved {
+    EntryIndex* index;
+    AbbrevTable* abbrevs;
+    std::uint32_t unit_start;
+    ByteCursor unit_view;
+    UnitBases bases;
+    std::uint8_t address_size;
+    std::uint16_t version;
+    std::uint32_t visiting;
+  };
   WalkContext& walk_;
-  OtherUnits::Unit* unit_;
-  EntryIndex* index_ = nullptr;
-  AbbrevTable* abbrevs_ = nullptr;
-  std::uint32_t unit_start_ = 0;
-  ByteCursor unit_view_{};
-  UnitBases bases_{};
-  std::uint8_t address_size_ = 0;
-  std::uint16_t version_ = 0;
-  std::uint32_t visiting_ = 0;
+  std::optional<Saved> saved_;
 };
 
 // Whether the type chain starting at index entry i loops.

@@ -290,9 +290,10 @@ TEST(EntryProcessing, WhatTheLinkerKeptOrRemoved) {
            {{kAtName, kFormString}, {kAtType, kFormRef4}, {kAtDeclaration, kFormFlag}});
   b.Abbrev(kDefinition, kTagVariable, false,
            {{kAtSpecification, kFormRef4}, {kAtLocation, kFormBlock1}});
-  // The address comes before the name, as some writers put it.
+  // In clang's order: the address before the file and the name.
   b.Abbrev(kFunction, kTagSubprogram, true,
-           {{kAtLowPc, kFormAddr}, {kAtHighPc, kFormAddr}, {kAtName, kFormString}});
+           {{kAtLowPc, kFormAddr}, {kAtHighPc, kFormAddr}, {kAtDeclFile, kFormData1},
+            {kAtName, kFormString}});
   b.Abbrev(kParam, kTagFormalParameter, false,
            {{kAtName, kFormString}, {kAtType, kFormRef4}, {kAtLocation, kFormBlock1}});
   b.Abbrev(kBlock, 0x0B, true, {});
@@ -309,13 +310,16 @@ TEST(EntryProcessing, WhatTheLinkerKeptOrRemoved) {
   const std::uint32_t orphan = b.UnitOffset();
   b.U8(kDecl); b.Str("orphan"); b.U32(unbounded); b.U8(1);
   b.U8(kDefinition); b.U32(orphan); b.AddrBlock(0x3100);
-  b.U8(kFunction); b.U32(0); b.U32(0x20); b.Str("gone");
+  b.U8(kFunction); b.U32(0); b.U32(0x20); b.U8(1); b.Str("gone");
   b.U8(kParam); b.Str("p"); b.U32(int_type); b.AddrBlock(0x3200);
   b.U8(kBlock);
   b.U8(kParam); b.Str("inner"); b.U32(int_type); b.AddrBlock(0x3204);
   b.U8(0); b.U8(0);
-  b.U8(kFunction); b.U32(0); b.U32(0x20); b.Str("reset");
+  b.U8(kFunction); b.U32(0); b.U32(0x20); b.U8(1); b.Str("reset");
   b.U8(kParam); b.Str("q"); b.U32(int_type); b.AddrBlock(0x3208);
+  b.U8(0);
+  b.U8(kFunction); b.U32(0x1100); b.U32(0x1120); b.U8(1); b.Str("kept");
+  b.U8(kParam); b.Str("r"); b.U32(int_type); b.AddrBlock(0x3210);
   b.U8(0);
   b.U8(kParam); b.Str("after"); b.U32(int_type); b.AddrBlock(0x320C);
   b.U8(0);
@@ -332,7 +336,8 @@ TEST(EntryProcessing, WhatTheLinkerKeptOrRemoved) {
   // or address is not written itself); nothing of the removed one.
   EXPECT_EQ(walk.Names(),
             (std::vector<std::string>{"table", "table", "table@k.c", "orphan", "orphan@k.c",
-                                      "q", "q@k.c", "after", "after@k.c"}));
+                                      "q", "q@k.c", "kept", "r", "r@k.c", "after",
+                                      "after@k.c"}));
   const std::pair<const char*, std::int32_t> counts[] = {
       {"table", 7}, {"table@k.c", 7}, {"orphan", 0}, {"orphan@k.c", 0}};
   for (const auto& [name, count] : counts) {
