@@ -5,8 +5,10 @@
 // depth, goes to ProcessEntry once; after each entry the finished symbol is
 // written. The walk enforces the tool's limits: 50,000 entries and a budget
 // of work (kUnitWorkBudget) per unit, 150,000 stored structure members in
-// the run. Units in another
-// header layout (DWARF 5 and later, the 64-bit format) are passed over whole.
+// the run. Units of later versions, of the 64-bit format and of the DWARF 5
+// types not converted on their own are passed over whole; partial units
+// are converted where another unit imports them, and references may lead
+// into any unit (OtherUnits).
 #pragma once
 
 #include <cstddef>
