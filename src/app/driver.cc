@@ -39,6 +39,7 @@ void ConvertSymbols(RunContext& run, ConversionState& state,
   WalkContext walk(run, state.elf, state.dwarf, symbols, sink, platform::TickCount);
   walk.trace_file = sym;
   walk.members = members.exists() ? &members : nullptr;
+  walk.elf_symbols = &state.elf_symbols;
   // Only frame-based locals use it, and "-l" drops them all.
   if (!run.options.no_locals) {
     state.call_frames.Load(state.elf, state.dwarf.address_size);

@@ -181,10 +181,11 @@ void FormDecoder::Decode(std::uint32_t form) {
       v_.value_[0] = 1;
       v_.value_used_ = 1;
       return;
+    // A type unit's signature, which references a type by its content.
+    case kFormRefSig8:
+      return FixedNumber(8);
     // Not decoded, but their size is known: stepping over them keeps the
     // rest of the entry aligned.
-    case kFormRefSig8:
-      return Skip(8);
     case kFormGnuRefAlt:
     case kFormGnuStrpAlt:
       return Skip(4);
@@ -490,6 +491,7 @@ int FixedFormSize(std::uint32_t form, const FormContext& context) {
       return 4;
     case kFormData8:
     case kFormRef8:
+    case kFormRefSig8:
       return 8;
     case kFormFlagPresent:
       return 0;
@@ -523,6 +525,7 @@ std::uint32_t SkipAttributeValue(std::uint32_t form, ByteCursor& cursor,
       break;
     case kFormData8:
     case kFormRef8:
+    case kFormRefSig8:
       cursor.Skip(8);
       break;
     case kFormSdata:

@@ -140,6 +140,12 @@ class AttributeValue {
            static_cast<std::uint32_t>(value_[2]) << 16 |
            static_cast<std::uint32_t>(value_[3]) << 24;
   }
+  // The first eight value bytes, least significant first: an 8-byte number.
+  std::uint64_t number64() const {
+    std::uint64_t n = 0;
+    for (int i = 7; i >= 0; --i) n = n << 8 | value_[i];
+    return n;
+  }
   std::span<const std::uint8_t, kValueSize> value() const { return value_; }
   // The stored bytes of a block form: the whole block, or its first
   // kValueSize bytes when it is longer than the value area (its dump text

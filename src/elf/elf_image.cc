@@ -96,6 +96,7 @@ constexpr Wanted kWanted[] = {
     {".debug_addr", &ElfImage::debug_addr},
     {".debug_loclists", &ElfImage::debug_loclists},
     {".debug_rnglists", &ElfImage::debug_rnglists},
+    {".debug_types", &ElfImage::debug_types},
 };
 // The call-frame reader finds .debug_frame in the section table itself.
 constexpr std::string_view kDebugFrame = ".debug_frame";

@@ -112,6 +112,8 @@ struct ElfImage {
   SectionView debug_addr;
   SectionView debug_loclists;
   SectionView debug_rnglists;
+  // DWARF 4: the type units that -fdebug-types-section moves types into.
+  SectionView debug_types;
   SectionView symtab;
   SectionView strtab;
 

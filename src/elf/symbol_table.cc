@@ -59,11 +59,11 @@ void ElfSymbolTable::Clear() {
   index_current_ = false;
 }
 
-bool ElfSymbolTable::Add(std::string_view name, std::uint32_t value) {
+bool ElfSymbolTable::Add(std::string_view name, std::uint32_t value, std::uint32_t size) {
   if (entries_.size() >= kCapacity) return false;
   name = name.substr(0, kNameLimit);
   entries_.push_back({static_cast<std::uint32_t>(names_.size()),
-                      static_cast<std::uint32_t>(name.size()), value});
+                      static_cast<std::uint32_t>(name.size()), value, size});
   names_.append(name);
   index_current_ = false;
   return true;
@@ -83,14 +83,45 @@ void ElfSymbolTable::BuildIndex() const {
 }
 
 std::optional<std::uint32_t> ElfSymbolTable::FindElfSymbol(std::string_view wanted) const {
+  const std::optional<std::uint32_t> found = FindIndex(wanted);
+  if (!found) return std::nullopt;
+  return entries_[*found].value;
+}
+
+std::optional<std::uint32_t> ElfSymbolTable::FindExact(std::string_view wanted,
+                                                       std::uint32_t value) const {
+  if (entries_.empty() || wanted.empty()) return std::nullopt;
+  if (!index_current_) BuildIndex();
+  auto it = std::lower_bound(
+      by_name_.begin(), by_name_.end(), wanted,
+      [this](std::uint32_t i, std::string_view key) { return name(i) < key; });
+  for (; it != by_name_.end() && name(*it) == wanted; ++it) {
+    if (entries_[*it].value == value) return *it;
+  }
+  return std::nullopt;
+}
+
+bool ElfSymbolTable::HasSymbolAt(std::string_view wanted, std::uint32_t value) const {
+  return FindExact(wanted, value).has_value();
+}
+
+std::optional<std::uint32_t> ElfSymbolTable::SizeOfSymbolAt(std::string_view wanted,
+                                                            std::uint32_t value) const {
+  std::optional<std::uint32_t> found = FindExact(wanted, value);
+  if (!found) found = FindIndex(wanted);
+  if (!found || entries_[*found].value != value) return std::nullopt;
+  return entries_[*found].size;
+}
+
+std::optional<std::uint32_t> ElfSymbolTable::FindIndex(std::string_view wanted) const {
   if (entries_.empty()) return std::nullopt;
-  if (wanted.empty()) return entries_.front().value;
+  if (wanted.empty()) return 0;
   if (!index_current_) BuildIndex();
 
   auto it = std::lower_bound(
       by_name_.begin(), by_name_.end(), wanted,
       [this](std::uint32_t i, std::string_view key) { return name(i) < key; });
-  if (it != by_name_.end() && name(*it) == wanted) return entries_[*it].value;
+  if (it != by_name_.end() && name(*it) == wanted) return *it;
 
   // Every name that continues `wanted` follows here in sorted order. Names
   // continuing it with an identifier character c are skipped as one block by
@@ -111,8 +142,7 @@ std::optional<std::uint32_t> ElfSymbolTable::FindElfSymbol(std::string_view want
                                    static_cast<unsigned char>(n[wanted.size()]) < bound;
                           });
   }
-  if (!best) return std::nullopt;
-  return entries_[*best].value;
+  return best;
 }
 
 void GetDebugSymTabAll(const ElfImage& elf, ElfSymbolTable& table,
@@ -152,7 +182,7 @@ void GetDebugSymTabAll(const ElfImage& elf, ElfSymbolTable& table,
     // A Thumb function's value carries the instruction set in bit 0; its
     // address is the value without it.
     const bool thumb_bit = elf.file_machine == kElfMachineArm && (st_info & 0xF) == 2;
-    table.Add(name, thumb_bit ? st_value & ~1u : st_value);
+    table.Add(name, thumb_bit ? st_value & ~1u : st_value, st_size);
   }
 }
 

@@ -26,13 +26,14 @@ class ElfSymbolTable {
 
   void Clear();
   // Appends one symbol; returns false (and stores nothing) when full.
-  bool Add(std::string_view name, std::uint32_t value);
+  bool Add(std::string_view name, std::uint32_t value, std::uint32_t size = 0);
 
   std::size_t size() const { return entries_.size(); }
   std::string_view name(std::size_t i) const {
     return std::string_view(names_).substr(entries_[i].name_at, entries_[i].name_size);
   }
   std::uint32_t value(std::size_t i) const { return entries_[i].value; }
+  std::uint32_t symbol_size(std::size_t i) const { return entries_[i].size; }
 
   // The value of the symbol named `name`: an exact name wins (the first in
   // table order); otherwise the first symbol whose name continues `name`
@@ -42,13 +43,25 @@ class ElfSymbolTable {
   // symbol and does not match. The empty name gives the first entry.
   std::optional<std::uint32_t> FindElfSymbol(std::string_view name) const;
 
+  // The size of the symbol that stands for an object named `name` at
+  // `value`: one of exactly that name and value, else the one FindElfSymbol
+  // finds, when its value is `value`.
+  std::optional<std::uint32_t> SizeOfSymbolAt(std::string_view name, std::uint32_t value) const;
+  // Whether a symbol of exactly this name has this value.
+  bool HasSymbolAt(std::string_view name, std::uint32_t value) const;
+
  private:
   struct Entry {
     std::uint32_t name_at;
     std::uint32_t name_size;
     std::uint32_t value;
+    std::uint32_t size;
   };
   void BuildIndex() const;
+  // The entry FindElfSymbol answers with.
+  std::optional<std::uint32_t> FindIndex(std::string_view name) const;
+  // The first entry of exactly this name and value.
+  std::optional<std::uint32_t> FindExact(std::string_view name, std::uint32_t value) const;
   bool NameLess(std::uint32_t a, std::uint32_t b) const;
 
   std::string names_;  // every name, back to back

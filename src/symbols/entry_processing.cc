@@ -114,6 +114,16 @@ std::uint32_t SectionReference(WalkContext& walk, std::uint32_t form, std::uint3
   return form == kFormRefAddr ? value : value + walk.units.current_start();
 }
 
+// A type unit's type named by its signature becomes a section reference
+// to it; an unknown signature stays as it is, which no rule follows.
+void SignatureAsSectionReference(WalkContext& walk, const AttributeValue& value,
+                                 std::uint32_t& form, std::uint32_t& number) {
+  if (const std::optional<std::uint32_t> target = SignatureTarget(walk, value.number64())) {
+    number = *target;
+    form = kFormRefAddr;
+  }
+}
+
 // Reads what the completed entries of the chain starting at `input` give;
 // the nearest entry that has an attribute decides it.
 bool ReadOrigin(WalkContext& walk, const AttributeInput& input, Inherited& out) {
@@ -129,6 +139,7 @@ bool ReadOrigin(WalkContext& walk, const AttributeInput& input, Inherited& out) 
   for (int hop = 0; hop < kMaxOriginHops; ++hop) {
     const ResolvedReference target = ResolveReference(walk, reference, section_relative);
     if (!target.found) break;
+    const UnitVisit visit(walk, target.unit);
     ByteCursor cursor = walk.unit_view.At(walk.section_start + target.section_offset);
     AbbrevDecl decl = FindAbbrev(walk.abbrevs, ReadUleb128(cursor));
     if (!decl.found()) break;
@@ -137,6 +148,8 @@ bool ReadOrigin(WalkContext& walk, const AttributeInput& input, Inherited& out) 
     while (decl.NextSpec(spec)) {
       std::uint32_t form = spec.form;
       ReadAttributeValue(form, cursor, walk.forms, value, spec.implicit_const);
+      std::uint32_t number = value.number();
+      if (form == kFormRefSig8) SignatureAsSectionReference(walk, value, form, number);
       const std::uint32_t reference_form = form == kFormRef2 ? kFormRef4 : form;
       if (spec.attribute == kAtName && IsStringForm(form) && out.name[0] == '\0') {
         CopyName(out.name, value.text());
@@ -147,11 +160,11 @@ bool ReadOrigin(WalkContext& walk, const AttributeInput& input, Inherited& out) 
       } else if (spec.attribute == kAtType && !out.has_type &&
                  IsReferenceForm(reference_form)) {
         out.has_type = true;
-        out.type_offset = SectionReference(walk, form, value.number());
+        out.type_offset = SectionReference(walk, form, number);
       } else if ((spec.attribute == kAtAbstractOrigin || spec.attribute == kAtSpecification) &&
                  IsReferenceForm(reference_form)) {
         next_hop = true;
-        reference = SectionReference(walk, form, value.number());
+        reference = SectionReference(walk, form, number);
         section_relative = true;
       }
     }
@@ -326,18 +339,21 @@ void CompileUnitRules(WalkContext& walk, const AttributeInput& input,
   }
 }
 
+void ResetFunctionScope(ScopeState& scope) {
+  scope.frame_base_list_offset = 0;
+  scope.frame_base_is_list = false;
+  scope.function_low_pc = scope.function_high_pc = 0;
+  scope.frame_base_opcode = scope.frame_base_operand1 = scope.frame_base_operand2 = 0;
+  scope.function_scope_end = 0;
+}
+
 void SubprogramRules(WalkContext& walk, const AttributeInput& input,
                      std::span<const AttributeSpec> specs, int depth, int& slot_index) {
   SymbolRecord& current = walk.symbols[kCurrentSlot];
   ScopeState& scope = walk.scope;
   switch (input.attribute) {
     case kAtDeclFile:
-      scope.frame_base_list_offset = 0;
-      scope.frame_base_is_list = false;
-      scope.function_low_pc = scope.function_high_pc = 0;
-      scope.frame_base_opcode = scope.frame_base_operand1 =
-          scope.frame_base_operand2 = 0;
-      scope.function_scope_end = 0;
+      ResetFunctionScope(scope);
       break;
     case kAtName: {
       if (!IsStringForm(input.form)) break;
@@ -438,6 +454,7 @@ bool TypeRulesRead(std::uint32_t tag, std::uint32_t attribute) {
     case kAtCount:
     case kAtDataMemberLocation:
     case kAtDataBitOffset:
+    case kAtSignature:
       return true;
     default:
       return tag == kTagArrayType || tag == kTagPointerType;
@@ -469,6 +486,16 @@ void ApplySymbolRules(WalkContext& walk, std::uint32_t tag, const AttributeInput
 
 // One attribute of the entry being processed: its value read at `cursor`
 // (which moves past it), traced, and handed to the entry's rules.
+// A type entry that only names a type unit's type (DW_AT_signature) stands
+// for that type: it is followed like a typedef's. True when the attribute
+// was one.
+bool FollowedSignature(WalkContext& walk, std::uint32_t attribute, std::uint32_t form,
+                       std::uint32_t number, int depth, int& slot_index) {
+  if (attribute != kAtSignature || form != kFormRefAddr) return false;
+  FollowType(walk, number, true, depth, slot_index);
+  return true;
+}
+
 struct AttributeStep {
   std::uint32_t tag;
   std::span<const AttributeSpec> specs;
@@ -486,6 +513,8 @@ void ApplyAttribute(WalkContext& walk, ByteCursor& cursor, const AttributeSpec& 
   if (spec.attribute == kAtType && form == kFormRef2) {
     number += walk.units.current_start();
     form = kFormRefAddr;
+  } else if (form == kFormRefSig8) {
+    SignatureAsSectionReference(walk, value, form, number);
   }
   if (channel.writes_trace()) {
     std::string extra;
@@ -505,6 +534,7 @@ void ApplyAttribute(WalkContext& walk, ByteCursor& cursor, const AttributeSpec& 
   const AttributeInput input{spec.attribute, form, number, value, step.specs};
   ApplySymbolRules(walk, step.tag, input, step.specs, step.depth, slot_index);
   if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') return;
+  if (FollowedSignature(walk, spec.attribute, form, number, step.depth, slot_index)) return;
   ApplyTypeRules(walk, step.tag, input, step.depth, slot_index, step.type_slot,
                  step.self_offset);
 }
@@ -671,6 +701,15 @@ bool TagTakesChildren(std::uint32_t tag) {
          tag == kTagUnionType;
 }
 
+// A function of removed code is not written, and the walk steps over what
+// it contains.
+void DropRemovedFunction(WalkContext& walk) {
+  if (!FunctionWasRemoved(walk)) return;
+  walk.removed_function = true;
+  ClearName(walk.symbols[kCurrentSlot]);
+  walk.scope.function_name[0] = '\0';
+}
+
 }  // namespace
 
 std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
@@ -691,6 +730,9 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   const int type_slot = slot_index;
   if (tag == kTagSubprogram) {
     scope.frame_base_read = scope.frame_base_is_cfa = scope.function_low_pc_read = false;
+    // An instance written apart from its declaration (out of line, or by
+    // -flto) has no DW_AT_decl_file of its own, and is a function all the same.
+    if (self_offset == 0 && !HasAttribute(specs.specs(), kAtDeclFile)) ResetFunctionScope(scope);
   }
 
   std::string tag_name;
@@ -728,6 +770,7 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
       scope.function_scope_end = kScopeEndsWithList;
       scope.function_list = scope.open_lists;
     }
+    if (self_offset == 0) DropRemovedFunction(walk);
   }
   if (channel.writes_trace()) {
     channel.TraceLine(walk.trace_file, "/Null entry<0x%04X>[%2d] Tag[%s]\n",
@@ -791,6 +834,7 @@ bool FollowType(WalkContext& walk, std::uint32_t reference,
   }
   --walk.follow_budget;
 
+  const UnitVisit visit(walk, target.unit);
   ByteCursor cursor = walk.unit_view.At(walk.section_start + target.section_offset);
   const std::uint32_t code = ReadUleb128(cursor);
   const AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
@@ -831,7 +875,12 @@ std::uint32_t ProcessChildren(WalkContext& walk, ByteCursor cursor,
     std::uint32_t next;
     const bool wanted =
         decl.tag() == wanted_tag || (wanted_tag == kTagMember && IsMemberTag(decl.tag()));
-    if (wanted) {
+    if (wanted && wanted_tag == kTagSubrangeType && !HasBound(decl.specs())) {
+      // "[]": a dimension all the same, whose count the definition's ELF
+      // symbol may give later.
+      AddUnboundDimension(walk, slot_index);
+      next = ProcessEntry(walk, cursor, decl.tag(), decl, depth, slot_index, self_offset);
+    } else if (wanted) {
       next = ProcessEntry(walk, cursor, decl.tag(), decl, depth, slot_index, self_offset);
       if (next == cursor.position()) next = SkipEntry(walk, cursor, decl.tag(), decl, true);
     } else {

@@ -37,6 +37,7 @@ namespace dwarfsift {
 class CallFrameTable;
 class ElfSymbolTable;
 class EntryIndex;
+class OtherUnits;
 class OutputFile;
 struct ElfImage;
 struct MemberRecord;
@@ -77,6 +78,7 @@ inline constexpr std::uint32_t kAtType = 0x49;
 inline constexpr std::uint32_t kAtAbstractOrigin = 0x31;
 inline constexpr std::uint32_t kAtSpecification = 0x47;
 inline constexpr std::uint32_t kAtDataBitOffset = 0x6B;
+inline constexpr std::uint32_t kAtSignature = 0x69;
 
 // The form classes the entry, type and location rules act on. A
 // DW_FORM_ref2 type reference is already turned into DW_FORM_ref_addr when
@@ -151,10 +153,17 @@ struct UnitContext {
   const ElfImage& elf;
   DwarfParameters& dwarf;
   UnitRangeTable& units;
-  EntryIndex& index;
-  AbbrevTable& abbrevs;
+  // The index and abbreviations of the unit whose entries are read: the
+  // walked unit's, or another's while a reference into it is followed.
+  std::reference_wrapper<EntryIndex> index;
+  std::reference_wrapper<AbbrevTable> abbrevs;
+  // The units references may lead into; may be null.
+  OtherUnits* other_units = nullptr;
   // The run's call-frame information; may be null.
   const CallFrameTable* call_frames = nullptr;
+  // The run's ELF symbols, which complete what the entries leave open (an
+  // array's bound, whether code was kept); may be null.
+  const ElfSymbolTable* elf_symbols = nullptr;
 
   FormContext forms{};
   // Image positions of the first byte of .debug_info and of the current
@@ -203,6 +212,10 @@ struct EntryContext {
   // members are dropped instead of being expanded into the last slot.
   ExpansionStack expansion{};
   bool member_slots_full = false;
+
+  // The top-level function just converted is code the linker removed; the
+  // unit walk steps over what it contains.
+  bool removed_function = false;
 
   // Steps of any follow that something besides the followed type decided
   // (a limit reached, a symbol entry met, a message given); a follow that

@@ -77,6 +77,7 @@ class UnitRangeTable {
   void Clear() {
     ranges_.clear();
     current_ = 0;
+    visiting_ = kNotVisiting;
   }
   // Records the start of unit `number` and makes it the current unit.
   void BeginUnit(std::uint32_t number, std::uint32_t start) {
@@ -88,8 +89,18 @@ class UnitRangeTable {
     if (current_ < ranges_.size()) ranges_[current_].end = end;
   }
   std::uint32_t current() const { return current_; }
+  // The start of the unit whose entries are being read: the walked unit's,
+  // or while a reference is followed into another unit, that one's.
   std::uint32_t current_start() const {
+    if (visiting_ != kNotVisiting) return visiting_;
     return current_ < ranges_.size() ? ranges_[current_].start : 0;
+  }
+  // Sets the unit being visited (kNotVisiting: none); returns the one before.
+  static constexpr std::uint32_t kNotVisiting = 0xFFFFFFFFu;
+  std::uint32_t Visit(std::uint32_t start) {
+    const std::uint32_t before = visiting_;
+    visiting_ = start;
+    return before;
   }
   std::size_t size() const { return ranges_.size(); }
   std::uint32_t start(std::size_t unit) const { return ranges_[unit].start; }
@@ -102,6 +113,7 @@ class UnitRangeTable {
   };
   std::vector<Range> ranges_;
   std::uint32_t current_ = 0;
+  std::uint32_t visiting_ = kNotVisiting;
 };
 
 }  // namespace dwarfsift

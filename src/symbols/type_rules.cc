@@ -21,7 +21,6 @@ namespace {
 inline constexpr std::uint32_t kTagEnumerationType = 0x04;
 inline constexpr std::uint32_t kTagReferenceType = 0x10;
 inline constexpr std::uint32_t kTagRvalueReferenceType = 0x42;
-inline constexpr std::uint32_t kTagSubrangeType = 0x21;
 inline constexpr std::uint32_t kTagBaseType = 0x24;
 inline constexpr std::uint32_t kTagConstType = 0x26;
 inline constexpr std::uint32_t kTagRestrictType = 0x37;
@@ -429,6 +428,17 @@ std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32
   }
   if (SymbolRecord* at = WritableSlot(walk, slot_index)) at->kind |= kKindStruct2P;
   return cursor.position();
+}
+
+bool HasBound(std::span<const AttributeSpec> specs) {
+  return HasAttribute(specs, kAtUpperBound) || HasAttribute(specs, kAtCount);
+}
+
+void AddUnboundDimension(WalkContext& walk, int slot) {
+  // Only a symbol's own array can learn its count (from its ELF symbol); a
+  // member's (a flexible array member) keeps the description it had.
+  if (slot != static_cast<int>(kCurrentSlot)) return;
+  if (SymbolRecord* at = WritableSlot(walk, slot)) AddDimension(*at, 0);
 }
 
 void FinishMemberSlots(WalkContext& walk) {

@@ -188,6 +188,14 @@ std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32
                                bool has_children, int depth, int& slot_index,
                                int type_slot, std::uint32_t self_offset);
 
+// The tag of an array's dimensions, and whether a dimension entry gives
+// its bound.
+inline constexpr std::uint32_t kTagSubrangeType = 0x21;
+bool HasBound(std::span<const AttributeSpec> specs);
+// A dimension of unknown bound ("[]") in `slot`: counted as 0 elements
+// when the slot is the symbol's own.
+void AddUnboundDimension(WalkContext& walk, int slot);
+
 // Completes `total_byte` and the other sizes of the finished entry.
 void FinishTypeSizes(WalkContext& walk);
 // The same for its member slots alone.

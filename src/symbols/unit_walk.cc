@@ -8,6 +8,7 @@
 #include "dwarf/dwarf_names.h"
 #include "dwarf/value_text.h"
 #include "elf/elf_image.h"
+#include "elf/symbol_table.h"
 #include "dwarf/unit_header.h"
 #include "symbols/type_rules.h"
 
@@ -101,22 +102,169 @@ WalkContext::WalkContext(RunContext& run_context, const ElfImage& image,
     : UnitContext{image, parameters, conversion.units, conversion.index, conversion.abbrevs},
       EntryContext{conversion.symbols, conversion.scope, entry_sink},
       run(run_context),
-      tick(std::move(clock)) {}
+      tick(std::move(clock)) {
+  other_units = &conversion.other_units;
+}
+
+void OtherUnits::Clear() {
+  units_.clear();
+  signatures_.clear();
+}
+
+void OtherUnits::ListUnits(const ByteCursor& section, bool types_section) {
+  std::uint32_t position = section.begin();
+  while (position + 11 <= section.end()) {
+    const UnitHeader header = ReadUnitHeader(section.At(position));
+    // The 64-bit format is not read; its units end the list.
+    if (header.length == 0xFFFFFFFFu) return;
+    const std::uint32_t end = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(std::uint64_t{position} + 4 + header.length, section.end()));
+    auto unit = std::make_unique<Unit>();
+    unit->start = position;
+    unit->end = end;
+    unit->version = header.version;
+    unit->address_size = header.address_size;
+    unit->abbrev_offset = header.abbrev_offset;
+    // A type unit's header adds its signature and the offset of its type
+    // entry: DWARF 4 units in .debug_types, DWARF 5 units of type "type".
+    constexpr std::uint8_t kUnitTypeType = 0x02;
+    const bool type_unit = types_section ? header.version == 4
+                                         : header.version == 5 && header.unit_type == kUnitTypeType;
+    std::uint32_t header_size = header.header_size;
+    if (type_unit) {
+      ByteCursor fields = section.At(position + header.header_size);
+      const std::uint64_t signature = ReadFixed(fields, 8);
+      const std::uint32_t type_offset = ReadFixed32(fields);
+      header_size += 12;
+      if (fields.ok() && type_offset < end - position) {
+        signatures_.emplace(signature, position + type_offset);
+      }
+    }
+    unit->first_entry = std::min(position + header_size, end);
+    // Only the unit types whose entries the walk reads are visited.
+    if (header.version >= 2 && header.version <= 5 &&
+        (type_unit || (!types_section && IsConvertedUnitType(header)))) {
+      units_.push_back(std::move(unit));
+    }
+    if (end <= position) return;
+    position = end;
+  }
+}
+
+OtherUnits::Unit* OtherUnits::Holding(std::uint32_t position) {
+  auto after = std::upper_bound(units_.begin(), units_.end(), position,
+                                [](std::uint32_t p, const std::unique_ptr<Unit>& unit) {
+                                  return p < unit->start;
+                                });
+  if (after == units_.begin()) return nullptr;
+  Unit* unit = std::prev(after)->get();
+  return position < unit->end ? unit : nullptr;
+}
+
+std::optional<std::uint32_t> OtherUnits::TypeEntry(std::uint64_t signature) const {
+  const auto found = signatures_.find(signature);
+  if (found == signatures_.end()) return std::nullopt;
+  return found->second;
+}
+
+UnitVisit::UnitVisit(WalkContext& walk, OtherUnits::Unit* unit) : walk_(walk) {
+  if (unit == nullptr) return;
+  saved_.emplace(Saved{&walk.index.get(), &walk.abbrevs.get(), walk.unit_start, walk.unit_view,
+                       walk.forms.unit, walk.forms.address_size, walk.dwarf.version,
+                       walk.units.Visit(unit->start - walk.section_start)});
+  walk.index = unit->index;
+  walk.abbrevs = unit->abbrevs;
+  walk.unit_start = unit->start;
+  walk.unit_view = ByteCursor(walk.elf.bytes, walk.elf.byte_order).View(unit->start, unit->end);
+  walk.forms.unit = unit->bases;
+  if (unit->address_size != 0 && unit->address_size <= 8) {
+    walk.forms.address_size = unit->address_size;
+  }
+  walk.dwarf.version = unit->version;
+}
+
+UnitVisit::~UnitVisit() {
+  if (!saved_) return;
+  walk_.index = *saved_->index;
+  walk_.abbrevs = *saved_->abbrevs;
+  walk_.unit_start = saved_->unit_start;
+  walk_.unit_view = saved_->unit_view;
+  walk_.forms.unit = saved_->bases;
+  walk_.forms.address_size = saved_->address_size;
+  walk_.dwarf.version = saved_->version;
+  walk_.units.Visit(saved_->visiting);
+}
+
+namespace {
+
+void IndexEntries(WalkContext& walk, ByteCursor entries, AttributeValue& value);
+
+// Loads a unit a reference led into: its abbreviations, its bases and its
+// entry index. Nothing of it is traced: the trace follows the walked units.
+void LoadOtherUnit(WalkContext& walk, OtherUnits::Unit& unit) {
+  unit.loaded = true;
+  RunState& state = walk.state();
+  const bool tracing = state.debug_trace;
+  state.debug_trace = false;
+  unit.usable = LoadAbbrevTable(unit.abbrevs, walk.elf.Cursor(walk.elf.debug_abbrev),
+                                unit.abbrev_offset, walk.channel(), walk.trace_file);
+  if (unit.usable) {
+    unit.bases = walk.forms.unit;
+    unit.bases.ClearBases();
+    UnitVisit visit(walk, &unit);
+    AttributeValue& scratch = walk.other_units->scratch();
+    if (unit.version >= 5) {
+      ReadUnitBases(unit.abbrevs, walk.unit_view.View(unit.first_entry, unit.end), walk.forms,
+                    scratch);
+      unit.bases = walk.forms.unit;
+    }
+    IndexEntries(walk, walk.unit_view.View(unit.first_entry, unit.end), scratch);
+  }
+  state.debug_trace = tracing;
+}
+
+// A section offset outside the unit being read, looked up in the unit that
+// holds it.
+ResolvedReference ResolveElsewhere(WalkContext& walk, std::uint32_t reference) {
+  if (walk.other_units == nullptr) return {};
+  OtherUnits::Unit* unit = walk.other_units->Holding(walk.section_start + reference);
+  if (unit == nullptr || unit->start == walk.unit_start) return {};
+  if (!unit->loaded) LoadOtherUnit(walk, *unit);
+  if (!unit->usable) return {};
+  const std::optional<std::size_t> k = unit->index.FindSectionOffset(reference);
+  if (!k) return {};
+  return {true, unit->index.section_offset(*k), *k, unit};
+}
+
+}  // namespace
 
 ResolvedReference ResolveReference(WalkContext& walk, std::uint32_t reference,
-                                   bool section_relative) {
+                                   bool section_relative, bool other_units) {
   const EntryIndex& index = walk.index;
   const std::optional<std::size_t> k = section_relative
                                            ? index.FindSectionOffset(reference)
                                            : index.FindUnitOffset(reference);
-  if (!k) {
+  ResolvedReference found;
+  if (k) {
+    found = {true, index.section_offset(*k), *k, nullptr};
+  } else if (section_relative && other_units) {
+    found = ResolveElsewhere(walk, reference);
+  }
+  if (!found.found) {
     walk.channel().TraceLine(walk.trace_file, "/__not{0x0000} entry[0x%04X] entry check\n",
                              reference);
     return {};
   }
   walk.channel().TraceLine(walk.trace_file, "/==abs{0x%04X} entry[0x%04X] entry check\n",
-                           index.section_offset(*k), reference);
-  return {true, index.section_offset(*k), *k};
+                           found.section_offset, reference);
+  return found;
+}
+
+std::optional<std::uint32_t> SignatureTarget(const WalkContext& walk, std::uint64_t signature) {
+  if (walk.other_units == nullptr) return std::nullopt;
+  const std::optional<std::uint32_t> position = walk.other_units->TypeEntry(signature);
+  if (!position) return std::nullopt;
+  return *position - walk.section_start;
 }
 
 bool TypeChainIsCyclic(WalkContext& walk, std::size_t i) {
@@ -129,7 +277,7 @@ bool TypeChainIsCyclic(WalkContext& walk, std::size_t i) {
   for (std::size_t step = 0; step < index.size(); ++step) {
     const std::uint32_t target = index.type_target(j);
     if (target == 0) return false;
-    const ResolvedReference next = ResolveReference(walk, target, true);
+    const ResolvedReference next = ResolveReference(walk, target, true, false);
     if (!next.found) return false;
     if (next.section_offset == origin) return true;
     j = next.index;
@@ -138,6 +286,10 @@ bool TypeChainIsCyclic(WalkContext& walk, std::size_t i) {
 }
 
 namespace {
+
+inline constexpr std::uint32_t kTagImportedUnit = 0x3D;
+inline constexpr std::uint32_t kTagPartialUnit = 0x3C;
+inline constexpr std::uint32_t kAtImport = 0x18;
 
 // The index build and the conversion walk both trace every entry they meet;
 // their lines differ only in the marks.
@@ -218,10 +370,15 @@ EntryLayout LayoutOf(const AbbrevDecl& decl, const FormContext& forms) {
 }  // namespace
 
 void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
+  if (walk.values.empty()) walk.values.push_back(std::make_unique<AttributeValue>());
+  IndexEntries(walk, entries, *walk.values.front());
+}
+
+namespace {
+
+void IndexEntries(WalkContext& walk, ByteCursor entries, AttributeValue& value) {
   EntryIndex& index = walk.index;
   MessageChannel& channel = walk.channel();
-  if (walk.values.empty()) walk.values.push_back(std::make_unique<AttributeValue>());
-  AttributeValue& value = *walk.values.front();
   index.Clear();
   index.Reserve(entries.end() - walk.unit_start);
   const std::uint32_t unit_offset_in_section = walk.unit_start - walk.section_start;
@@ -281,6 +438,21 @@ void BuildEntryIndex(WalkContext& walk, ByteCursor entries) {
     if (tracing) channel.TraceLine(walk.trace_file, "/==null Tag[%s]\n", tag_name.c_str());
     index.Add(section_offset, unit_offset, type_target);
   }
+}
+
+}  // namespace
+
+bool FunctionWasRemoved(const WalkContext& walk) {
+  // The address as the record took it: the scope's copy is cleared again
+  // by a DW_AT_decl_file that follows DW_AT_low_pc, as clang orders them.
+  const SymbolRecord& current = std::as_const(walk.symbols)[kCurrentSlot];
+  if (!walk.scope.function_low_pc_read || current.location != 0) return false;
+  // Without ELF symbols nothing tells removed code from code at 0.
+  if (walk.elf_symbols == nullptr || walk.elf_symbols->size() == 0) return false;
+  const std::string_view name(current.name);
+  // Symbols are listed without one leading underscore.
+  return !walk.elf_symbols->HasSymbolAt(name, 0) &&
+         !(name.starts_with('_') && walk.elf_symbols->HasSymbolAt(name.substr(1), 0));
 }
 
 void ResetSymbolSlots(WalkContext& walk, ResetScope reset) {
@@ -357,13 +529,46 @@ void LeaveEndedFunction(ScopeState& scope, std::uint32_t unit_offset) {
   }
 }
 
+// Steps over the children of the entry whose values ended at `cursor`, to
+// the position after the null entry that closes them, reading only what it
+// must to find the entries' ends.
+void SkipSubtree(WalkContext& walk, ByteCursor& cursor) {
+  AttributeValue& value = *walk.values.front();
+  int open = 1;
+  while (open > 0 && !cursor.AtEnd()) {
+    ++walk.unit_work;
+    const std::uint32_t code = ReadUleb128(cursor);
+    if (code == 0) {
+      --open;
+      continue;
+    }
+    AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
+    if (!decl.found()) continue;
+    AttributeSpec spec;
+    while (decl.NextSpec(spec)) SkipAttributeValue(spec.form, cursor, walk.forms, value);
+    if (decl.children() != 0) ++open;
+  }
+}
+
 // Converts one top-level entry into the slots and moves `cursor` past it
-// (never back, whatever the entry's own end says).
+// (never back, whatever the entry's own end says). A removed function goes
+// with everything it contains: its parameters and locals would otherwise
+// be written at addresses of code that is not there.
 void ConvertEntry(WalkContext& walk, ByteCursor& cursor, const AbbrevDecl& decl) {
   int slot_index = 0;
   walk.follow_budget = walk.follow_budget_per_entry;
+  walk.removed_function = false;
   const std::uint32_t next = ProcessEntry(walk, cursor, decl.tag(), decl, 0, slot_index, 0);
   cursor.Seek(std::max(next, cursor.position()));
+  if (walk.removed_function && decl.children() != 0) {
+    const std::uint32_t from = cursor.position();
+    SkipSubtree(walk, cursor);
+    // Its end is known now, whatever its sibling said or did not say.
+    ScopeState& scope = walk.scope;
+    if (scope.function_scope_end == kScopeEndsWithList) scope.function_scope_end = 0;
+    walk.channel().TraceLine(walk.trace_file, "/removed code [0x%04X]-[0x%04X] skipped\n",
+                             from - walk.section_start, cursor.position() - walk.section_start);
+  }
 }
 
 // A unit that needs too much work is abandoned, except while it is being
@@ -377,11 +582,51 @@ bool UnitTimeOver(WalkContext& walk, std::uint32_t start_time) {
   return true;
 }
 
+// The count of an array defined without a bound ("extern T table[];" in a
+// header, the table defined elsewhere without a type of its own): the size
+// of the ELF symbol at its address divided by the size of one element. A
+// bound that cannot be found this way stays 0; the variable is written
+// all the same.
+void CompleteUnknownBound(WalkContext& walk) {
+  const SymbolRecord& current = std::as_const(walk.symbols)[kCurrentSlot];
+  if ((current.kind & kKindArray) == 0 || walk.elf_symbols == nullptr) return;
+  // A declaration is written at the address its ELF symbol gives.
+  std::optional<std::uint32_t> address = static_cast<std::uint32_t>(current.location);
+  if (current.location == 0) address = walk.elf_symbols->FindElfSymbol(current.name);
+  if (!address || *address == 0) return;
+  const int dims = std::clamp(current.ele_count, 0, kMaxArrayDimensions);
+  int unknown = -1;
+  std::uint64_t element = (current.kind & kKindPointer) != 0 ? walk.dwarf.address_size
+                          : (current.kind & kKindStruct) != 0 ? current.struct_len
+                                                                : current.one_byte;
+  for (int i = 0; i < dims; ++i) {
+    if (current.ele[i] == 0 && unknown < 0) {
+      unknown = i;
+    } else {
+      element *= static_cast<std::uint32_t>(current.ele[i]);
+    }
+  }
+  if (unknown < 0 || element == 0 || element > 0xFFFFFFFFu) return;
+  const std::optional<std::uint32_t> size =
+      walk.elf_symbols->SizeOfSymbolAt(current.name, *address);
+  if (!size) return;
+  const auto count = static_cast<std::int32_t>(*size / element);
+  walk.symbols[kCurrentSlot].ele[unknown] = count;
+  // The "-g" copies were taken before the count was known.
+  const auto copies = std::min<std::size_t>(
+      static_cast<std::size_t>(std::max(walk.scope.global_copy_count, 0)), kMaxGlobalCopies);
+  for (std::size_t i = kFirstCopySlot; i < kFirstCopySlot + copies; ++i) {
+    SymbolRecord& copy = walk.symbols[i];
+    if (copy.ele_count > unknown && copy.ele[unknown] == 0) copy.ele[unknown] = count;
+  }
+}
+
 // Writes the finished entry, when it has a name, and clears its slots for
 // the next one.
 void EmitFinishedEntry(WalkContext& walk) {
   if (!walk.sink.TakesPendingMembers()) walk.symbols.WritePendingMembers();
   if (std::as_const(walk.symbols)[kCurrentSlot].name[0] != '\0') {
+    CompleteUnknownBound(walk);
     FinishTypeSizes(walk);
     if (walk.sink.Emit(walk.symbols,
                        static_cast<std::uint32_t>(walk.scope.global_copy_count))) {
@@ -437,20 +682,59 @@ bool LoadUnitAbbrevs(WalkContext& walk, std::uint32_t abbrev_offset) {
   return loaded;
 }
 
-}  // namespace
+bool ConvertEntries(WalkContext& walk, ByteCursor& cursor, std::uint32_t start_time,
+                    int imports);
 
-std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
-                                 std::uint32_t unit_end) {
-  walk.channel().TraceLine(walk.trace_file,
-                           "/>>start[0x%08X] end[0x%08X] wide[0x%08X] info.address\n",
-                           first_entry, unit_end, unit_end - first_entry);
-  const ByteCursor entries = walk.unit_view.View(first_entry, unit_end);
-  if (!CheckUnitIndex(walk, entries)) return unit_end;
+// Partial units (as dwz writes them) are imported by the units that share
+// their entries; one imported inside another stops at this depth, so that
+// units importing each other end.
+constexpr int kMaxImportNesting = 8;
 
-  const std::uint32_t start_time = walk.tick();
-  ResetSymbolSlots(walk, ResetScope::kUnit);
-  walk.unit_work = 0;
-  ByteCursor cursor = entries;
+// The top entry of a partial unit; its children are converted where a unit
+// imports it, not on their own.
+bool IsPartialUnitTop(const AbbrevDecl& decl) { return decl.tag() == kTagPartialUnit; }
+
+// An imported_unit entry whose values start at `cursor`: the children of
+// the partial unit it names are converted as if they stood here, in the
+// importing unit's scope. False when the unit's work ran out inside.
+bool ConvertImportedUnit(WalkContext& walk, ByteCursor& cursor, AbbrevDecl decl,
+                         std::uint32_t start_time, int imports) {
+  AttributeValue& value = walk.other_units->scratch();
+  std::optional<std::uint32_t> reference;
+  bool section_relative = false;
+  AttributeSpec spec;
+  decl.RewindSpecs();
+  while (decl.NextSpec(spec)) {
+    std::uint32_t form = spec.form;
+    ReadAttributeValue(form, cursor, walk.forms, value, spec.implicit_const);
+    if (spec.attribute == kAtImport && IsReferenceForm(form)) {
+      reference = value.number();
+      section_relative = form == kFormRefAddr;
+    }
+  }
+  if (!reference || imports >= kMaxImportNesting) return true;
+  const ResolvedReference top = ResolveReference(walk, *reference, section_relative);
+  // A unit that imports itself adds nothing.
+  if (!top.found || top.unit == nullptr) return true;
+  const UnitVisit visit(walk, top.unit);
+  ByteCursor entries = walk.unit_view.At(walk.section_start + top.section_offset);
+  AbbrevDecl top_decl = FindAbbrev(walk.abbrevs, ReadUleb128(entries));
+  if (!IsPartialUnitTop(top_decl)) return true;
+  while (top_decl.NextSpec(spec)) SkipAttributeValue(spec.form, entries, walk.forms, value);
+  walk.channel().TraceLine(walk.trace_file, "/imported unit [0x%04X]\n", top.section_offset);
+  // The partial unit's children end with a null entry of their own; the
+  // importer's open lists stand as before whatever the partial unit holds.
+  const int open_lists = walk.scope.open_lists;
+  EnterChildList(walk.scope);
+  const bool finished = ConvertEntries(walk, entries, start_time, imports + 1);
+  walk.scope.open_lists = open_lists;
+  return finished;
+}
+
+// Converts the entries from `cursor` to the end of its view, each top-level
+// entry written when finished. False when the unit's work ran out.
+bool ConvertEntries(WalkContext& walk, ByteCursor& cursor, std::uint32_t start_time,
+                    int imports) {
   std::string tag_name;
   while (!cursor.AtEnd()) {
     ++walk.unit_work;
@@ -465,12 +749,35 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
     }
     TriggerTraceAt(walk, entry_pos);
     LeaveEndedFunction(walk.scope, unit_offset);
+    if (decl.tag() == kTagImportedUnit) {
+      if (!ConvertImportedUnit(walk, cursor, decl, start_time, imports)) return false;
+      continue;
+    }
     ConvertEntry(walk, cursor, decl);
-    if (decl.children() != 0) EnterChildList(walk.scope);
-    if (UnitTimeOver(walk, start_time)) return unit_end;
+    // A removed function's children were stepped over, null entry and all.
+    if (decl.children() != 0 && !walk.removed_function) EnterChildList(walk.scope);
+    if (UnitTimeOver(walk, start_time)) return false;
     EmitFinishedEntry(walk);
     CheckMemberLimit(walk);
   }
+  return true;
+}
+
+}  // namespace
+
+std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
+                                 std::uint32_t unit_end) {
+  walk.channel().TraceLine(walk.trace_file,
+                           "/>>start[0x%08X] end[0x%08X] wide[0x%08X] info.address\n",
+                           first_entry, unit_end, unit_end - first_entry);
+  const ByteCursor entries = walk.unit_view.View(first_entry, unit_end);
+  if (!CheckUnitIndex(walk, entries)) return unit_end;
+
+  const std::uint32_t start_time = walk.tick();
+  ResetSymbolSlots(walk, ResetScope::kUnit);
+  walk.unit_work = 0;
+  ByteCursor cursor = entries;
+  if (!ConvertEntries(walk, cursor, start_time, 0)) return unit_end;
   return cursor.position();
 }
 
@@ -513,6 +820,11 @@ std::optional<std::uint32_t> ConvertUnit(WalkContext& walk,
   walk.unit_start = unit_start;
   walk.unit_view = info.View(unit_start, next);
   const std::uint32_t first_entry = unit_start + unit.header_size;
+  ByteCursor top = walk.unit_view.At(first_entry);
+  if (IsPartialUnitTop(FindAbbrev(walk.abbrevs, ReadUleb128(top)))) {
+    walk.scope.unit_name[0] = '\0';
+    return next;
+  }
   if (unit.version >= 5) {
     // The indexed forms of any entry, the top one included, resolve against
     // the bases its top entry gives, wherever among its attributes they lie.
@@ -538,6 +850,13 @@ bool GetDebugInfoAll(WalkContext& walk) {
   walk.scope.function_scope_end = 0;
   walk.scope.unit_name[0] = '\0';
   walk.units.Clear();
+  if (walk.other_units != nullptr) {
+    walk.other_units->Clear();
+    walk.other_units->ListUnits(walk.elf.Cursor(section), false);
+    if (walk.elf.debug_types.present()) {
+      walk.other_units->ListUnits(walk.elf.Cursor(walk.elf.debug_types), true);
+    }
+  }
 
   std::uint32_t position = section.start;
   std::uint32_t number = 0;

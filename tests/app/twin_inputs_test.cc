@@ -4,7 +4,8 @@
 // the same compiler and flags, as a DWARF 4 input each (build.sh checks that
 // both hold the same code and symbols). Converted, the two must give the
 // same SYM, MEB, LIN and S-record files: only the echo line, the DWARF
-// version line and, with -e, the entry positions may differ.
+// version line and, with -e, the entry positions may differ. The same holds
+// for the inputs whose types live in type units and their twins without.
 //
 // The compressed twins in tests/data/compressed are inputs of tests/data
 // with their debugging sections compressed by objcopy; they must give
@@ -108,6 +109,30 @@ TEST(CompressedTwins, ConvertExactlyLikeTheirPlainInputs) {
     ASSERT_NE(expected[0].find("+ name["), std::string::npos);
     EXPECT_EQ(expected.back(), "0\n");
     EXPECT_EQ(got, expected);
+  }
+}
+
+// Built with -fdebug-types-section, the same program has its structures,
+// unions and enumerations in type units, referenced by signature; it is
+// the same program all the same (build.sh checks code and symbols).
+TEST(TypeUnitTwins, ConvertLikeTheProgramWithoutTypeUnits) {
+  const std::pair<const char*, const char*> pairs[] = {
+      {"arm_le_dw4_typeunits.elf", "arm_le_dw4_o2.elf"},
+      {"arm_le_dw5_typeunits.elf", "arm_le_dw5_o2.elf"},
+  };
+  for (const auto& [with_units, without] : pairs) {
+    for (const char* options : {"", "-g -x", "-z -2"}) {
+      SCOPED_TRACE(std::string(with_units) + " " + options);
+      testing::ScratchDir plain, typed;
+      const auto expected = Convert(testing::TestDataPath(without), plain, options);
+      const auto got = Convert(testing::TestDataPath(with_units), typed, options);
+      ASSERT_NE(expected[0].find("+ kind[STRUCT ]"), std::string::npos);
+      // The member groups may be stored in another order; every other file
+      // is the same.
+      for (const std::size_t i : {0u, 2u, 3u}) {
+        EXPECT_EQ(Comparable(got[i]), Comparable(expected[i])) << "file " << i;
+      }
+    }
   }
 }
 

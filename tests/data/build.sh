@@ -284,7 +284,11 @@ vars_facts() {
             function fail(why) { print "error: " elf ": " why >"/dev/stderr"; bad = 1; exit 1 }
             # The value inside the parentheses of an attribute line.
             function value(   v) { v = $0; sub(/^[^(]*\(/, "", v); sub(/\)$/, "", v); return v }
-            function reference(   v) { v = value(); sub(/ .*/, "", v); return v }
+            # A reference as the entry offset llvm-dwarfdump heads the
+            # entry with: DW_FORM_ref_addr values are printed 16 digits wide.
+            function reference(   v) {
+                v = value(); sub(/ .*/, "", v); return sprintf("0x%08x", num(v))
+            }
             # Follows DW_AT_specification and DW_AT_abstract_origin until
             # an entry has the attribute in `field`.
             function inherited(field, e,   hops) {
@@ -464,8 +468,13 @@ alloc_dump() {
         readelf -x "$s" "$elf"
     done
     # By value, size, type, binding, visibility and name: a version 5 file
-    # has more sections, which moves the section numbers.
-    readelf -sW "$elf" | awk '$1 ~ /^[0-9]+:$/ && !($4 == "SECTION" && $8 ~ /^\.debug_/) {
+    # has more sections, which moves the section numbers. Symbols defined in
+    # sections that are not loaded (the labels -flto leaves in its early
+    # debugging information) belong to the debugging information.
+    readelf -sW "$elf" | awk -v unloaded="$(readelf -SW "$elf" | awk '
+        /^ *\[ *[0-9]+\]/ { i = $0; sub(/^ *\[ */, "", i); sub(/\].*/, "", i)
+                            sub(/^ *\[ *[0-9]+\] */, ""); if ($7 !~ /A/) printf " %d ", i }')" '
+        $1 ~ /^[0-9]+:$/ && !($4 == "SECTION" && $8 ~ /^\.debug_/) && index(unloaded, " " $7 " ") == 0 {
         print $2, $3, $4, $5, $6, $8 }'
 }
 
@@ -819,6 +828,39 @@ twin arm_le_dw4_defs.elf arm_le_dw5_defs.elf little packed arm-none-eabi-gcc "${
     -gdwarf-4 -Wa,--gdwarf-4 -- "${DEFS_SRCS[@]}"
 twin sh4_le_dw4_defs.elf sh4_le_dw5_defs.elf little packed sh4-linux-gnu-gcc -ml -O2 -gdwarf-4 \
     -Wa,--gdwarf-4 -- "${DEFS_SRCS[@]}"
+
+# ---------------------------------------------------------------------------
+# Whole-program inputs from the sources of arm_le_dw4_o2.elf.
+#
+# -flto: the functions left after link-time optimisation live in a unit of
+# their own ("<artificial>") whose entries name everything through
+# DW_FORM_ref_addr references into the early units of main.c and geometry.c.
+build arm_le_dw4_lto.elf little 4 arm-none-eabi-gcc "${ARM[@]}" -O2 -flto -gdwarf-4
+grep -q 'DW_AT_abstract_origin.*(0x0000000000' < <(llvm-dwarfdump --debug-info arm_le_dw4_lto.elf) ||
+    die "arm_le_dw4_lto.elf: no DW_FORM_ref_addr reference into another unit"
+twin arm_le_dw4_lto.elf arm_le_dw5_lto.elf little paged arm-none-eabi-gcc "${ARM[@]}" -O2 -flto \
+    -gdwarf-4 -- "${SRCS[@]}"
+
+# -fdebug-types-section: structures, unions and enumerations move to type
+# units (.debug_types for DWARF 4, type units of .debug_info for DWARF 5),
+# referenced by signature. Built exactly as arm_le_dw4_o2.elf and
+# arm_le_dw5_o2.elf otherwise, which must convert to the same files; like
+# those twins they have no fact files of their own.
+# type_units OUTPUT TWIN VERSION
+type_units() {
+    local out=$1 plain=$2 version=$3
+    arm-none-eabi-gcc "${ARM[@]}" -O2 "-gdwarf-$version" -fdebug-types-section \
+        "-Wa,--debug-prefix-map=$PWD=." "${COMMON[@]}" -o "$TMP/$out" "${SRCS[@]}"
+    check "$TMP/$out" little "$version"
+    grep -q 'DW_FORM_ref_sig8\|DW_AT_signature' < <(llvm-dwarfdump --debug-info -v "$TMP/$out") ||
+        die "$out: no reference to a type unit"
+    [[ $(alloc_dump "$TMP/$out") == "$(alloc_dump "$plain")" ]] ||
+        die "$out: its code or symbols differ from those of $plain"
+    mv -f "$TMP/$out" "$out"
+    printf 'built tests/data/%-20s %6d bytes  type units of %s\n' "$out" "$(wc -c <"$out")" "$plain"
+}
+type_units arm_le_dw4_typeunits.elf arm_le_dw4_o2.elf 4
+type_units arm_le_dw5_typeunits.elf arm_le_dw5_o2.elf 5
 
 # ---------------------------------------------------------------------------
 # Fuzz seeds made from these inputs, damaged the way firmware reaches the

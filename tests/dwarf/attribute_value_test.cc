@@ -96,8 +96,9 @@ const FormCase kFormCases[] = {
     {"form 0", 0x00, {0x05}, {}, 0, 0, 0, 0, ""},
     {"form 2", 0x02, {0x05}, {}, 0, 0, 0, 0, ""},
     {"form 0x2D", 0x2D, {0x05}, {}, 0, 0, 0, 0, ""},
+    {"ref_sig8", kFormRefSig8, {1, 2, 3, 4, 5, 6, 7, 8}, {}, 8, 8, 0x04030201, 0x05060708,
+     "0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 "},
     // Unrecognised but of known size: consumed, value and text left empty.
-    {"ref_sig8", kFormRefSig8, {1, 2, 3, 4, 5, 6, 7, 8}, {}, 8, 0, 0, 0, ""},
     {"GNU addr_index", kFormGnuAddrIndex, {0xE5, 0x8E, 0x26}, {}, 3, 0, 0, 0, ""},
     {"GNU str_index", kFormGnuStrIndex, {0x05}, {}, 1, 0, 0, 0, ""},
     {"GNU ref_alt", kFormGnuRefAlt, {1, 2, 3, 4}, {}, 4, 0, 0, 0, ""},

@@ -282,5 +282,87 @@ TEST(EntryProcessing, DefinitionsAndOutOfLineCopiesTakeTheirNames) {
             (std::vector<std::string>{"g_counter", "area", "helper", "n", "n"}));
 }
 
+// What the linker did, seen through the ELF symbols: an array defined
+// without a bound takes its count from its symbol's size; a function at
+// address 0 without a symbol there was removed, with all it contains.
+TEST(EntryProcessing, WhatTheLinkerKeptOrRemoved) {
+  enum : std::uint8_t {
+    kCu = 1, kInt, kArray, kSubrange, kDecl, kDefinition, kFunction, kParam, kBlock,
+  };
+  DwarfBuilder b;
+  b.Abbrev(kCu, kTagCompileUnit, true,
+           {{kAtName, kFormString}, {kAtLowPc, kFormAddr}, {kAtHighPc, kFormAddr}});
+  b.Abbrev(kInt, kTagBaseType, false, {{kAtName, kFormString}, {kAtByteSize, kFormData1}});
+  b.Abbrev(kArray, kTagArrayType, true, {{kAtType, kFormRef4}});
+  b.Abbrev(kSubrange, 0x21, false, {});
+  b.Abbrev(kDecl, kTagVariable, false,
+           {{kAtName, kFormString}, {kAtType, kFormRef4}, {kAtDeclaration, kFormFlag}});
+  b.Abbrev(kDefinition, kTagVariable, false,
+           {{kAtSpecification, kFormRef4}, {kAtLocation, kFormBlock1}});
+  // In clang's order: the address before the file and the name.
+  b.Abbrev(kFunction, kTagSubprogram, true,
+           {{kAtLowPc, kFormAddr}, {kAtHighPc, kFormAddr}, {kAtDeclFile, kFormData1},
+            {kAtName, kFormString}});
+  b.Abbrev(kParam, kTagFormalParameter, false,
+           {{kAtName, kFormString}, {kAtType, kFormRef4}, {kAtLocation, kFormBlock1}});
+  b.Abbrev(kBlock, 0x0B, true, {});
+  b.EndAbbrevs();
+  b.BeginUnit();
+  b.U8(kCu); b.Str("k.c"); b.U32(0x1000); b.U32(0x2000);
+  const std::uint32_t int_type = b.UnitOffset();
+  b.U8(kInt); b.Str("int"); b.U8(4);
+  const std::uint32_t unbounded = b.UnitOffset();
+  b.U8(kArray); b.U32(int_type); b.U8(kSubrange); b.U8(0);
+  const std::uint32_t table = b.UnitOffset();
+  b.U8(kDecl); b.Str("table"); b.U32(unbounded); b.U8(1);
+  b.U8(kDefinition); b.U32(table); b.AddrBlock(0x3000);
+  const std::uint32_t orphan = b.UnitOffset();
+  b.U8(kDecl); b.Str("orphan"); b.U32(unbounded); b.U8(1);
+  b.U8(kDefinition); b.U32(orphan); b.AddrBlock(0x3100);
+  b.U8(kFunction); b.U32(0); b.U32(0x20); b.U8(1); b.Str("gone");
+  b.U8(kParam); b.Str("p"); b.U32(int_type); b.AddrBlock(0x3200);
+  b.U8(kBlock);
+  b.U8(kParam); b.Str("inner"); b.U32(int_type); b.AddrBlock(0x3204);
+  b.U8(0); b.U8(0);
+  b.U8(kFunction); b.U32(0); b.U32(0x20); b.U8(1); b.Str("reset");
+  b.U8(kParam); b.Str("q"); b.U32(int_type); b.AddrBlock(0x3208);
+  b.U8(0);
+  b.U8(kFunction); b.U32(0x1100); b.U32(0x1120); b.U8(1); b.Str("kept");
+  b.U8(kParam); b.Str("r"); b.U32(int_type); b.AddrBlock(0x3210);
+  b.U8(0);
+  b.U8(kParam); b.Str("after"); b.U32(int_type); b.AddrBlock(0x320C);
+  b.U8(0);
+  b.EndUnit();
+
+  WalkHarness walk(RunOptions{.global_statics = true});
+  walk.Load(b);
+  ASSERT_TRUE(walk.elf_symbols.Add("table", 0x3000, 28));
+  ASSERT_TRUE(walk.elf_symbols.Add("reset", 0, 4));
+  ASSERT_TRUE(walk.Walk());
+  // The declaration of "table" (its address from the ELF symbol) and its
+  // definition, both statics with their "-g" copies, made before the count
+  // was known; the parameter of the kept function (a function without type
+  // or address is not written itself, nor names its statics' copies); the
+  // statics of a function without a sibling are its own up to the end of
+  // its children; nothing of the removed one.
+  EXPECT_EQ(walk.Names(),
+            (std::vector<std::string>{"table", "table", "table@k.c", "orphan", "orphan@k.c",
+                                      "q", "q@", "kept", "r", "r@kept", "after",
+                                      "after@k.c"}));
+  const std::pair<const char*, std::int32_t> counts[] = {
+      {"table", 7}, {"table@k.c", 7}, {"orphan", 0}, {"orphan@k.c", 0}};
+  for (const auto& [name, count] : counts) {
+    for (const auto& entry : walk.sink.emitted) {
+      for (const SymbolRecord& r : entry.records) {
+        if (std::string_view(r.name) != name) continue;
+        EXPECT_EQ(r.kind, kKindArray) << name;
+        EXPECT_EQ(r.ele_count, 1) << name;
+        EXPECT_EQ(r.ele[0], count) << name;
+        EXPECT_EQ(r.total_byte, count * 4) << name;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace dwarfsift

@@ -227,8 +227,9 @@ TEST(UnitWalk, MoreThanAThousandUnits) {
 }
 
 // A section-relative reference is a section offset, a unit-relative one a
-// unit offset; both find their entry in a later unit, neither finds one in
-// another unit.
+// unit offset; both find their entry in a later unit. Only a section offset
+// reaches into another unit, read with that unit's abbreviations; the cycle
+// test stays inside the unit.
 TEST(UnitWalk, ReferencesResolveInLaterUnits) {
   DwarfBuilder b = WithAbbrevs();
   b.BeginUnit();
@@ -264,10 +265,58 @@ TEST(UnitWalk, ReferencesResolveInLaterUnits) {
   EXPECT_EQ(Count(walk.console, found_by_unit), 1);
   EXPECT_EQ(Count(walk.console,
                   "/__not{0x0000} entry[0x" + Hex(first_unit_base, 4) + "] entry check\n"),
-            1 + 1);
-  // The variables are written whatever their type lookup gave.
+            1);
+  const std::string found_elsewhere = "/==abs{0x" + Hex(first_unit_base, 4) + "} entry[0x" +
+                                      Hex(first_unit_base, 4) + "] entry check\n";
+  EXPECT_EQ(Count(walk.console, found_elsewhere), 1);
   EXPECT_EQ(walk.Names(),
             (std::vector<std::string>{"by_section", "by_unit", "by_ref2", "elsewhere"}));
+  for (const char* name : {"by_section", "elsewhere"}) {
+    ASSERT_NE(walk.Find(name), nullptr);
+    EXPECT_STREQ(walk.Find(name)->typen, "int") << name;
+  }
+}
+
+// A partial unit's entries are converted where a unit imports them, in
+// that unit's scope, and not on their own; references into it from the
+// importing unit find its entries.
+TEST(UnitWalk, PartialUnitsConvertWhereTheyAreImported) {
+  enum : std::uint8_t { kCu = 1, kPartial, kInt, kStatic, kImport, kExtern };
+  DwarfBuilder b;
+  b.Abbrev(kCu, kTagCompileUnit, true, {{kAtName, kFormString}});
+  b.Abbrev(kPartial, 0x3C, true, {{kAtName, kFormString}});
+  b.Abbrev(kInt, kTagBaseType, false, {{kAtName, kFormString}, {kAtByteSize, kFormData1}});
+  b.Abbrev(kStatic, kTagVariable, false,
+           {{kAtName, kFormString}, {kAtType, kFormRef4}, {kAtLocation, kFormBlock1}});
+  b.Abbrev(kImport, 0x3D, false, {{0x18, kFormRefAddr}});
+  b.Abbrev(kExtern, kTagVariable, false,
+           {{kAtName, kFormString}, {kAtType, kFormRefAddr}, {kAtExternal, kFormFlagPresent},
+            {kAtLocation, kFormBlock1}});
+  b.EndAbbrevs();
+  b.BeginUnit(4);
+  const std::uint32_t partial = b.SectionOffset();
+  b.U8(kPartial); b.Str("shared");
+  const std::uint32_t int_type = b.UnitOffset();
+  const std::uint32_t int_at = b.SectionOffset();
+  b.U8(kInt); b.Str("int"); b.U8(4);
+  b.U8(kStatic); b.Str("s_shared"); b.U32(int_type); b.AddrBlock(0x400);
+  b.U8(0);
+  b.EndUnit();
+  for (const char* name : {"a.c", "b.c"}) {
+    b.BeginUnit(4);
+    b.U8(kCu); b.Str(name);
+    b.U8(kImport); b.U32(partial);
+    b.U8(kExtern); b.Str(std::string("x_") + name); b.U32(int_at); b.AddrBlock(0x500);
+    b.U8(0);
+    b.EndUnit();
+  }
+  WalkHarness walk(RunOptions{.global_statics = true});
+  walk.Load(b);
+  ASSERT_TRUE(walk.Walk());
+  EXPECT_EQ(walk.Names(), (std::vector<std::string>{"s_shared", "s_shared@a.c", "x_a.c", "s_shared",
+                                                    "s_shared@b.c", "x_b.c"}));
+  ASSERT_NE(walk.Find("x_b.c"), nullptr);
+  EXPECT_STREQ(walk.Find("x_b.c")->typen, "int");
 }
 
 enum class Chain { kTypedefLoop, kSelfPointingStruct, kRef2Loop, kSectionRefLoopInSecondUnit };

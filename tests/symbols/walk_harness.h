@@ -146,6 +146,7 @@ class WalkHarness {
     walk.trace_file = nullptr;
     walk.follow_budget_per_entry = follow_budget;
     walk.unit_work_budget = work_budget;
+    walk.elf_symbols = &elf_symbols;
     return GetDebugInfoAll(walk);
   }
 
