@@ -590,12 +590,21 @@ RuleGroup GroupOf(std::uint32_t tag) {
   }
 }
 
+// The ranks by group and attribute: every symbol entry asks for each of
+// its attributes, so the rows are laid out once for a direct look-up.
+constexpr std::uint32_t kRankedAttributeLimit = 0x80;
+constexpr auto kRankTable = [] {
+  std::array<std::array<std::uint8_t, kRankedAttributeLimit>, 5> table{};
+  for (const RuleRank& row : kRuleRanks) {
+    table[static_cast<std::size_t>(row.group)][row.attribute] = row.rank;
+  }
+  return table;
+}();
+
 // The attribute's rank, or 0 when it is neutral.
 std::uint8_t RankOf(RuleGroup group, std::uint32_t attribute) {
-  for (const RuleRank& row : kRuleRanks) {
-    if (row.group == group && row.attribute == attribute) return row.rank;
-  }
-  return 0;
+  if (attribute >= kRankedAttributeLimit) return 0;
+  return kRankTable[static_cast<std::size_t>(group)][attribute];
 }
 
 // Whether the ranked attributes already stand in rule order, so that the
