@@ -347,6 +347,50 @@ void ResetFunctionScope(ScopeState& scope) {
   scope.function_scope_end = 0;
 }
 
+// A function completing another entry (an out-of-line instance, or a
+// definition of a declaration): the name, external flag and return type it
+// lacks come from there.
+void InheritFunction(WalkContext& walk, const AttributeInput& input,
+                     std::span<const AttributeSpec> specs, int depth, int& slot_index) {
+  ScopeState& scope = walk.scope;
+  Inherited origin;
+  if (!ReadOrigin(walk, input, origin)) return;
+  const OwnAttributes own = OwnAttributesOf(specs);
+  SymbolRecord& record = walk.symbols[kCurrentSlot];
+  if (!own.name && origin.name[0] != '\0' && record.name[0] == '\0') {
+    const std::string_view name = BeforeParameterList(origin.name);
+    CopyName(record.name, name, kScopeNameSize - 1);
+    CopyName(scope.function_name, name);
+    if (depth > 1) ClearMemberGroupNames(scope);
+  }
+  if (!own.external && origin.has_external) {
+    record.external = static_cast<std::int32_t>(origin.external);
+  }
+  // The return type, folded into the record as an own DW_AT_type is.
+  if (!own.type && origin.has_type && record.name[0] != '\0') {
+    FollowOwnType(walk, origin.type_offset, true, slot_index);
+  }
+}
+
+// A function's address: its start, and its class from its external flag
+// (a static function takes its unit's range).
+void FunctionAddressRule(WalkContext& walk, std::uint32_t address) {
+  ScopeState& scope = walk.scope;
+  SymbolRecord& record = walk.symbols[kCurrentSlot];
+  scope.function_low_pc = address;
+  scope.function_low_pc_read = true;
+  record.location = static_cast<std::int32_t>(address);
+  if (record.external != 0) {
+    record.ident = kIdentProgram;
+    record.fstart = record.fend = 0;
+  } else {
+    record.ident = kIdentStaticProgram;
+    record.fstart = scope.unit_low_pc;
+    record.fend = scope.unit_high_pc;
+  }
+}
+
+// The rules of a function entry, one attribute at a time.
 void SubprogramRules(WalkContext& walk, const AttributeInput& input,
                      std::span<const AttributeSpec> specs, int depth, int& slot_index) {
   SymbolRecord& current = walk.symbols[kCurrentSlot];
@@ -371,26 +415,9 @@ void SubprogramRules(WalkContext& walk, const AttributeInput& input,
       }
       break;
     case kAtAbstractOrigin:
-    case kAtSpecification: {
-      Inherited origin;
-      if (!ReadOrigin(walk, input, origin)) break;
-      const OwnAttributes own = OwnAttributesOf(specs);
-      SymbolRecord& record = walk.symbols[kCurrentSlot];
-      if (!own.name && origin.name[0] != '\0' && record.name[0] == '\0') {
-        const std::string_view name = BeforeParameterList(origin.name);
-        CopyName(record.name, name, kScopeNameSize - 1);
-        CopyName(scope.function_name, name);
-        if (depth > 1) ClearMemberGroupNames(scope);
-      }
-      if (!own.external && origin.has_external) {
-        record.external = static_cast<std::int32_t>(origin.external);
-      }
-      // The return type, folded into the record as an own DW_AT_type is.
-      if (!own.type && origin.has_type && record.name[0] != '\0') {
-        FollowOwnType(walk, origin.type_offset, true, slot_index);
-      }
+    case kAtSpecification:
+      InheritFunction(walk, input, specs, depth, slot_index);
       break;
-    }
     case kAtType:
       if (IsReferenceForm(input.form)) {
         FollowOwnType(walk, input.number, input.form == kFormRefAddr, slot_index);
@@ -406,22 +433,9 @@ void SubprogramRules(WalkContext& walk, const AttributeInput& input,
         SaveFrameBase(walk, input.value);
       }
       break;
-    case kAtLowPc: {
-      if (input.form != kFormAddr) break;
-      SymbolRecord& record = walk.symbols[kCurrentSlot];
-      scope.function_low_pc = input.number;
-      scope.function_low_pc_read = true;
-      record.location = static_cast<std::int32_t>(input.number);
-      if (record.external != 0) {
-        record.ident = kIdentProgram;
-        record.fstart = record.fend = 0;
-      } else {
-        record.ident = kIdentStaticProgram;
-        record.fstart = scope.unit_low_pc;
-        record.fend = scope.unit_high_pc;
-      }
+    case kAtLowPc:
+      if (input.form == kFormAddr) FunctionAddressRule(walk, input.number);
       break;
-    }
     case kAtHighPc:
       if (input.form == kFormAddr) {
         scope.function_high_pc = input.number;
@@ -719,6 +733,64 @@ void DropRemovedFunction(WalkContext& walk) {
   walk.scope.function_name[0] = '\0';
 }
 
+// Applies the entry's attributes, in rule order when a symbol entry's stand
+// in another; returns the position after its values.
+std::uint32_t ApplyAttributes(WalkContext& walk, ByteCursor cursor, AbbrevDecl& specs,
+                              const AttributeStep& step, int& slot_index) {
+  AttributeValue& value = LevelValue(walk);
+  if (IsSymbolTag(step.tag) && !RulesInOrder(step.tag, step.specs)) {
+    return ApplyInRuleOrder(walk, cursor, step, value, slot_index);
+  }
+  const bool quiet = !walk.channel().writes_trace() && !IsSymbolTag(step.tag);
+  specs.RewindSpecs();
+  AttributeSpec spec;
+  while (specs.NextSpec(spec)) {
+    if (quiet && !TypeRulesRead(step.tag, spec.attribute)) {
+      SkipAttributeValue(spec.form, cursor, walk.forms, value);
+      continue;
+    }
+    ApplyAttribute(walk, cursor, spec, step, value, slot_index);
+  }
+  return cursor.position();
+}
+
+// What a function entry settles once all its attributes are read: its
+// frame base, where it ends, and whether the linker removed it.
+void FinishFunctionEntry(WalkContext& walk, const AbbrevDecl& specs, std::uint32_t self_offset) {
+  ScopeState& scope = walk.scope;
+  ResolveCallFrameBase(walk);
+  // Without a sibling to say where the function ends, its children do.
+  if (self_offset == 0 && specs.children() != 0 && !HasAttribute(specs.specs(), kAtSibling)) {
+    scope.function_scope_end = kScopeEndsWithList;
+    scope.function_list = scope.open_lists;
+  }
+  if (self_offset == 0) DropRemovedFunction(walk);
+}
+
+// What a variable's record settles once all its attributes are read.
+void FinishVariableEntry(WalkContext& walk, std::uint32_t tag, const AbbrevDecl& specs,
+                         std::uint32_t self_offset) {
+  // Read without writing: an entry that leaves slot 0 alone (a type at
+  // unit level) spares the slot's clearing.
+  const SymbolRecord& current = std::as_const(walk.symbols)[kCurrentSlot];
+  // A concrete instance of a variable or parameter without a location of
+  // its own (optimised away there) adds nothing to its abstract entry,
+  // which is converted itself; as a bare declaration it would only take
+  // the address of some unrelated ELF symbol of the same name.
+  if (self_offset == 0 && current.ident == kIdentNon && IsVariableTag(tag) &&
+      HasAttribute(specs.specs(), kAtAbstractOrigin)) {
+    ClearName(walk.symbols[kCurrentSlot]);
+  }
+  if (current.ident == kIdentLocalStatic) {
+    if (current.location == 0 && current.one_byte == 0) {
+      ClearName(walk.symbols[kCurrentSlot]);
+    } else if (walk.options().global_statics &&
+               static_cast<std::size_t>(walk.scope.global_copy_count) < kMaxGlobalCopies) {
+      MakeGlobalCopy(walk);
+    }
+  }
+}
+
 }  // namespace
 
 std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
@@ -756,55 +828,14 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   }
 
   ApplyTagTypeRules(walk, tag, type_slot);
-  AttributeValue& value = LevelValue(walk);
   const AttributeStep step{tag, specs.specs(), depth, type_slot, self_offset};
-  if (IsSymbolTag(tag) && !RulesInOrder(tag, specs.specs())) {
-    cursor.Seek(ApplyInRuleOrder(walk, cursor, step, value, slot_index));
-  } else {
-    const bool quiet = !channel.writes_trace() && !IsSymbolTag(tag);
-    specs.RewindSpecs();
-    AttributeSpec spec;
-    while (specs.NextSpec(spec)) {
-      if (quiet && !TypeRulesRead(tag, spec.attribute)) {
-        SkipAttributeValue(spec.form, cursor, walk.forms, value);
-        continue;
-      }
-      ApplyAttribute(walk, cursor, spec, step, value, slot_index);
-    }
-  }
-  if (tag == kTagSubprogram) {
-    ResolveCallFrameBase(walk);
-    // Without a sibling to say where the function ends, its children do.
-    if (self_offset == 0 && specs.children() != 0 && !HasAttribute(specs.specs(), kAtSibling)) {
-      scope.function_scope_end = kScopeEndsWithList;
-      scope.function_list = scope.open_lists;
-    }
-    if (self_offset == 0) DropRemovedFunction(walk);
-  }
+  cursor.Seek(ApplyAttributes(walk, cursor, specs, step, slot_index));
+  if (tag == kTagSubprogram) FinishFunctionEntry(walk, specs, self_offset);
   if (channel.writes_trace()) {
     channel.TraceLine(walk.trace_file, "/Null entry<0x%04X>[%2d] Tag[%s]\n",
                       self_offset, depth, tag_name.c_str());
   }
-
-  // Read without writing: an entry that leaves slot 0 alone (a type at
-  // unit level) spares the slot's clearing.
-  const SymbolRecord& current = std::as_const(walk.symbols)[kCurrentSlot];
-  // A concrete instance of a variable or parameter without a location of
-  // its own (optimised away there) adds nothing to its abstract entry,
-  // which is converted itself; as a bare declaration it would only take
-  // the address of some unrelated ELF symbol of the same name.
-  if (self_offset == 0 && current.ident == kIdentNon && IsVariableTag(tag) &&
-      HasAttribute(specs.specs(), kAtAbstractOrigin)) {
-    ClearName(walk.symbols[kCurrentSlot]);
-  }
-  if (current.ident == kIdentLocalStatic) {
-    if (current.location == 0 && current.one_byte == 0) {
-      ClearName(walk.symbols[kCurrentSlot]);
-    } else if (walk.options().global_statics &&
-               static_cast<std::size_t>(scope.global_copy_count) < kMaxGlobalCopies) {
-      MakeGlobalCopy(walk);
-    }
-  }
+  FinishVariableEntry(walk, tag, specs, self_offset);
   if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') return cursor.position();
 
   if (TagTakesChildren(tag)) {
