@@ -29,6 +29,15 @@ std::string_view FormatText(char* buffer, const char* format, va_list args) {
 
 }  // namespace
 
+std::string FormatString(const char* format, ...) {
+  char buffer[kFormattedTextLimit + 1];
+  va_list args;
+  va_start(args, format);
+  const std::string_view text = FormatText(buffer, format, args);
+  va_end(args);
+  return std::string(text);
+}
+
 void MessageChannel::EmitMessage(std::string_view text) {
   if (mailbox_.is_open()) {
     if (mailbox_.Send(text)) return;
@@ -63,11 +72,6 @@ void MessageChannel::EmitFormatted(const char* format, ...) {
   va_start(args, format);
   const std::string_view text = FormatText(buffer, format, args);
   va_end(args);
-  // The walk lives above this layer; its damage reports are known by their
-  // formats.
-  for (const std::string_view report : texts::kUnitDamageReports) {
-    if (report == format) state_.input_damaged = true;
-  }
   EmitMessage(text);
 }
 

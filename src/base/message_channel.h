@@ -28,6 +28,10 @@ namespace dwarfsift {
 // Formatted trace and record texts are cut to this many bytes.
 inline constexpr std::size_t kFormattedTextLimit = 1023;
 
+// A message text formatted on its own (a reason to put into another
+// message, say), cut to kFormattedTextLimit bytes as sent texts are.
+std::string FormatString(const char* format, ...) DWARFSIFT_PRINTF(1, 2);
+
 class MessageChannel {
  public:
   MessageChannel(const RunOptions& options, RunState& state)
@@ -37,9 +41,7 @@ class MessageChannel {
   void EmitMessage(std::string_view text);
   // Sends a name (passed through as it is) followed by a system text.
   void EmitNamedMessage(std::string_view name, std::string_view text);
-  // Formats a message (cut to kFormattedTextLimit bytes) and sends it. The
-  // unit walk's reports of a unit passed over for damage (texts::
-  // kUnitDamageReports) also mark the input damaged.
+  // Formats a message (cut to kFormattedTextLimit bytes) and sends it.
   void EmitFormatted(const char* format, ...) DWARFSIFT_PRINTF(2, 3);
   // A formatted report naming what of the input was left out for damage;
   // the run's input counts as damaged.

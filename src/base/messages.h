@@ -229,11 +229,6 @@ inline constexpr const char* kUnitTypeSkipped =
     "Unit [%d] at [0x%08X] is a DWARF %d %s unit (type 0x%02X), skipped!!\n";
 inline constexpr const char* kUnit64BitSkipped =
     "Unit [%d] at [0x%08X] is 64-bit DWARF version %d, skipped!!\n";
-// The walk's reports of a unit passed over because it is damaged (a type
-// chain that never ends, a version no DWARF has): the channel marks the
-// input damaged when it sends one.
-inline constexpr std::string_view kUnitDamageReports[] = {kSelfDestructEntry,
-                                                          kUnitVersionSkipped};
 
 // Trace lines of the unit walk (printf formats). An entry followed from a
 // reference or a child list: tag name, abbreviation code, position after the

@@ -1,7 +1,6 @@
 #include "elf/elf_image.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -112,15 +111,6 @@ std::optional<std::string_view> ReadDebugSectionName(std::string_view name, bool
     if (wanted.name.starts_with(".debug_") && plain == wanted.name) return wanted.name;
   }
   return std::nullopt;
-}
-
-DWARFSIFT_PRINTF(1, 2) std::string FormatReason(const char* format, ...) {
-  char text[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
 }
 
 struct MachineByFlags {
@@ -374,7 +364,7 @@ class SectionPhase {
       std::optional<CompressedStream> stream =
           ReadCompressionHeader(file_.View(sh.sh_offset, end), gnu, reason);
       if (stream && stream->claimed_size > bound - claimed) {
-        reason = FormatReason(texts::kInflateBeyondBound,
+        reason = FormatString(texts::kInflateBeyondBound,
                               static_cast<unsigned long long>(stream->claimed_size),
                               static_cast<unsigned long long>(bound));
         stream.reset();

@@ -2,7 +2,6 @@
 
 #include <zlib.h>
 
-#include <cstdarg>
 #include <cstdio>
 
 #if DWARFSIFT_HAVE_ZSTD
@@ -20,20 +19,11 @@ namespace {
 constexpr std::uint32_t kElfCompressZlib = 1;
 constexpr std::uint32_t kElfCompressZstd = 2;
 
-DWARFSIFT_PRINTF(1, 2) std::string Format(const char* format, ...) {
-  char text[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
-
 bool InflateZlib(const std::uint8_t* in, std::uint32_t in_size, std::uint8_t* out,
                  std::uint64_t out_size, std::string& reason) {
   z_stream z{};
   if (inflateInit(&z) != Z_OK) {
-    reason = Format(texts::kInflateCorrupt, "no memory");
+    reason = FormatString(texts::kInflateCorrupt, "no memory");
     return false;
   }
   z.next_in = const_cast<Bytef*>(in);
@@ -56,14 +46,14 @@ bool InflateZlib(const std::uint8_t* in, std::uint32_t in_size, std::uint8_t* ou
   inflateEnd(&z);
   if (status == Z_STREAM_END && given == out_size && !too_long) return true;
   if (too_long) {
-    reason = Format(texts::kInflateLong, static_cast<unsigned long long>(out_size));
+    reason = FormatString(texts::kInflateLong, static_cast<unsigned long long>(out_size));
   } else if (status == Z_STREAM_END) {
-    reason = Format(texts::kInflateShort, static_cast<unsigned long long>(given),
+    reason = FormatString(texts::kInflateShort, static_cast<unsigned long long>(given),
                     static_cast<unsigned long long>(out_size));
   } else if (status == Z_BUF_ERROR) {
     reason = texts::kInflateTruncated;
   } else {
-    reason = Format(texts::kInflateCorrupt, message.c_str());
+    reason = FormatString(texts::kInflateCorrupt, message.c_str());
   }
   return false;
 }
@@ -76,19 +66,19 @@ bool InflateZstd(const std::uint8_t* in, std::uint32_t in_size, std::uint8_t* ou
       ZSTD_decompress(out_size == 0 ? &none : out, out_size, in, in_size);
   if (!ZSTD_isError(given)) {
     if (given == out_size) return true;
-    reason = Format(texts::kInflateShort, static_cast<unsigned long long>(given),
+    reason = FormatString(texts::kInflateShort, static_cast<unsigned long long>(given),
                     static_cast<unsigned long long>(out_size));
     return false;
   }
   switch (ZSTD_getErrorCode(given)) {
     case ZSTD_error_dstSize_tooSmall:
-      reason = Format(texts::kInflateLong, static_cast<unsigned long long>(out_size));
+      reason = FormatString(texts::kInflateLong, static_cast<unsigned long long>(out_size));
       break;
     case ZSTD_error_srcSize_wrong:
       reason = texts::kInflateTruncated;
       break;
     default:
-      reason = Format(texts::kInflateCorrupt, ZSTD_getErrorName(given));
+      reason = FormatString(texts::kInflateCorrupt, ZSTD_getErrorName(given));
   }
   return false;
 }
@@ -129,7 +119,7 @@ std::optional<CompressedStream> ReadCompressionHeader(ByteCursor section, bool g
       return std::nullopt;
 #endif
     } else if (type != kElfCompressZlib) {
-      reason = Format(texts::kInflateUnknownType, type);
+      reason = FormatString(texts::kInflateUnknownType, type);
       return std::nullopt;
     }
   }

@@ -496,7 +496,7 @@ bool CheckUnitIndex(WalkContext& walk, ByteCursor entries) {
   }
   for (std::size_t i = 0; i < index.size(); ++i) {
     if (index.type_target(i) != 0 && TypeChainIsCyclic(walk, i)) {
-      channel.EmitFormatted(texts::kSelfDestructEntry, index.section_offset(i),
+      channel.ReportDamage(texts::kSelfDestructEntry, index.section_offset(i),
                             static_cast<int>(i));
       return false;
     }
@@ -805,7 +805,7 @@ std::optional<std::uint32_t> ConvertUnit(WalkContext& walk,
   }
   const std::uint32_t next = next_at(4ull + length);
   if (unit.version > 5) {
-    channel.EmitFormatted(texts::kUnitVersionSkipped, unit_number, unit_start, unit.version);
+    channel.ReportDamage(texts::kUnitVersionSkipped, unit_number, unit_start, unit.version);
     walk.scope.unit_name[0] = '\0';
     return next;
   }
