@@ -91,11 +91,7 @@ std::optional<std::uint32_t> ElfSymbolTable::FindElfSymbol(std::string_view want
 std::optional<std::uint32_t> ElfSymbolTable::FindExact(std::string_view wanted,
                                                        std::uint32_t value) const {
   if (entries_.empty() || wanted.empty()) return std::nullopt;
-  if (!index_current_) BuildIndex();
-  auto it = std::lower_bound(
-      by_name_.begin(), by_name_.end(), wanted,
-      [this](std::uint32_t i, std::string_view key) { return name(i) < key; });
-  for (; it != by_name_.end() && name(*it) == wanted; ++it) {
+  for (auto it = FirstNotBefore(wanted); it != by_name_.end() && name(*it) == wanted; ++it) {
     if (entries_[*it].value == value) return *it;
   }
   return std::nullopt;
@@ -113,14 +109,17 @@ std::optional<std::uint32_t> ElfSymbolTable::SizeOfSymbolAt(std::string_view wan
   return entries_[*found].size;
 }
 
+std::vector<std::uint32_t>::const_iterator ElfSymbolTable::FirstNotBefore(
+    std::string_view wanted) const {
+  if (!index_current_) BuildIndex();
+  return std::lower_bound(by_name_.begin(), by_name_.end(), wanted,
+                          [this](std::uint32_t i, std::string_view key) { return name(i) < key; });
+}
+
 std::optional<std::uint32_t> ElfSymbolTable::FindIndex(std::string_view wanted) const {
   if (entries_.empty()) return std::nullopt;
   if (wanted.empty()) return 0;
-  if (!index_current_) BuildIndex();
-
-  auto it = std::lower_bound(
-      by_name_.begin(), by_name_.end(), wanted,
-      [this](std::uint32_t i, std::string_view key) { return name(i) < key; });
+  auto it = FirstNotBefore(wanted);
   if (it != by_name_.end() && name(*it) == wanted) return *it;
 
   // Every name that continues `wanted` follows here in sorted order. Names
@@ -135,7 +134,7 @@ std::optional<std::uint32_t> ElfSymbolTable::FindIndex(std::string_view wanted) 
       continue;
     }
     if (next == 0xFF) break;  // nothing sorts after this block
-    it = std::lower_bound(it, by_name_.end(), next + 1,
+    it = std::lower_bound(it, by_name_.cend(), next + 1,
                           [this, &wanted](std::uint32_t i, unsigned bound) {
                             const std::string_view n = name(i);
                             return n.starts_with(wanted) &&

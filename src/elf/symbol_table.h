@@ -58,6 +58,9 @@ class ElfSymbolTable {
     std::uint32_t size;
   };
   void BuildIndex() const;
+  // The first name of the sorted index not before `wanted` (the index is
+  // brought up to date first).
+  std::vector<std::uint32_t>::const_iterator FirstNotBefore(std::string_view wanted) const;
   // The entry FindElfSymbol answers with.
   std::optional<std::uint32_t> FindIndex(std::string_view name) const;
   // The first entry of exactly this name and value.
