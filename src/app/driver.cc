@@ -5,6 +5,7 @@
 #include "elf/srecord_writer.h"
 #include "lines/line_program.h"
 #include "location/location_list.h"
+#include "symbols/entry_processing.h"
 #include "symbols/members.h"
 
 namespace dwarfsift {
@@ -36,7 +37,8 @@ void ConvertSymbols(RunContext& run, ConversionState& state,
   MemberGroupStore member_store(members, symbols.scope);
   if (members.exists()) write.member_store = &member_store;
   SymFileSink sink(write);
-  WalkContext walk(run, state.elf, state.dwarf, symbols, sink, platform::TickCount);
+  WalkContext walk(run, state.elf, state.dwarf, symbols, sink, DefaultEntryProcessor(),
+                   platform::TickCount);
   walk.trace_file = sym;
   walk.members = members.exists() ? &members : nullptr;
   walk.elf_symbols = &state.elf_symbols;

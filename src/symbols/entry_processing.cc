@@ -11,8 +11,9 @@
 #include "elf/symbol_table.h"
 #include "location/location_expression.h"
 #include "symbols/location_rules.h"
+#include "symbols/follow_replay.h"
+#include "symbols/references.h"
 #include "symbols/type_rules.h"
-#include "symbols/unit_walk.h"
 
 namespace dwarfsift {
 
@@ -724,6 +725,23 @@ bool TagTakesChildren(std::uint32_t tag) {
          tag == kTagUnionType;
 }
 
+// Whether the function whose attributes were just read is code the linker
+// removed: GCC keeps the entries of a discarded function with address 0. On
+// targets whose code does start at 0, an ELF symbol of the function's name
+// is there.
+bool FunctionWasRemoved(const WalkContext& walk) {
+  // The address as the record took it: the scope's copy is cleared again
+  // by a DW_AT_decl_file that follows DW_AT_low_pc, as clang orders them.
+  const SymbolRecord& current = std::as_const(walk.symbols)[kCurrentSlot];
+  if (!walk.scope.function_low_pc_read || current.location != 0) return false;
+  // Without ELF symbols nothing tells removed code from code at 0.
+  if (walk.elf_symbols == nullptr || walk.elf_symbols->size() == 0) return false;
+  const std::string_view name(current.name);
+  // Symbols are listed without one leading underscore.
+  return !walk.elf_symbols->HasSymbolAt(name, 0) &&
+         !(name.starts_with('_') && walk.elf_symbols->HasSymbolAt(name.substr(1), 0));
+}
+
 // A function of removed code is not written, and the walk steps over what
 // it contains.
 void DropRemovedFunction(WalkContext& walk) {
@@ -854,11 +872,6 @@ void TakeReferencedName(WalkContext& walk, const AttributeInput& input, SymbolRe
   if (ReadOrigin(walk, input, origin) && origin.name[0] != '\0') CopyName(slot.name, origin.name);
 }
 
-bool UnitWorkSpent(const WalkContext& walk) {
-  return walk.unit_work > walk.unit_work_budget && !walk.run.state.debug_trace &&
-         !walk.run.options.trace_trigger;
-}
-
 bool FollowType(WalkContext& walk, std::uint32_t reference,
                 bool section_relative, int depth, int& slot_index) {
   const ResolvedReference target = ResolveReference(walk, reference, section_relative);
@@ -968,6 +981,37 @@ std::uint32_t SkipEntry(WalkContext& walk, ByteCursor cursor,
   channel.TraceLine(walk.trace_file, "/skip(null) Tag[%s]\n", tag_name.c_str());
   if (clear_name) ClearName(walk.symbols[kCurrentSlot]);
   return cursor.position();
+}
+
+namespace {
+
+class EntryProcessing final : public EntryProcessor {
+ public:
+  bool FollowType(WalkContext& walk, std::uint32_t reference, bool section_relative, int depth,
+                  int& slot_index) const override {
+    return dwarfsift::FollowType(walk, reference, section_relative, depth, slot_index);
+  }
+  std::uint32_t ProcessChildren(WalkContext& walk, ByteCursor cursor, std::uint32_t wanted_tag,
+                                int depth, int& slot_index,
+                                std::uint32_t self_offset) const override {
+    return dwarfsift::ProcessChildren(walk, cursor, wanted_tag, depth, slot_index, self_offset);
+  }
+  std::uint32_t SkipEntry(WalkContext& walk, ByteCursor cursor, std::uint32_t tag,
+                          AbbrevDecl specs, bool clear_name) const override {
+    return dwarfsift::SkipEntry(walk, cursor, tag, specs, clear_name);
+  }
+  void TakeReferencedName(WalkContext& walk, const AttributeInput& input,
+                          SymbolRecord& slot) const override {
+    dwarfsift::TakeReferencedName(walk, input, slot);
+  }
+};
+
+}  // namespace
+
+const EntryProcessor& DefaultEntryProcessor() {
+  // Stateless: every call works on the walk it is given.
+  static const EntryProcessing kProcessor;
+  return kProcessor;
 }
 
 }  // namespace dwarfsift

@@ -9,7 +9,7 @@
 #include "location/call_frame.h"
 #include "location/location_expression.h"
 #include "location/location_list.h"
-#include "symbols/entry_processing.h"
+#include "symbols/walk_context.h"
 
 namespace dwarfsift {
 

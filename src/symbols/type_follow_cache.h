@@ -11,6 +11,7 @@
 //   recorded relative to the member slot it starts from, so that a structure
 //   reached from many types of the unit is expanded once (or a few times,
 //   where the structures met before it differ).
+// The walk records and replays through follow_replay.h; this is the store.
 // DWARFSIFT_FOLLOW_CACHE=off (RunOptions::follow_cache) walks everything,
 // and so does a traced run, so that the trace shows each step. The files
 // are the same either way; the rules below are what keeps them so.
@@ -34,7 +35,7 @@
 // through a type reference, a "-g" copy made, slot 0 changed outside its
 // type fields (top level) or at all (member expansions), the start slot
 // changed, member slots left pending, the expansion stack filling up part
-// way. WalkContext::follow_cuts and ExpansionStack::nesting_cuts count the
+// way. WalkLimits::follow_cuts and ExpansionStack::nesting_cuts count the
 // limits; a new limit must count there too.
 //
 // Which writes the clock must see. A recording refers to a member expansion
@@ -54,21 +55,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "dwarf/byte_cursor.h"
+#include "dwarf/readers.h"
 #include "symbols/scope_state.h"
 #include "symbols/symbol_record.h"
 #include "symbols/symbol_table.h"
-#include "symbols/type_rules.h"
+#include "symbols/expansion_stack.h"
 
 namespace dwarfsift {
-
-struct WalkContext;
 
 // The fields of a record that the type rules write into the slot a type is
 // followed for.
@@ -215,9 +216,13 @@ class TypeFollowCache {
 // stored before, which the result's serial finds.
 class ReplayedMembers final : public PendingMembers {
  public:
-  void Start(WalkContext& walk, const TypeFollowCache::Result& result) {
-    walk_ = &walk;
+  // `scope` and `dwarf` give the entry's highest slot and the address size
+  // when the slots are written and completed.
+  void Start(const TypeFollowCache::Result& result, const ScopeState& scope,
+             const DwarfParameters& dwarf) {
     result_ = &result;
+    scope_ = &scope;
+    dwarf_ = &dwarf;
     finished_ = false;
   }
   // The entry's sizes were completed without the pending slots; they are
@@ -228,24 +233,48 @@ class ReplayedMembers final : public PendingMembers {
   std::uint64_t identity() const override { return result_->serial; }
 
  private:
-  WalkContext* walk_ = nullptr;
   const TypeFollowCache::Result* result_ = nullptr;
+  const ScopeState* scope_ = nullptr;
+  const DwarfParameters* dwarf_ = nullptr;
   bool finished_ = false;
 };
 
-// Follows the type of the entry in slot 0 (a variable's, a parameter's or
-// a function's) as FollowType does, or replays the unit's recorded result
-// when the entry is fresh enough for one to hold (and records the walk
-// when there is none yet).
-bool FollowTypeOrReplay(WalkContext& walk, std::uint32_t reference, bool section_relative,
-                        int depth, int& slot_index);
+// The type fields of a record or of a TypeFields, copied to the other.
+template <typename From, typename To>
+void CopyTypeFields(const From& from, To& to) {
+  to.entry2 = from.entry2;
+  std::memcpy(to.struct_name, from.struct_name, sizeof to.struct_name);
+  std::memcpy(to.typen, from.typen, sizeof to.typen);
+  to.kind = from.kind;
+  to.ele_count = from.ele_count;
+  std::memcpy(to.ele, from.ele, sizeof to.ele);
+  to.one_byte = from.one_byte;
+  to.struct_len = from.struct_len;
+  to.bit_off = from.bit_off;
+  to.bit_size = from.bit_size;
+}
 
-// Takes the members of the structure at section offset `structure`, whose
-// children start at `cursor`, from member depth `depth` on, as
-// ProcessChildren does, or replays a recorded expansion when the slots are
-// as fresh as one requires (and records the walk when none fits). Returns
-// the position after them.
-std::uint32_t TakeMembersOrReplay(WalkContext& walk, ByteCursor cursor, int depth,
-                                  int& slot_index, std::uint32_t structure);
+// Whether the type fields of a record (or of a TypeFields) are all zero.
+template <typename Fields>
+bool IsClear(const Fields& fields) {
+  static constexpr TypeFields kClear{};
+  return fields.entry2 == 0 && fields.kind == 0 && fields.ele_count == 0 &&
+         fields.one_byte == 0 && fields.struct_len == 0 && fields.bit_off == 0 &&
+         fields.bit_size == 0 &&
+         std::memcmp(fields.ele, kClear.ele, sizeof fields.ele) == 0 &&
+         std::memcmp(fields.struct_name, kClear.struct_name, sizeof fields.struct_name) == 0 &&
+         std::memcmp(fields.typen, kClear.typen, sizeof fields.typen) == 0;
+}
+
+// Packs member slots first..last of `symbols` into `out`: the runs of them
+// that a member expansion in `spans` wrote and nothing touched since as a
+// reference to its result, the others slot by slot.
+void PackMemberSlots(const SymbolTable& symbols, std::size_t first, std::size_t last,
+                     std::span<const TypeFollowCache::Span> spans, std::string& out);
+
+// Writes `count` packed slots from `packed` into the slots from `first` on,
+// all of them zero before their rows.
+void UnpackMemberSlots(const std::string& packed, std::size_t count, SymbolTable& table,
+                       std::size_t first);
 
 }  // namespace dwarfsift

@@ -11,8 +11,8 @@
 #include "base/text_match.h"
 #include "dwarf/dwarf_names.h"
 #include "location/location_expression.h"
-#include "symbols/entry_processing.h"
-#include "symbols/type_follow_cache.h"
+#include "symbols/follow_replay.h"
+#include "symbols/type_sizes.h"
 
 namespace dwarfsift {
 
@@ -54,7 +54,7 @@ SymbolRecord* WritableSlot(WalkContext& walk, int index) {
 
 bool Follow(WalkContext& walk, const AttributeInput& input, int depth,
             int& slot_index) {
-  return FollowType(walk, input.number, input.form == kFormRefAddr, depth,
+  return walk.processor.FollowType(walk, input.number, input.form == kFormRefAddr, depth,
                     slot_index);
 }
 
@@ -239,36 +239,10 @@ void InheritanceRules(WalkContext& walk, SymbolRecord& type, const AttributeInpu
     if (SymbolRecord* at = WritableSlot(walk, slot_index)) {
       at->entry = self_offset;
       at->ident = kIdentMember;
-      TakeReferencedName(walk, input, *at);
+      walk.processor.TakeReferencedName(walk, input, *at);
     }
   }
   MemberRules(walk, type, input, depth, slot_index, self_offset);
-}
-
-void FinishSlot(SymbolRecord& slot, const SymbolRecord& current,
-                std::int32_t address_size) {
-  const std::string_view typen(slot.typen);
-  if (MatchWordNoCase(typen, "double")) {
-    if (slot.one_byte == 4) CopyName(slot.typen, "float");
-  } else if (MatchWordNoCase(typen, "long double")) {
-    CopyName(slot.typen, slot.one_byte == 4   ? "float"
-                         : slot.one_byte == 8 ? "double"
-                                              : "Ldouble");
-  }
-  if (slot.ident == kIdentMember) {
-    slot.fstart = current.fstart;
-    slot.fend = current.fend;
-  }
-  if ((slot.kind & kKindBit) != 0) return;
-  if ((slot.kind & kKindPointer) != 0) slot.one_byte = address_size;
-  std::uint32_t elements = 1;
-  if ((slot.kind & kKindArray) != 0) {
-    const int dims = std::clamp(slot.ele_count, 0, kMaxArrayDimensions);
-    for (int i = 0; i < dims; ++i) elements *= static_cast<std::uint32_t>(slot.ele[i]);
-  }
-  // Damaged bounds may overflow; the product wraps rather than trap.
-  slot.total_byte = static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(slot.one_byte) * elements);
 }
 
 }  // namespace
@@ -279,13 +253,13 @@ bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
   const bool refused = symbols[kCurrentSlot].name[0] == '\0' ||
                        DropsLocalStruct(walk) || walk.state().no_members;
   if (refused) {
-    skip_to = SkipEntry(walk, cursor, kTagMember, specs, true);
+    skip_to = walk.processor.SkipEntry(walk, cursor, kTagMember, specs, true);
     return false;
   }
   // A static data member is declared in the class but lives elsewhere; its
   // definition is converted as a variable of its own.
   if (HasAttribute(specs.specs(), kAtDeclaration)) {
-    skip_to = SkipEntry(walk, cursor, kTagMember, specs, false);
+    skip_to = walk.processor.SkipEntry(walk, cursor, kTagMember, specs, false);
     return false;
   }
   // Members too deep, and the rest of the entry's members once the slots
@@ -294,7 +268,7 @@ bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
   // structures), and the variable itself must not vanish over them.
   if ((slot_index > 0 && depth >= kMemberDepthLimit) || walk.member_slots_full ||
       static_cast<std::size_t>(slot_index) >= kFirstCopySlot) {
-    skip_to = SkipEntry(walk, cursor, kTagMember, specs, false);
+    skip_to = walk.processor.SkipEntry(walk, cursor, kTagMember, specs, false);
     return false;
   }
   ScopeState& scope = walk.scope;
@@ -304,7 +278,7 @@ bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
     if (static_cast<std::size_t>(slot_index) == kFirstCopySlot) {
       walk.channel().EmitFormatted(texts::kMemberSlotsFull, scope.member_overflow_count);
       walk.member_slots_full = true;
-      skip_to = SkipEntry(walk, cursor, kTagMember, specs, false);
+      skip_to = walk.processor.SkipEntry(walk, cursor, kTagMember, specs, false);
       return false;
     }
   }
@@ -403,7 +377,7 @@ std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32
     // The dimensions go to the array's own slot; the caller's slot index
     // stays where the element type left it.
     int array_slot = type_slot;
-    return ProcessChildren(walk, cursor, kTagSubrangeType, depth, array_slot,
+    return walk.processor.ProcessChildren(walk, cursor, kTagSubrangeType, depth, array_slot,
                            self_offset);
   }
   if (DropsLocalStruct(walk)) {
@@ -441,20 +415,6 @@ void AddUnboundDimension(WalkContext& walk, int slot) {
   if (SymbolRecord* at = WritableSlot(walk, slot)) AddDimension(*at, 0);
 }
 
-void FinishMemberSlots(WalkContext& walk) {
-  SymbolTable& symbols = walk.symbols;
-  const SymbolRecord& current = std::as_const(symbols)[kCurrentSlot];
-  // Every slot the entry wrote lies at or below its highest slot (member
-  // admission raises it too); slots further up belong to earlier entries
-  // and are already clear.
-  const std::size_t member_end = std::min(
-      static_cast<std::size_t>(std::max(walk.scope.highest_slot, 0)), kLastMemberSlot);
-  for (std::size_t i = kFirstMemberSlot; i <= member_end; ++i) {
-    if (std::as_const(symbols)[i].name[0] == '\0') continue;
-    FinishSlot(symbols[i], current, walk.dwarf.address_size);
-  }
-}
-
 void FinishTypeSizes(WalkContext& walk) {
   SymbolTable& symbols = walk.symbols;
   const SymbolRecord& current = std::as_const(symbols)[kCurrentSlot];
@@ -464,7 +424,7 @@ void FinishTypeSizes(WalkContext& walk) {
   if (symbols.pending_members() != nullptr) {
     walk.replayed_members.MarkFinished();
   } else {
-    FinishMemberSlots(walk);
+    FinishMemberSlots(symbols, walk.scope.highest_slot, address_size);
   }
   const auto copies = std::min<std::size_t>(
       static_cast<std::size_t>(std::max(walk.scope.global_copy_count, 0)), kMaxGlobalCopies);
@@ -474,10 +434,10 @@ void FinishTypeSizes(WalkContext& walk) {
   }
 }
 
-void ResetMemberExpansion(WalkContext& walk) {
-  walk.expansion.Clear();
-  walk.follow_cache.spans.clear();
-  walk.member_slots_full = false;
+void ResetMemberExpansion(SlotWriter& slots) {
+  slots.expansion.Clear();
+  slots.follow_cache.spans.clear();
+  slots.member_slots_full = false;
 }
 
 }  // namespace dwarfsift

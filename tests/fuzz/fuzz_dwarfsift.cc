@@ -62,6 +62,7 @@
 #include "location/location_list.h"
 #include "lines/line_file.h"
 #include "lines/line_program.h"
+#include "symbols/entry_processing.h"
 #include "symbols/members.h"
 #include "symbols/unit_walk.h"
 
@@ -551,7 +552,8 @@ SymbolFiles ConvertSymbols(const ElfImage& elf, const DwarfParameters& parameter
   write.member_store = &member_store;
   SymFileSink sink(write);
   conversion->global_structs.Clear();
-  WalkContext walk(run, elf, dwarf, *conversion, sink, [] { return 0u; });
+  WalkContext walk(run, elf, dwarf, *conversion, sink, DefaultEntryProcessor(),
+                   [] { return 0u; });
   walk.trace_file = &sym;
   walk.members = &members;
   walk.follow_budget_per_entry = follow_budget;

@@ -40,7 +40,8 @@ class LocationWalk {
   }
   void Walk() {
     WalkHarness& h = harness;
-    WalkContext walk(h.run, h.elf, h.dwarf, h.state, sink, [] { return 0u; });
+    WalkContext walk(h.run, h.elf, h.dwarf, h.state, sink, DefaultEntryProcessor(),
+                     [] { return 0u; });
     // Real files bring their call-frame information; hand-built ones have
     // no section table, so theirs stays empty unless a test loads one.
     if (call_frames.empty()) call_frames.Load(h.elf, h.dwarf.address_size);

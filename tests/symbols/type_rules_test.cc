@@ -238,7 +238,8 @@ void WalkNested(int levels, int width, NestedRun& out, bool external = true,
   ::dwarfsift::testing::WalkHarness h(RunOptions{.no_local_structs = no_local_structs});
   h.Load(NestedStructures(levels, width, external, pointers));
   out.sink.state = &h.run.state;
-  WalkContext walk(h.run, h.elf, h.dwarf, h.state, out.sink, [] { return 0u; });
+  WalkContext walk(h.run, h.elf, h.dwarf, h.state, out.sink, DefaultEntryProcessor(),
+                   [] { return 0u; });
   GetDebugInfoAll(walk);
   out.console = h.console;
 }
@@ -313,7 +314,8 @@ TEST(MemberExpansion, DeclaredStructureTakesNoMembersFromItsSiblings) {
   h.Load(b);
   SlotSink sink;
   sink.state = &h.run.state;
-  WalkContext walk(h.run, h.elf, h.dwarf, h.state, sink, [] { return 0u; });
+  WalkContext walk(h.run, h.elf, h.dwarf, h.state, sink, DefaultEntryProcessor(),
+                   [] { return 0u; });
   GetDebugInfoAll(walk);
   ASSERT_EQ(sink.names, std::vector<std::string>{"h"});
   EXPECT_EQ(sink.members, 0);

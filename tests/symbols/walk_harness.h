@@ -142,7 +142,8 @@ class WalkHarness {
   }
 
   bool Walk() {
-    WalkContext walk(run, elf, dwarf, state, sink, [this] { return clock(); });
+    WalkContext walk(run, elf, dwarf, state, sink, DefaultEntryProcessor(),
+                     [this] { return clock(); });
     walk.trace_file = nullptr;
     walk.follow_budget_per_entry = follow_budget;
     walk.unit_work_budget = work_budget;

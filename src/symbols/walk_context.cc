@@ -1,0 +1,23 @@
+#include "symbols/walk_context.h"
+
+#include <utility>
+
+namespace dwarfsift {
+
+WalkContext::WalkContext(RunContext& run_context, const ElfImage& image,
+                         DwarfParameters& parameters, SymbolConversion& conversion,
+                         SymbolSink& entry_sink, const EntryProcessor& processor,
+                         TickSource clock)
+    : UnitSections{image, parameters, conversion.units, conversion.abbrevs},
+      EntryReferences{conversion.index, &conversion.other_units},
+      SlotWriter{conversion.symbols, conversion.scope, entry_sink},
+      run(run_context),
+      processor(processor),
+      tick(std::move(clock)) {}
+
+bool UnitWorkSpent(const WalkContext& walk) {
+  return walk.unit_work > walk.unit_work_budget && !walk.run.state.debug_trace &&
+         !walk.run.options.trace_trigger;
+}
+
+}  // namespace dwarfsift
