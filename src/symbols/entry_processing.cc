@@ -1,6 +1,7 @@
 #include "symbols/entry_processing.h"
 
 #include <array>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -93,6 +94,14 @@ void FollowOwnType(WalkContext& walk, std::uint32_t reference, bool section_rela
   }
 }
 
+// DW_AT_external as a number: DW_FORM_flag gives its byte, DW_FORM_flag_present
+// says yes, any other form says nothing.
+std::optional<std::uint32_t> ExternalFlag(std::uint32_t form, std::uint32_t number) {
+  if (form == kFormFlag) return number;
+  if (form == kFormFlagPresent) return 1;
+  return std::nullopt;
+}
+
 // What an entry inherits from the entry it completes: an out-of-line
 // function or its locals from their abstract instance (DW_AT_abstract_origin),
 // a variable's definition from its declaration (DW_AT_specification). GCC
@@ -152,12 +161,13 @@ bool ReadOrigin(WalkContext& walk, const AttributeInput& input, Inherited& out) 
       std::uint32_t number = value.number();
       if (form == kFormRefSig8) SignatureAsSectionReference(walk, value, form, number);
       const std::uint32_t reference_form = form == kFormRef2 ? kFormRef4 : form;
+      const std::optional<std::uint32_t> external =
+          spec.attribute == kAtExternal ? ExternalFlag(form, number) : std::nullopt;
       if (spec.attribute == kAtName && IsStringForm(form) && out.name[0] == '\0') {
         CopyName(out.name, value.text());
-      } else if (spec.attribute == kAtExternal && !out.has_external &&
-                 (form == kFormFlag || form == kFormFlagPresent)) {
+      } else if (external && !out.has_external) {
         out.has_external = true;
-        out.external = form == kFormFlag ? value.number() : 1;
+        out.external = *external;
       } else if (spec.attribute == kAtType && !out.has_type &&
                  IsReferenceForm(reference_form)) {
         out.has_type = true;
@@ -241,11 +251,9 @@ void VariableRules(WalkContext& walk, std::uint32_t tag, const AttributeInput& i
       if (tag == kTagFormalParameter && walk.options().no_locals) ClearName(current);
       return;
     case kAtExternal:
-      if (input.form == kFormFlag) {
-        current.external = static_cast<std::int32_t>(input.number);
-        current.ident = input.number != 0 ? kIdentVariable : kIdentLocalStatic;
-      } else if (input.form == kFormFlagPresent) {
-        current.ident = kIdentVariable;
+      if (const std::optional<std::uint32_t> flag = ExternalFlag(input.form, input.number)) {
+        current.external = static_cast<std::int32_t>(*flag);
+        current.ident = *flag != 0 ? kIdentVariable : kIdentLocalStatic;
       }
       return;
     case kAtDeclaration:
@@ -285,10 +293,8 @@ void LabelRules(WalkContext& walk, const AttributeInput& input) {
       current.kind = 0;
       return;
     case kAtExternal:
-      if (input.form == kFormFlag) {
-        current.external = static_cast<std::int32_t>(input.number);
-      } else if (input.form == kFormFlagPresent) {
-        current.external = 1;
+      if (const std::optional<std::uint32_t> flag = ExternalFlag(input.form, input.number)) {
+        current.external = static_cast<std::int32_t>(*flag);
       }
       return;
     // A label's address is its own: the function's range, which the
@@ -409,10 +415,8 @@ void SubprogramRules(WalkContext& walk, const AttributeInput& input,
       break;
     }
     case kAtExternal:
-      if (input.form == kFormFlag) {
-        current.external = static_cast<std::int32_t>(input.number);
-      } else if (input.form == kFormFlagPresent) {
-        current.external = 1;
+      if (const std::optional<std::uint32_t> flag = ExternalFlag(input.form, input.number)) {
+        current.external = static_cast<std::int32_t>(*flag);
       }
       break;
     case kAtAbstractOrigin:
