@@ -79,31 +79,12 @@ std::string_view FieldText(const char (&field)[N]) {
   return std::string_view(field, strnlen(field, N));
 }
 
-// The numbers a member slot and a stored member have in common.
-template <typename From, typename To>
-void CopyMemberNumbers(const From& from, To& to) {
-  to.entry = from.entry;
-  to.entry2 = from.entry2;
-  to.nest = from.nest;
-  to.ident = from.ident;
-  to.kind = from.kind;
-  to.ele_count = from.ele_count;
-  std::copy(std::begin(from.ele), std::end(from.ele), std::begin(to.ele));
-  to.location = from.location;
-  to.one_byte = from.one_byte;
-  to.total_byte = from.total_byte;
-  to.struct_len = from.struct_len;
-  to.bit_off = from.bit_off;
-  to.bit_size = from.bit_size;
-  to.bit_fixed = from.bit_fixed;
-  to.mebtop = from.mebtop;
-  to.mebend = from.mebend;
-}
-
-// The stored form of a member slot, its texts still to be kept.
+// The stored form of a member slot, its texts still to be kept. Stored
+// groups carry no range.
 MemberRecord ToMemberRecord(const SymbolRecord& slot) {
   MemberRecord m{};
-  CopyMemberNumbers(slot, m);
+  static_cast<RecordNumbers&>(m) = slot;
+  m.fstart = m.fend = 0;
   return m;
 }
 
@@ -116,15 +97,12 @@ void CopyText(char (&field)[N], const char* text) {
 
 // A stored member as a record for the writer.
 void ToSymbolRecord(const MemberRecord& m, SymbolRecord& r) {
-  // The location rows come last and stay zero: members never take any.
-  static_assert(offsetof(SymbolRecord, floc) + sizeof(LocationRows) == sizeof(SymbolRecord));
-  ZeroBytes(&r, offsetof(SymbolRecord, floc));
-  CopyMemberNumbers(m, r);
+  // The location rows stay zero: members never take any.
+  ZeroBytes(&r, BytesBeforeRows(r));
+  static_cast<RecordNumbers&>(r) = m;
   CopyText(r.struct_name, m.struct_name);
   CopyText(r.name, m.name);
   CopyText(r.typen, m.typen);
-  r.fstart = m.fstart;
-  r.fend = m.fend;
 }
 
 }  // namespace

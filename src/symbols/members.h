@@ -17,30 +17,12 @@ namespace dwarfsift {
 
 // A stored member: what the MEB file prints of it and what decides whether
 // two groups are equal. Members carry no location rows, register text or
-// range (see SymbolTable), so they are left out; the texts live in the
+// range (see SymbolTable), so those are left out; the texts live in the
 // area's text blocks.
-struct MemberRecord {
-  std::uint32_t entry;
-  std::uint32_t entry2;
-  std::int32_t nest;
+struct MemberRecord : RecordNumbers {
   const char* struct_name;
   const char* name;
   const char* typen;
-  std::int32_t ident;
-  std::int32_t kind;
-  std::int32_t ele_count;
-  std::int32_t ele[kMaxArrayDimensions];
-  std::int32_t location;
-  std::int32_t one_byte;
-  std::int32_t total_byte;
-  std::int32_t struct_len;
-  std::int32_t bit_off;
-  std::int32_t bit_size;
-  std::uint8_t bit_fixed;
-  std::uint32_t fstart;  // 0: stored groups carry no range
-  std::uint32_t fend;
-  std::int32_t mebtop;
-  std::int32_t mebend;
 };
 
 using SymbolMemberArea = MemberArea<MemberRecord>;

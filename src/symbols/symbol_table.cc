@@ -45,7 +45,7 @@ void SymbolTable::ClearAll() {
     ClearSlot(kCurrentSlot);
   }
   for (std::size_t i = kFirstMemberSlot; i <= member_high_; ++i) {
-    ZeroBytes(&slots_[i], offsetof(SymbolRecord, floc));
+    ZeroBytes(&slots_[i], BytesBeforeRows(slots_[i]));
   }
   if (copy_high_ >= kFirstCopySlot) {
     std::memset(&slots_[kFirstCopySlot], 0,

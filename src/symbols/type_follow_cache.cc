@@ -18,20 +18,33 @@ namespace {
 // fields are kept whole, bytes after their end included, so a slot comes
 // back exactly as it was; the location rows, which member slots never
 // take, are left out.
-constexpr std::size_t kHeadBytes = offsetof(SymbolRecord, struct_name);
-constexpr std::size_t kTailStart = offsetof(SymbolRecord, typen) + sizeof(SymbolRecord::typen);
-constexpr std::size_t kRowsStart = offsetof(SymbolRecord, floc);
-static_assert(offsetof(SymbolRecord, name) == kHeadBytes + sizeof(SymbolRecord::struct_name) &&
-              offsetof(SymbolRecord, typen) ==
-                  offsetof(SymbolRecord, name) + sizeof(SymbolRecord::name));
-static_assert(kHeadBytes % 4 == 0 && kTailStart % 4 == 0 && kRowsStart % 4 == 0);
-constexpr std::size_t kHeadWords = kHeadBytes / 4;
-constexpr std::size_t kNumberWords = kHeadWords + (kRowsStart - kTailStart) / 4;
+//
+// The number words are those of RecordNumbers, then those of SlotFields
+// between its texts and its rows (the register text among them).
+constexpr std::size_t kSharedWords = sizeof(RecordNumbers) / 4;
+constexpr std::size_t kTailStart = offsetof(SlotFields, typen) + sizeof(SlotFields::typen);
+constexpr std::size_t kRowsStart = offsetof(SlotFields, floc);
+static_assert(offsetof(SlotFields, struct_name) == 0 &&
+              offsetof(SlotFields, name) == sizeof(SlotFields::struct_name) &&
+              offsetof(SlotFields, typen) ==
+                  offsetof(SlotFields, name) + sizeof(SlotFields::name));
+static_assert(sizeof(RecordNumbers) % 4 == 0 && kTailStart % 4 == 0 && kRowsStart % 4 == 0);
+constexpr std::size_t kNumberWords = kSharedWords + (kRowsStart - kTailStart) / 4;
 static_assert(kNumberWords <= 64);
 
-// Where the i-th number word of a record lies.
-constexpr std::size_t NumberWordOffset(std::size_t i) {
-  return i < kHeadWords ? i * 4 : kTailStart + (i - kHeadWords) * 4;
+// The bytes of a slot's numbers shared with stored members, and of its own
+// fields.
+char* SharedBytes(SymbolRecord& slot) {
+  return reinterpret_cast<char*>(static_cast<RecordNumbers*>(&slot));
+}
+const char* SharedBytes(const SymbolRecord& slot) {
+  return reinterpret_cast<const char*>(static_cast<const RecordNumbers*>(&slot));
+}
+char* OwnBytes(SymbolRecord& slot) {
+  return reinterpret_cast<char*>(static_cast<SlotFields*>(&slot));
+}
+const char* OwnBytes(const SymbolRecord& slot) {
+  return reinterpret_cast<const char*>(static_cast<const SlotFields*>(&slot));
 }
 
 // Appends `field` up to its last non-zero byte, after its length.
@@ -69,10 +82,9 @@ void PackMemberSlot(const SymbolRecord& slot, std::string& out) {
                                      sizeof slot.typen;
   char packed[1 + kMostBytes];
   packed[0] = kPackedSlot;
-  const auto* bytes = reinterpret_cast<const char*>(&slot);
   std::uint32_t words[kNumberWords];
-  std::memcpy(words, bytes, kHeadBytes);
-  std::memcpy(words + kHeadWords, bytes + kTailStart, kRowsStart - kTailStart);
+  std::memcpy(words, SharedBytes(slot), sizeof(RecordNumbers));
+  std::memcpy(words + kSharedWords, OwnBytes(slot) + kTailStart, kRowsStart - kTailStart);
   std::uint64_t mask = 0;
   char* at = packed + 1 + sizeof mask;
   for (std::size_t i = 0; i < kNumberWords; ++i) {
@@ -122,12 +134,14 @@ namespace {
 
 // Writes a packed slot over a slot whose bytes before the rows are zero.
 void UnpackMemberSlot(const char*& in, SymbolRecord& slot) {
-  auto* bytes = reinterpret_cast<char*>(&slot);
+  char* const shared = SharedBytes(slot);
+  char* const own = OwnBytes(slot) + kTailStart;
   std::uint64_t mask;
   std::memcpy(&mask, in, sizeof mask);
   in += sizeof mask;
   for (; mask != 0; mask &= mask - 1) {
-    std::memcpy(bytes + NumberWordOffset(static_cast<std::size_t>(std::countr_zero(mask))), in, 4);
+    const auto i = static_cast<std::size_t>(std::countr_zero(mask));
+    std::memcpy(i < kSharedWords ? shared + i * 4 : own + (i - kSharedWords) * 4, in, 4);
     in += 4;
   }
   UnpackText(in, slot.struct_name);

@@ -6,13 +6,13 @@ namespace dwarfsift {
 
 WalkContext::WalkContext(RunContext& run_context, const ElfImage& image,
                          DwarfParameters& parameters, SymbolConversion& conversion,
-                         SymbolSink& entry_sink, const EntryProcessor& processor,
+                         SymbolSink& entry_sink, const EntryProcessor& entry_processor,
                          TickSource clock)
     : UnitSections{image, parameters, conversion.units, conversion.abbrevs},
       EntryReferences{conversion.index, &conversion.other_units},
       SlotWriter{conversion.symbols, conversion.scope, entry_sink},
       run(run_context),
-      processor(processor),
+      processor(entry_processor),
       tick(std::move(clock)) {}
 
 bool UnitWorkSpent(const WalkContext& walk) {

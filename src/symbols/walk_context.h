@@ -201,7 +201,7 @@ struct WalkLimits {
 struct WalkContext : UnitSections, EntryReferences, SlotWriter, WalkLimits {
   WalkContext(RunContext& run_context, const ElfImage& image, DwarfParameters& parameters,
               SymbolConversion& conversion, SymbolSink& entry_sink,
-              const EntryProcessor& processor, TickSource clock);
+              const EntryProcessor& entry_processor, TickSource clock);
 
   RunContext& run;
   // What the rules hand entries back to.
