@@ -815,9 +815,9 @@ void FinishVariableEntry(WalkContext& walk, std::uint32_t tag, const AbbrevDecl&
 
 }  // namespace
 
-std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
-                           std::uint32_t tag, AbbrevDecl specs, int depth,
+std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs, int depth,
                            int& slot_index, std::uint32_t self_offset) {
+  const std::uint32_t tag = specs.tag();
   ScopeState& scope = walk.scope;
   MessageChannel& channel = walk.channel();
   if (slot_index > scope.highest_slot) scope.highest_slot = slot_index;
@@ -861,8 +861,7 @@ std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
   if (std::as_const(walk.symbols)[kCurrentSlot].name[0] == '\0') return cursor.position();
 
   if (TagTakesChildren(tag)) {
-    return TakeTypeChildren(walk, cursor, tag, specs.children() != 0, depth, slot_index,
-                            type_slot, self_offset);
+    return TakeTypeChildren(walk, cursor, specs, depth, slot_index, type_slot, self_offset);
   }
   if (tag == kTagSubprogram && !walk.sink.IsWanted(walk.symbols[kCurrentSlot])) {
     ClearName(walk.symbols[kCurrentSlot]);
@@ -904,7 +903,7 @@ bool FollowType(WalkContext& walk, std::uint32_t reference,
                       tag_name.c_str(), static_cast<int>(code), cursor.position());
   }
   FollowLevel level(walk);
-  ProcessEntry(walk, cursor, decl.tag(), decl, depth, slot_index, target.section_offset);
+  ProcessEntry(walk, cursor, decl, depth, slot_index, target.section_offset);
   return true;
 }
 
@@ -936,9 +935,9 @@ std::uint32_t ProcessChildren(WalkContext& walk, ByteCursor cursor,
       // "[]": a dimension all the same, whose count the definition's ELF
       // symbol may give later.
       AddUnboundDimension(walk, slot_index);
-      next = ProcessEntry(walk, cursor, decl.tag(), decl, depth, slot_index, self_offset);
+      next = ProcessEntry(walk, cursor, decl, depth, slot_index, self_offset);
     } else if (wanted) {
-      next = ProcessEntry(walk, cursor, decl.tag(), decl, depth, slot_index, self_offset);
+      next = ProcessEntry(walk, cursor, decl, depth, slot_index, self_offset);
       if (next == cursor.position()) next = SkipEntry(walk, cursor, decl.tag(), decl, true);
     } else {
       next = SkipEntry(walk, cursor, decl.tag(), decl, false);

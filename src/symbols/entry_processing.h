@@ -37,8 +37,7 @@ class SymFileSink : public SymbolSink {
 // entry works on; the caller sees where the entry left it. `self_offset` is
 // the entry's section offset when it was reached through a reference (or,
 // for a child, its parent's), 0 when the unit walk hands it over.
-std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor,
-                           std::uint32_t tag, AbbrevDecl specs, int depth,
+std::uint32_t ProcessEntry(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs, int depth,
                            int& slot_index, std::uint32_t self_offset);
 
 // Follows a type reference (section- or unit-relative) and processes the

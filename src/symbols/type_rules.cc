@@ -366,9 +366,11 @@ void ApplyTagTypeRules(WalkContext& walk, std::uint32_t tag, int type_slot) {
   if (SymbolRecord* type = WritableSlot(walk, type_slot)) type->kind |= kKindPointer;
 }
 
-std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32_t tag,
-                               bool has_children, int depth, int& slot_index,
-                               int type_slot, std::uint32_t self_offset) {
+std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, const AbbrevDecl& specs,
+                               int depth, int& slot_index, int type_slot,
+                               std::uint32_t self_offset) {
+  const std::uint32_t tag = specs.tag();
+  const bool has_children = specs.children() != 0;
   // Without children the entries that follow are its siblings: read as
   // children they would give an opaque structure the members of whatever
   // structure comes next in the unit.

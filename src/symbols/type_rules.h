@@ -40,13 +40,13 @@ void ApplyTagTypeRules(WalkContext& walk, std::uint32_t tag, int type_slot);
 
 // Array and structure/union types take their own children; returns the
 // position after them (or `cursor`'s position when nothing was taken).
-// `has_children` is the entry's children flag: a type without children (a
-// declared structure) takes none. `type_slot` is the slot the entry's own
-// attributes were written to; an array's dimensions go there even when
-// following its element type moved `slot_index` past the element's members.
-std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, std::uint32_t tag,
-                               bool has_children, int depth, int& slot_index,
-                               int type_slot, std::uint32_t self_offset);
+// `specs` is the entry's declaration: a type without children (a declared
+// structure) takes none. `type_slot` is the slot the entry's own attributes
+// were written to; an array's dimensions go there even when following its
+// element type moved `slot_index` past the element's members.
+std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, const AbbrevDecl& specs,
+                               int depth, int& slot_index, int type_slot,
+                               std::uint32_t self_offset);
 
 // Whether a dimension entry gives its bound.
 bool HasBound(std::span<const AttributeSpec> specs);

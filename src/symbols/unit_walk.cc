@@ -138,7 +138,7 @@ void ConvertEntry(WalkContext& walk, ByteCursor& cursor, const AbbrevDecl& decl)
   int slot_index = 0;
   walk.follow_budget = walk.follow_budget_per_entry;
   walk.removed_function = false;
-  const std::uint32_t next = ProcessEntry(walk, cursor, decl.tag(), decl, 0, slot_index, 0);
+  const std::uint32_t next = ProcessEntry(walk, cursor, decl, 0, slot_index, 0);
   cursor.Seek(std::max(next, cursor.position()));
   if (walk.removed_function && decl.children() != 0) {
     const std::uint32_t from = cursor.position();
