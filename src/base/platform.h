@@ -2,10 +2,11 @@
 // a named lock and a named shared block (both shared with the host debugger),
 // a millisecond tick count, a short sleep, the identity of a file, the
 // replacing of one file by another, a hint for large memory pages, and the
-// stopping of a run by a signal without leaving temporary files. platform_posix.cc implements it
-// with POSIX shared memory ("/" + name; the lock is a flock on such an
-// object), and platform_win32.cc, compiled only on Windows, with named
-// kernel objects.
+// stopping of a run by a signal without leaving temporary files.
+// platform_posix.cc implements it with POSIX shared memory ("/" + name; the
+// lock is a flock on such an object) and signals, and platform_win32.cc,
+// compiled only on Windows, with named kernel objects and a console
+// control handler.
 #pragma once
 
 #include <cstddef>

@@ -166,7 +166,10 @@ void InstallStopHandlers() {
   action.sa_flags = SA_RESTART;
   action.sa_handler = OnStopSignal;
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaction(signal_number, &action, nullptr);
+    // A signal ignored from the start (nohup, a background job) stays so.
+    struct sigaction inherited {};
+    sigaction(signal_number, nullptr, &inherited);
+    if (inherited.sa_handler != SIG_IGN) sigaction(signal_number, &action, nullptr);
   }
   action.sa_handler = OnStopDeadline;
   sigaction(SIGALRM, &action, nullptr);
