@@ -183,7 +183,8 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
   try {
     if (!whole_line) {
       channel.EmitMessage(texts::kTooLong);
-      channel.EmitFormatted(texts::kTooLongLimit, FullEchoLength(argc, argv));
+      channel.EmitFormatted(texts::kTooLongLimit,
+                            static_cast<unsigned long>(FullEchoLength(argc, argv)));
     }
     if (run.state.host_mailbox) run.state.host_mailbox = channel.OpenHostMailbox();
     run.echo_line = std::move(echo_line) + '\n';

@@ -173,8 +173,9 @@ inline constexpr std::string_view kUnexpectedStop =
     "The run stopped on an unexpected error: unfinished output files were removed!!\n"sv;
 // Follows kTooLong: which limit the command line passed (its length).
 inline constexpr const char* kTooLongLimit =
-    "The command line is read up to 254 characters (program path and arguments, "
-    "as echoed); this one has %zu. Give the input with a shorter path, a relative one say.\n";
+    "The echoed command line (\"/usage: \", the program path, the arguments) must stay "
+    "below 255 characters; this one has %lu. Give the input by a shorter path, a "
+    "relative one say.\n";
 // The last line of a trace that reached its limit (the limit in bytes).
 inline constexpr const char* kTraceCut =
     "/Trace cut here: it reached its limit of %llu bytes (64 x the input size + 64 MB)!!\n";

@@ -176,7 +176,8 @@ TEST(HostMailbox, MessagesOfSlotSizeOrLongerAreCut) {
                   SlotPart(name + std::string(texts::kMissingFileSuffix))};
     } else {
       EXPECT_EQ(run.out, std::string(texts::kTooLong) +
-                             FormatString(texts::kTooLongLimit, echo.size() - 1));
+                             FormatString(texts::kTooLongLimit,
+                                          static_cast<unsigned long>(echo.size() - 1)));
       expected = {SlotPart(echo), std::string(texts::kBanner), SlotPart(texts::kUsage)};
     }
     EXPECT_EQ(run.messages, expected);
