@@ -21,6 +21,9 @@ mkdir ref && (cd ref && "$bin" -d -a "$input" -o p > /dev/null)  # same header l
 # are there) when the signal comes.
 mkfifo console
 for sig in INT TERM HUP; do
+  # Ignored when this script started (a background job, nohup): the run must
+  # keep ignoring it, so it cannot be sent here.
+  [[ $(trap -p $sig) == "trap -- '' "* ]] && echo "SIG$sig ignored here, not checked" && continue
   for delay in 0 0.1 0.3; do
     old
     (exec 3< console; sleep 1; cat <&3 > shown) & reader=$!
