@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <new>
 #include <optional>
 #include <utility>
 
@@ -83,51 +85,38 @@ int FinalStatus(const RunContext& run) {
   return kStatusDone;
 }
 
-}  // namespace
-
-int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
-  if (const InfoRequest request = FindInfoRequest(argc, argv); request != InfoRequest::kNone) {
-    return ShowInfo(request, console_capture);
+// The echo line the whole command line would make, for the message saying
+// how far it passes the limit.
+std::size_t FullEchoLength(int argc, const char* const* argv) {
+  std::size_t length = std::strlen("/usage: ");
+  for (int i = 0; i < argc; ++i) {
+    if (argv[i] != nullptr) length += (i > 0 ? 1 : 0) + std::strlen(argv[i]);
   }
-  RunOptions parsed;
-  std::string echo_line;
-  const bool whole_line = ParseCommandLine(argc, argv, parsed, echo_line);
-  const char* cache = std::getenv("DWARFSIFT_FOLLOW_CACHE");
-  parsed.follow_cache = cache == nullptr || std::strcmp(cache, "off") != 0;
-  // Completing the names is the last change to the options; without an input
-  // name there is nothing to complete (the usage text follows).
-  OutputFileSet outputs;
-  if (!parsed.input_name.empty()) outputs = DeriveOutputFileSet(parsed);
+  return length;
+}
 
-  RunContext run(parsed);
+// Removes a listing an earlier run kept under the name (with -d); anything
+// else of that name (a directory, a device) is not ours to remove.
+void RemoveOldListing(const std::string& name) {
+  std::error_code ignored;
+  if (std::filesystem::is_regular_file(std::filesystem::symlink_status(name, ignored))) {
+    std::remove(name.c_str());
+  }
+}
+
+// The run once the command line is shown: the input, the conversion, the
+// clean-up and the closing line. `loaded` is set once the input is read.
+int ConvertInput(RunContext& run, const OutputFileSet& outputs, bool& loaded) {
   MessageChannel& channel = run.channel;
-  channel.CaptureConsole(console_capture);
-  channel.ShowUtf8OnConsole(console_capture == nullptr && platform::ConsoleShowsUtf8());
-  if (!whole_line) channel.EmitMessage(texts::kTooLong);
-  if (run.state.host_mailbox) {
-    run.state.host_mailbox = channel.OpenHostMailbox();
-  }
-  run.echo_line = std::move(echo_line) + '\n';
-  channel.EmitMessage(run.echo_line);
-  channel.EmitMessage(texts::kBanner);
-  if (run.options.input_name.empty()) {
-    channel.EmitMessage(texts::kUsage);
-    channel.CloseHostMailbox();
-    return kStatusNoInput;
-  }
-
   // Writing an output over the input would destroy what is being read.
   if (const auto clash = OutputNamingInput(outputs, run.options.input_name)) {
     channel.EmitFormatted(texts::kOutputIsInput, clash->c_str(),
                           run.options.input_name.c_str());
-    channel.CloseHostMailbox();
     return kStatusNoInput;
   }
   LoadedInput input;
-  if (const std::optional<int> refused = LoadInput(run, input)) {
-    channel.CloseHostMailbox();
-    return *refused;
-  }
+  if (const std::optional<int> refused = LoadInput(run, input)) return *refused;
+  loaded = true;
 
   // The member area is optional: without it the member phase is skipped.
   SymbolMemberArea members;
@@ -148,18 +137,71 @@ int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
     channel.CommitOutput(lxx, outputs.lxx);
   } else {
     lxx.Discard();
-    std::remove(outputs.lxx.c_str());
+    RemoveOldListing(outputs.lxx);
   }
 
   if (run.state.input_damaged) channel.EmitMessage(texts::kInputDamaged);
   channel.EmitFormatted(texts::kCompleteFormat,
                         static_cast<unsigned long>(run.counters.symbol_count),
                         static_cast<unsigned long>(run.counters.line_count));
-  channel.CloseHostMailbox();
-
-  if (run.counters.symbol_count == 0) std::remove(outputs.sym.c_str());
-  if (run.counters.line_count == 0) std::remove(outputs.lin.c_str());
+  if (run.counters.symbol_count == 0) channel.RemoveCommittedOutput(outputs.sym);
+  if (run.counters.line_count == 0) channel.RemoveCommittedOutput(outputs.lin);
   return FinalStatus(run);
+}
+
+// A run cut short: its files were dropped on the way out; says why.
+int EndEarly(RunContext& run, std::string_view why, int status) {
+  platform::TakeStopRequest();  // a request now changes nothing
+  run.channel.EmitMessage(why);
+  return status;
+}
+
+}  // namespace
+
+int RunEntry(int argc, const char* const* argv, std::string* console_capture) {
+  if (const InfoRequest request = FindInfoRequest(argc, argv); request != InfoRequest::kNone) {
+    return ShowInfo(request, console_capture);
+  }
+  RunOptions parsed;
+  std::string echo_line;
+  const bool whole_line = ParseCommandLine(argc, argv, parsed, echo_line);
+  const char* cache = std::getenv("DWARFSIFT_FOLLOW_CACHE");
+  parsed.follow_cache = cache == nullptr || std::strcmp(cache, "off") != 0;
+  // Completing the names is the last change to the options; without an input
+  // name there is nothing to complete (the usage text follows).
+  OutputFileSet outputs;
+  if (!parsed.input_name.empty()) outputs = DeriveOutputFileSet(parsed);
+
+  RunContext run(parsed);
+  MessageChannel& channel = run.channel;
+  channel.CaptureConsole(console_capture);
+  channel.ShowUtf8OnConsole(console_capture == nullptr && platform::ConsoleShowsUtf8());
+  int status = kStatusNoInput;
+  bool loaded = false;
+  // A stop request or a failed allocation anywhere in the run unwinds to
+  // here; every file not yet complete is dropped on the way.
+  try {
+    if (!whole_line) {
+      channel.EmitMessage(texts::kTooLong);
+      channel.EmitFormatted(texts::kTooLongLimit,
+                            static_cast<unsigned long>(FullEchoLength(argc, argv)));
+    }
+    if (run.state.host_mailbox) run.state.host_mailbox = channel.OpenHostMailbox();
+    run.echo_line = std::move(echo_line) + '\n';
+    channel.EmitMessage(run.echo_line);
+    channel.EmitMessage(texts::kBanner);
+    if (run.options.input_name.empty()) {
+      channel.EmitMessage(texts::kUsage);
+    } else {
+      status = ConvertInput(run, outputs, loaded);
+    }
+  } catch (const RunStopRequested&) {
+    status = EndEarly(run, texts::kStopped, kStatusOutputLost);
+  } catch (const std::bad_alloc&) {
+    status = EndEarly(run, texts::kOutOfMemory, loaded ? kStatusOutputLost : kStatusNoInput);
+  }
+  channel.CloseHostMailbox();
+  return status;
 }
 
 }  // namespace dwarfsift

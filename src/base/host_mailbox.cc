@@ -1,6 +1,7 @@
 #include "base/host_mailbox.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace dwarfsift {
@@ -19,7 +20,8 @@ bool HostMailbox::Open() {
     Close();
     return false;
   }
-  block_->data()[0] = 0;  // the slot starts empty
+  // The slot is left as it is: a message in it is another run's, not yet
+  // taken (the host empties a block it makes).
   return true;
 }
 
@@ -33,22 +35,28 @@ bool HostMailbox::Send(std::string_view text) {
   if (text.empty()) return true;  // an empty slot already says "no message"
   const std::size_t n = std::min(text.size(), kSlotTextSize);
   int lock_failures = 0;
+  // What the full slot held when last seen, and since when: a host that
+  // takes messages (another run's, when runs overlap) changes it.
+  std::array<std::uint8_t, kSlotTextSize> seen{};
   bool slot_was_full = false;
   std::uint32_t full_since = 0;
   for (;;) {
     if (lock_->TryLockBriefly()) {
       std::uint8_t* slot = block_->data();
       const bool empty = slot[0] == 0;
+      const bool changed = !empty && std::memcmp(slot, seen.data(), kSlotTextSize) != 0;
       if (empty) {
         std::memcpy(slot, text.data(), n);
         std::memset(slot + n, 0, kSlotTextSize - n);
+      } else if (changed) {
+        std::memcpy(seen.data(), slot, kSlotTextSize);
       }
       lock_->Unlock();
       if (empty) return true;
-      // The host has not taken the previous message yet. Give it time, but
+      // The host has not taken the waiting message yet. Give it time, but
       // not forever: a host that died would otherwise hang the tool.
       const std::uint32_t now = platform::TickCount();
-      if (!slot_was_full) {
+      if (!slot_was_full || changed) {
         slot_was_full = true;
         full_since = now;
       } else if (now - full_since >= kFullSlotLimitMs) {

@@ -5,8 +5,10 @@
 // lock "DwarfsiftMapMutex" guards the slot. Byte 0 of the slot is 0 while the
 // slot is empty; a message is copied into bytes 0..254, zero-filled, and a
 // message of 255 bytes or more is cut to its first 255 bytes. The tool holds
-// the lock only while it tests and fills the slot, and never waits for the
-// host to take its last message.
+// the lock only while it tests and fills the slot, never changes it without
+// the lock or when it is full (so that runs at the same time lose none of
+// each other's messages), and never waits for the host to take its last
+// message.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +30,8 @@ class HostMailbox {
   static constexpr int kOpenAttempts = 200;
   // Failed 1 ms waits for the lock after which the host counts as gone.
   static constexpr int kLockFailureLimit = 3000;
-  // Time the slot may stay full before the host counts as gone.
+  // Time the slot may stay full with one message before the host counts as
+  // gone.
   static constexpr std::uint32_t kFullSlotLimitMs = 10000;
 
   // Opens the lock and the host's block. False (and nothing held) when the

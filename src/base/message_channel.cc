@@ -1,5 +1,6 @@
 #include "base/message_channel.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -39,6 +40,7 @@ std::string FormatString(const char* format, ...) {
 }
 
 void MessageChannel::EmitMessage(std::string_view text) {
+  StopIfRequested();
   if (mailbox_.is_open()) {
     if (mailbox_.Send(text)) return;
     // The host stopped answering: this message is lost, the rest go to the
@@ -90,7 +92,9 @@ void MessageChannel::WriteConsole(std::string_view text) {
     console_capture_->append(text);
     return;
   }
+  if (console_broken_) return;
   std::fwrite(text.data(), 1, text.size(), stdout);
+  console_broken_ = std::ferror(stdout) != 0;
 }
 
 bool MessageChannel::CreateOutput(OutputFile& file, const std::string& name) {
@@ -101,7 +105,12 @@ bool MessageChannel::CreateOutput(OutputFile& file, const std::string& name) {
 }
 
 bool MessageChannel::CommitOutput(OutputFile& file, const std::string& name) {
-  if (file.Commit()) return true;
+  // Only a file this run created; a device or pipe written directly is not.
+  const bool created = file.is_open() && file.written_path() != name;
+  if (file.Commit()) {
+    if (created) committed_.push_back(name);
+    return true;
+  }
   EmitFormatted(texts::kWriteFailed, name.c_str(), file.error().c_str());
   state_.output_lost = true;
   return false;
@@ -112,6 +121,12 @@ bool MessageChannel::FinishOutput(OutputFile& file, const std::string& name) {
   EmitFormatted(texts::kWriteFailed, name.c_str(), file.error().c_str());
   state_.output_lost = true;
   return false;
+}
+
+void MessageChannel::RemoveCommittedOutput(const std::string& name) {
+  if (std::find(committed_.begin(), committed_.end(), name) != committed_.end()) {
+    std::remove(name.c_str());
+  }
 }
 
 bool MessageChannel::OpenHostMailbox() { return mailbox_.Open(); }

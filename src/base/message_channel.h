@@ -1,7 +1,8 @@
 // Where the tool's texts go.
 //
 // Messages go to standard output, or to the host debugger's mailbox while it
-// is open. Trace texts (only with "-d") go into the output file that the
+// is open. A run asked to stop unwinds from its next message (see
+// output_file.h). Trace texts (only with "-d") go into the output file that the
 // running phase produces and, unless "-p", to the channel too. Record lines
 // always go to their file, and to the channel while tracing.
 //
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/host_mailbox.h"
 #include "base/output_file.h"
@@ -82,6 +84,10 @@ class MessageChannel {
   bool CommitOutput(OutputFile& file, const std::string& name);
   // Like CommitOutput, but the file keeps its temporary place.
   bool FinishOutput(OutputFile& file, const std::string& name);
+  // Removes the file `name` if this run committed it (an output that turned
+  // out empty); whatever else has the name, the user's or an old run's, is
+  // left alone.
+  void RemoveCommittedOutput(const std::string& name);
 
   // Tests collect console output here instead of standard output.
   void CaptureConsole(std::string* sink) { console_capture_ = sink; }
@@ -98,6 +104,10 @@ class MessageChannel {
   HostMailbox mailbox_;
   std::string* console_capture_ = nullptr;
   bool utf8_console_ = false;
+  // Standard output failed (a closed pipe, say): later console lines are
+  // dropped, the run goes on.
+  bool console_broken_ = false;
+  std::vector<std::string> committed_;  // the names CommitOutput gave files
   std::uint64_t trace_limit_ = UINT64_MAX;
   std::uint64_t traced_ = 0;
   bool trace_cut_ = false;

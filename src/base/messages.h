@@ -160,6 +160,22 @@ inline constexpr const char* kOutputIsInput =
 inline constexpr const char* kCannotCreate = "%s cannot be created: %s!!\n";
 inline constexpr const char* kWriteFailed =
     "%s could not be written completely: %s, left as it was!!\n";
+// The run was stopped by a signal or console event, ran out of memory, or
+// met an error it cannot go on from: the files it had not completed are
+// removed and their names keep what they had.
+inline constexpr std::string_view kStopped =
+    "Stopped by a signal: unfinished output files were removed, their names keep what "
+    "they had!!\n"sv;
+inline constexpr std::string_view kOutOfMemory =
+    "Out of memory: the run stopped, unfinished output files were removed, their names "
+    "keep what they had!!\n"sv;
+inline constexpr std::string_view kUnexpectedStop =
+    "The run stopped on an unexpected error: unfinished output files were removed!!\n"sv;
+// Follows kTooLong: which limit the command line passed (its length).
+inline constexpr const char* kTooLongLimit =
+    "The echoed command line (\"/usage: \", the program path, the arguments) must stay "
+    "below 255 characters; this one has %lu. Give the input by a shorter path, a "
+    "relative one say.\n";
 // The last line of a trace that reached its limit (the limit in bytes).
 inline constexpr const char* kTraceCut =
     "/Trace cut here: it reached its limit of %llu bytes (64 x the input size + 64 MB)!!\n";

@@ -10,6 +10,10 @@ namespace dwarfsift {
 namespace {
 constexpr std::size_t kFlushSize = 1 << 16;
 
+// Names tried for the new file before giving up: only leftovers of killed
+// runs (process ids repeat, in containers above all) take them.
+constexpr int kNameAttempts = 100;
+
 // A name of our own beside `path`: the process id keeps simultaneous runs
 // apart, the count the files of one run.
 std::string NewFileBeside(const std::string& path) {
@@ -20,6 +24,12 @@ std::string NewFileBeside(const std::string& path) {
 
 }  // namespace
 
+void StopIfRequested() {
+  // Not while the run unwinds already: the request waits for the entry.
+  if (std::uncaught_exceptions() > 0) return;
+  if (const int signal = platform::TakeStopRequest()) throw RunStopRequested{signal};
+}
+
 bool OutputFile::Create(const std::string& path) {
   Close();
   path_ = path;
@@ -28,13 +38,18 @@ bool OutputFile::Create(const std::string& path) {
   const auto status = std::filesystem::status(path, ignored);
   const bool direct =
       std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
-  temp_path_ = direct ? std::string() : NewFileBeside(path);
-  file_ = std::fopen(written_path().c_str(), direct ? "wb" : "wbx");
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    temp_path_ = direct ? std::string() : NewFileBeside(path);
+    // "x": created here and now, never opened over an existing file.
+    file_ = std::fopen(written_path().c_str(), direct ? "wb" : "wbx");
+    if (file_ != nullptr || direct || errno != EEXIST) break;
+  }
   if (file_ == nullptr) {
     NoteError();
     temp_path_.clear();
     return false;
   }
+  if (!temp_path_.empty()) temp_slot_ = platform::RegisterTempFile(temp_path_);
   complete_ = true;
   pending_.clear();
   pending_.reserve(kFlushSize + 256);
@@ -65,7 +80,10 @@ void OutputFile::WriteRaw(std::string_view bytes) {
   if (bytes.empty()) return;
   if (file_ != nullptr) {
     pending_.append(bytes);
-    if (pending_.size() >= kFlushSize) Flush();
+    if (pending_.size() >= kFlushSize) {
+      StopIfRequested();
+      Flush();
+    }
   } else if (in_memory_) {
     memory_.append(bytes);
   }
@@ -106,7 +124,7 @@ bool OutputFile::Commit() {
       complete = false;
     }
     if (!complete) std::remove(temp_path_.c_str());
-    temp_path_.clear();
+    DropTempFile();
   }
   complete_ = true;
   return complete;
@@ -114,10 +132,17 @@ bool OutputFile::Commit() {
 
 void OutputFile::Discard() {
   complete_ = false;
+  pending_.clear();
   Finish();
   if (!temp_path_.empty()) std::remove(temp_path_.c_str());
-  temp_path_.clear();
+  DropTempFile();
   complete_ = true;
+}
+
+void OutputFile::DropTempFile() {
+  platform::UnregisterTempFile(temp_slot_);
+  temp_slot_ = -1;
+  temp_path_.clear();
 }
 
 }  // namespace dwarfsift

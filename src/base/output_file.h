@@ -6,25 +6,45 @@
 // only once it is complete: a reader never sees a half-written file under
 // the name, and a file that could not be written leaves the name as it was.
 //
+// A run asked to stop (platform::InstallStopHandlers) unwinds from its next
+// block of file bytes or its next message; a file destroyed while the run
+// unwinds is dropped, not committed.
+//
 // For tests a file can also live in memory.
 #pragma once
 
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <string_view>
 
 namespace dwarfsift {
 
+// Thrown where a run takes a stop request; the entry catches it.
+struct RunStopRequested {
+  int signal = 0;
+};
+// Throws RunStopRequested when a stop was requested and not yet taken.
+void StopIfRequested();
+
 class OutputFile {
  public:
   OutputFile() = default;
-  ~OutputFile() { Close(); }
+  ~OutputFile() {
+    if (std::uncaught_exceptions() > 0) {
+      Discard();
+    } else {
+      Close();
+    }
+  }
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Starts the file that is to replace `path`. Returns false when it cannot
   // be created (error() says why). An existing `path` that is no regular
-  // file (a device, a pipe) is written directly: it cannot be replaced.
+  // file (a device, a pipe) is written directly: it cannot be replaced. The
+  // new file gets a name nobody has: one that exists already, a leftover of
+  // a killed run say, is passed over and left alone.
   bool Create(const std::string& path);
   // Collects everything written in memory instead of a file.
   void CreateInMemory();
@@ -59,10 +79,12 @@ class OutputFile {
   void WriteRaw(std::string_view bytes);
   void Flush();
   void NoteError();
+  void DropTempFile();
 
   std::FILE* file_ = nullptr;
   std::string path_;       // the final name
   std::string temp_path_;  // the new file beside it; empty when written directly
+  int temp_slot_ = -1;     // its place in platform's list of temporary files
   // Texts arrive a line at a time; they are gathered here and handed to the
   // file in large blocks, which keeps the per-line cost to a copy.
   std::string pending_;

@@ -1,10 +1,12 @@
 // The few operating-system services the tool needs, behind one interface:
 // a named lock and a named shared block (both shared with the host debugger),
 // a millisecond tick count, a short sleep, the identity of a file, the
-// replacing of one file by another, and a hint for large memory pages. platform_posix.cc implements it
-// with POSIX shared memory ("/" + name; the lock is a flock on such an
-// object), and platform_win32.cc, compiled only on Windows, with named
-// kernel objects.
+// replacing of one file by another, a hint for large memory pages, and the
+// stopping of a run by a signal without leaving temporary files.
+// platform_posix.cc implements it with POSIX shared memory ("/" + name; the
+// lock is a flock on such an object) and signals, and platform_win32.cc,
+// compiled only on Windows, with named kernel objects and a console
+// control handler.
 #pragma once
 
 #include <cstddef>
@@ -86,6 +88,38 @@ class SharedBlock {
   explicit SharedBlock(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
+
+// Stopping a run cleanly. The first SIGINT, SIGTERM or SIGHUP (on Windows a
+// console control event) only records a stop request, which the writers of
+// files and messages take (TakeStopRequest) and answer by unwinding the run,
+// so that its unfinished files are dropped and it ends with a message. A run
+// that does not get there within a few seconds, or a second signal, ends in
+// the handler itself: the temporary files still registered are removed, a
+// fixed message goes to standard output, and the process ends as killed by
+// the signal. SIGPIPE is ignored (a closed console must not cost the files),
+// and so is SIGXFSZ (a file size limit then fails the write like a full
+// disk). The program's entry installs this once; tests calling the entry
+// in-process do not.
+void InstallStopHandlers();
+// The signal (or console event) asked to stop the run, the first time it is
+// asked after a request; 0 otherwise. Taking it cancels the handler's own
+// deadline.
+int TakeStopRequest();
+// The stop request received, taken or not; 0 when none.
+int StopRequested();
+// Ends the process as killed by `signal` would end it, as a shell expects
+// of a run stopped that way; does nothing for 0 or on Windows.
+void EndAsStopped(int signal);
+
+// The one process-wide list of the run's temporary files, so that a
+// handler can remove them: fixed slots of fixed size, filled before and
+// read while a signal may arrive. Register returns the slot, or -1 when the
+// name is too long or every slot is taken (the file is then only removed
+// by the run itself).
+int RegisterTempFile(const std::string& path);
+void UnregisterTempFile(int slot);
+// Removes every registered file; safe inside a signal handler.
+void RemoveTempFiles();
 
 // Removes the names of a lock and a block that a killed process left behind
 // (POSIX names outlive their processes; Windows names do not, so there it

@@ -1,20 +1,25 @@
 #include <fcntl.h>
 #include <langinfo.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <clocale>
 #include <cstdint>
 #include <cstring>
 #include <cstdio>
 #include <ctime>
+#include <exception>
 #include <string>
 #include <thread>
 
+#include "base/messages.h"
 #include "base/platform.h"
 
 namespace dwarfsift::platform {
@@ -73,6 +78,124 @@ void AdviseLargePages(void* begin, std::size_t size) {
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+namespace {
+
+// The temporary-file slots: a run has five outputs at most, tests a few
+// more at once. A slot's name is complete before it is marked used.
+constexpr int kTempSlots = 16;
+char temp_names[kTempSlots][PATH_MAX];
+volatile sig_atomic_t temp_used[kTempSlots];
+
+volatile sig_atomic_t stop_signal = 0;  // the first stop signal received
+volatile sig_atomic_t stop_taken = 0;   // the run has taken the request
+// Seconds a run has to take a stop request before the handler ends it.
+constexpr unsigned kStopGraceSeconds = 3;
+
+void WriteAll(const char* text, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(STDOUT_FILENO, text, size);
+    if (n <= 0) return;
+    text += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+// The end without the run's help: only async-signal-safe calls.
+[[noreturn]] void StopInHandler(int signal_number) {
+  RemoveTempFiles();
+  WriteAll(texts::kStopped.data(), texts::kStopped.size());
+  EndAsStopped(signal_number);
+  _exit(128 + signal_number);
+}
+
+void OnStopSignal(int signal_number) {
+  if (stop_signal == 0) {
+    stop_signal = signal_number;
+    alarm(kStopGraceSeconds);
+    return;
+  }
+  StopInHandler(stop_signal);
+}
+
+void OnStopDeadline(int) {
+  if (stop_signal != 0) StopInHandler(stop_signal);
+}
+
+// A terminate() would abort with the temporary files in place. It comes of
+// an exception that meets a function that may not throw: an allocation that
+// failed there, or a stop request taken by a write from a destructor.
+[[noreturn]] void OnTerminate() {
+  RemoveTempFiles();
+  std::fflush(stdout);  // not in a signal handler here
+  const std::string_view text = stop_signal != 0 ? texts::kStopped : texts::kUnexpectedStop;
+  WriteAll(text.data(), text.size());
+  EndAsStopped(stop_signal);
+  _exit(251);  // the status of a lost output
+}
+
+}  // namespace
+
+int RegisterTempFile(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int slot = 0; slot < kTempSlots; ++slot) {
+    if (temp_used[slot] != 0) continue;
+    std::memcpy(temp_names[slot], path.c_str(), path.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    temp_used[slot] = 1;
+    return slot;
+  }
+  return -1;
+}
+
+void UnregisterTempFile(int slot) {
+  if (slot >= 0 && slot < kTempSlots) temp_used[slot] = 0;
+}
+
+void RemoveTempFiles() {
+  for (int slot = 0; slot < kTempSlots; ++slot) {
+    if (temp_used[slot] != 0) unlink(temp_names[slot]);
+  }
+}
+
+void InstallStopHandlers() {
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  // Writes and reads go on after the handler: the run decides when to stop.
+  action.sa_flags = SA_RESTART;
+  action.sa_handler = OnStopSignal;
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal ignored from the start (nohup, a background job) stays so.
+    struct sigaction inherited {};
+    sigaction(signal_number, nullptr, &inherited);
+    if (inherited.sa_handler != SIG_IGN) sigaction(signal_number, &action, nullptr);
+  }
+  action.sa_handler = OnStopDeadline;
+  sigaction(SIGALRM, &action, nullptr);
+  action.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &action, nullptr);
+  sigaction(SIGXFSZ, &action, nullptr);
+  std::set_terminate(OnTerminate);
+}
+
+int StopRequested() { return stop_signal; }
+
+int TakeStopRequest() {
+  if (stop_signal == 0 || stop_taken != 0) return 0;
+  stop_taken = 1;
+  alarm(0);
+  return stop_signal;
+}
+
+void EndAsStopped(int signal_number) {
+  if (signal_number == 0) return;
+  signal(signal_number, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal_number);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal_number);
 }
 
 // The lock is an advisory whole-file lock (flock) on an empty shared-memory

@@ -5,7 +5,11 @@
 #undef ReplaceFile
 
 #include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <io.h>
 
+#include "base/messages.h"
 #include "base/platform.h"
 
 namespace dwarfsift::platform {
@@ -52,6 +56,54 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
   errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
   return false;
 }
+
+namespace {
+
+volatile LONG stop_event = 0;  // the first console event + 1
+volatile LONG stop_taken = 0;
+
+// Runs on a thread of its own. Ctrl+C and Ctrl+Break only ask: the run
+// unwinds at its next file or message write, and a second one ends the
+// process at once. On closing, logging off and shutting down the process
+// ends when the handler returns, so it waits for the run to end first.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (InterlockedCompareExchange(&stop_event, static_cast<LONG>(event) + 1, 0) != 0) {
+    return FALSE;
+  }
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) SleepEx(4000, FALSE);
+  return TRUE;
+}
+
+// An exception that met a function that may not throw: an allocation that
+// failed there, or a stop request taken by a write from a destructor.
+[[noreturn]] void OnTerminate() {
+  std::fflush(stdout);
+  const std::string_view text = stop_event != 0 ? texts::kStopped : texts::kUnexpectedStop;
+  _write(1, text.data(), static_cast<unsigned>(text.size()));
+  _exit(251);  // the status of a lost output
+}
+
+}  // namespace
+
+// Open files cannot be deleted here, so the handler never removes them: the
+// run's own unwinding does. The list is not kept.
+int RegisterTempFile(const std::string&) { return -1; }
+void UnregisterTempFile(int) {}
+void RemoveTempFiles() {}
+
+void InstallStopHandlers() {
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  std::set_terminate(OnTerminate);
+}
+
+int StopRequested() { return static_cast<int>(stop_event); }
+
+int TakeStopRequest() {
+  if (stop_event == 0 || InterlockedExchange(&stop_taken, 1) != 0) return 0;
+  return static_cast<int>(stop_event);
+}
+
+void EndAsStopped(int) {}
 
 struct NamedLock::Impl {
   HANDLE mutex = nullptr;

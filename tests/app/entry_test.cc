@@ -284,17 +284,22 @@ TEST(Entry, LostOutputsEndWithTheirOwnStatus) {
                                     " cannot be created: No such file or directory!!\n"
                                     "complete symbols=0 lines=0\n"))
       << run.console;
+  // An output name that is a directory, empty or not, is the user's.
+  fs::create_directories(dir.File("y.SYM"));
+  const ToolRun dir_run = RunTool({kElf, "-o", dir.File("y")});
+  EXPECT_EQ(dir_run.status, kStatusOutputLost);
+  EXPECT_NE(dir_run.console.find("y.SYM cannot be created: Is a directory!!\n"), std::string::npos);
+  EXPECT_TRUE(fs::is_directory(dir.File("y.SYM")));
 
   // A file size limit stands in for a full disk: the SYM file (19 KB) does
   // not fit, the smaller files do. The old SYM file stays whole, the others
-  // are replaced, and no unfinished file is left behind.
+  // are replaced, no unfinished file is left, and the tool ignores SIGXFSZ.
   fs::copy_file(kElf, dir.File("p.elf"));
   const std::vector<std::string> outputs = {"p.SYM", "p.LIN", "p.MEB", "p.mot"};
   for (const std::string& name : outputs) testing::WriteFileBytes(dir.File(name), "old\n");
   int status = 0;
   const std::string out = testing::RunCommand(
-      "cd " + dir.path() + " && trap '' XFSZ && ulimit -f 16 && " + DWARFSIFT_BINARY +
-          " p.elf -a",
+      "cd " + dir.path() + " && ulimit -f 16 && " + DWARFSIFT_BINARY + " p.elf -a",
       &status);
   EXPECT_EQ(status, 251);
   EXPECT_NE(out.find("p.SYM could not be written completely: File too large, left as it "
@@ -363,10 +368,21 @@ TEST(OutputFile, LineEndsAndWriteFailures) {
   EXPECT_EQ(testing::ReadFileText(dir.File("f")), "x\r\n");
   OutputFile dropped;
   ASSERT_TRUE(dropped.Create(dir.File("f")));
+  const std::string used = dropped.written_path();
   dropped.Write("y\n");
   dropped.Discard();
   EXPECT_EQ(testing::ReadFileText(dir.File("f")), "x\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+
+  // Leftovers of a killed run with this process id hold the next names: they
+  // are passed over and kept.
+  const std::size_t at = used.rfind('-') + 1;
+  for (unsigned long n = std::stoul(used.substr(at)) + 1, last = n + 2; n <= last; ++n) {
+    testing::WriteFileBytes(used.substr(0, at) + std::to_string(n) + ".tmp", "left");
+  }
+  ASSERT_TRUE(fine.Create(dir.File("f")));
+  EXPECT_TRUE(fine.Close());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 4);
 }
 
 TEST(Driver, ReportsAnOutputFileThatCouldNotBeWritten) {

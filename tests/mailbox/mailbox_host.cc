@@ -71,8 +71,8 @@ struct HostObjects {
     size = options.block_size;
     // Everything but an empty slot marker is filled with a visible byte: the
     // tool must zero-fill behind each text and never touch byte 255. A host
-    // that reads nothing leaves byte 0 full too, so that the tool has to
-    // empty the slot when it opens it.
+    // that reads nothing leaves byte 0 full too: a message waiting there is
+    // not the tool's to overwrite.
     std::memset(block, kFillByte, size);
     if (options.mode == HostMode::kNormal) block[0] = 0;
 
