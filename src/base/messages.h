@@ -213,12 +213,16 @@ inline constexpr std::string_view kInputDamaged =
     "name!!\n"sv;
 
 // The limits of the unit walk (printf formats).
-inline constexpr const char* kTagSizeLimit = "Tag Size[%d] limit over!!\n";
 inline constexpr const char* kSelfDestructEntry =
     "/??Error!! self-destruct entry[0x%X] index[%d]\n";
 inline constexpr const char* kUnitTimeOver =
     "unit[%s] Struct MemberSize[%d] time over[%dmsec]!!\n";
 inline constexpr const char* kMemberSizeLimit = "Struct MemberSize[%d] limit over!!\n";
+// What the member limit cut: the unit's name and the members a unit may
+// store.
+inline constexpr const char* kMemberSizeLimitCut =
+    "unit[%s]: its later local structures and members are left out, a unit stores at most "
+    "%d members!!\n";
 inline constexpr const char* kMemberSlotsFull =
     "/Struct Symbol Table heep over flow !! (%d)\n";
 // A unit whose header layout is not read: its number, file position and

@@ -855,7 +855,7 @@ void TakeReferencedName(WalkContext& walk, const AttributeInput& input, SymbolRe
 }
 
 bool UnitWorkSpent(const WalkContext& walk) {
-  return walk.unit_work > walk.unit_work_budget && !walk.run.state.debug_trace &&
+  return walk.unit_work > walk.unit_work_limit && !walk.run.state.debug_trace &&
          !walk.run.options.trace_trigger;
 }
 

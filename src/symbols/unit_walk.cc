@@ -26,19 +26,13 @@ void EntryIndex::Clear() {
 void EntryIndex::Reserve(std::size_t unit_bytes) {
   // Every entry starts inside the unit, so the offset table is sized once.
   by_unit_offset_.assign(unit_bytes, 0);
-  const std::size_t entries = std::min(unit_bytes, kCapacity);
-  section_offsets_.reserve(entries);
-  unit_offsets_.reserve(entries);
-  type_targets_.reserve(entries);
 }
 
 void EntryIndex::Add(std::uint32_t section_offset, std::uint32_t unit_offset,
                      std::uint32_t type_target) {
-  static_assert(kCapacity < 0xFFFF, "entry numbers must fit the offset table");
-  if (full()) return;
   if (size() == 0) unit_base_ = section_offset - unit_offset;
   if (unit_offset >= by_unit_offset_.size()) by_unit_offset_.resize(unit_offset + 1, 0);
-  by_unit_offset_[unit_offset] = static_cast<std::uint16_t>(size() + 1);
+  by_unit_offset_[unit_offset] = static_cast<std::uint32_t>(size() + 1);
   section_offsets_.push_back(section_offset);
   unit_offsets_.push_back(unit_offset);
   type_targets_.push_back(type_target);
@@ -387,7 +381,7 @@ void IndexEntries(WalkContext& walk, ByteCursor entries, AttributeValue& value) 
   std::string form_name;
   const bool tracing = channel.writes_trace();
   std::vector<EntryLayout> layouts(tracing ? 0 : kLayoutCodes);
-  while (!entries.AtEnd() && !index.full()) {
+  while (!entries.AtEnd()) {
     const std::uint32_t entry_pos = entries.position();
     const std::uint32_t code = ReadUleb128(entries);
     AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
@@ -483,17 +477,12 @@ void ResetSymbolSlots(WalkContext& walk, ResetScope reset) {
 namespace {
 
 // Builds the unit's entry index and tells whether the unit can be converted:
-// not when the index overflows, nor when a type chain runs into a loop,
-// which following it would never leave.
+// not when a type chain runs into a loop, which following it would never
+// leave.
 bool CheckUnitIndex(WalkContext& walk, ByteCursor entries) {
   MessageChannel& channel = walk.channel();
   BuildEntryIndex(walk, entries);
   EntryIndex& index = walk.index;
-  if (index.full()) {
-    channel.EmitFormatted(texts::kTagSizeLimit, static_cast<int>(index.size()));
-    if (walk.options().trace_trigger) walk.state().debug_trace = false;
-    return false;
-  }
   for (std::size_t i = 0; i < index.size(); ++i) {
     if (index.type_target(i) != 0 && TypeChainIsCyclic(walk, i)) {
       channel.ReportDamage(texts::kSelfDestructEntry, index.section_offset(i),
@@ -636,18 +625,29 @@ void EmitFinishedEntry(WalkContext& walk) {
   ResetSymbolSlots(walk, ResetScope::kEntry);
 }
 
-// Once reached, the limit switches local structures and members off for
-// the rest of the run. The unit's remaining entries are converted the way
-// later units are: a full member area is no reason to lose the functions
-// and variables that need none of it.
+// A unit that has stored this many members converts the rest of its
+// entries without local structures and members. The allowance is the
+// unit's own: one unit of huge structures (an amalgamated source) may not
+// take the member area from the units after it.
 void CheckMemberLimit(WalkContext& walk) {
   RunState& state = walk.state();
   const std::uint32_t stored = walk.stored_members();
-  if (stored >= kStoredMemberLimit && !(state.no_local_structs && state.no_members)) {
+  if (stored - walk.unit_first_member >= kStoredMemberLimit &&
+      !(state.no_local_structs && state.no_members)) {
     walk.channel().EmitFormatted(texts::kMemberSizeLimit, static_cast<int>(stored));
+    walk.channel().EmitFormatted(texts::kMemberSizeLimitCut, walk.scope.unit_name,
+                                 static_cast<int>(kStoredMemberLimit));
     state.no_local_structs = true;
     state.no_members = true;
   }
+}
+
+// Each unit starts with the members and local structures the options ask
+// for, whatever the member limit switched off in the unit before.
+void StartUnitMembers(WalkContext& walk) {
+  walk.unit_first_member = walk.stored_members();
+  walk.state().no_local_structs = walk.options().no_local_structs;
+  walk.state().no_members = walk.options().no_members;
 }
 
 // The header fields, each as its bytes; DWARF 5 has the unit type and the
@@ -776,6 +776,9 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
   const std::uint32_t start_time = walk.tick();
   ResetSymbolSlots(walk, ResetScope::kUnit);
   walk.unit_work = 0;
+  walk.unit_work_limit =
+      std::max(walk.unit_work_budget, walk.unit_work_per_byte * entries.remaining());
+  StartUnitMembers(walk);
   ByteCursor cursor = entries;
   if (!ConvertEntries(walk, cursor, start_time, 0)) return unit_end;
   return cursor.position();

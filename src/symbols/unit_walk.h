@@ -3,12 +3,11 @@
 // GetDebugInfoAll takes the units in stored order. Each unit is indexed
 // (EntryIndex), tested for cyclic type chains, and then every entry, at any
 // depth, goes to ProcessEntry once; after each entry the finished symbol is
-// written. The walk enforces the tool's limits: 50,000 entries and a budget
-// of work (kUnitWorkBudget) per unit, 150,000 stored structure members in
-// the run. Units of later versions, of the 64-bit format and of the DWARF 5
-// types not converted on their own are passed over whole; partial units
-// are converted where another unit imports them, and references may lead
-// into any unit (OtherUnits).
+// written. Units of any size are converted, within a budget of work that
+// grows with the unit (kUnitWorkPerByte). Units of later versions, of the
+// 64-bit format and of the DWARF 5 types not converted on their own are
+// passed over whole; partial units are converted where another unit
+// imports them, and references may lead into any unit (OtherUnits).
 #pragma once
 
 #include <cstddef>
@@ -22,21 +21,19 @@
 
 namespace dwarfsift {
 
-inline constexpr std::size_t kMaxUnitEntries = 50000;
+// Members one unit may store; past it the unit's remaining entries are
+// converted without local structures and members.
 inline constexpr std::uint32_t kStoredMemberLimit = 150000;
 
 // The entries of the current unit in stored order, with their section and
 // unit offsets (both ascending) and their type references as section
-// offsets (0: none).
+// offsets (0: none). It holds any number of entries.
 class EntryIndex {
  public:
-  static constexpr std::size_t kCapacity = kMaxUnitEntries;
-
   void Clear();
   // Room for the entries of a unit this many bytes long (header included).
   void Reserve(std::size_t unit_bytes);
   std::size_t size() const { return section_offsets_.size(); }
-  bool full() const { return size() >= kCapacity; }
   void Add(std::uint32_t section_offset, std::uint32_t unit_offset,
            std::uint32_t type_target);
 
@@ -57,8 +54,7 @@ class EntryIndex {
   std::vector<std::uint32_t> section_offsets_;
   std::vector<std::uint32_t> unit_offsets_;
   // By unit offset: 1 + the index of the entry starting there, 0 for none.
-  // The capacity keeps every value within 16 bits.
-  std::vector<std::uint16_t> by_unit_offset_;
+  std::vector<std::uint32_t> by_unit_offset_;
   // Section offset minus unit offset, the same for every entry of a unit.
   std::uint32_t unit_base_ = 0;
   std::vector<std::uint32_t> type_targets_;

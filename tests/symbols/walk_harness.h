@@ -146,6 +146,7 @@ class WalkHarness {
     walk.trace_file = nullptr;
     walk.follow_budget_per_entry = follow_budget;
     walk.unit_work_budget = work_budget;
+    walk.unit_work_per_byte = work_per_byte;
     walk.elf_symbols = &elf_symbols;
     return GetDebugInfoAll(walk);
   }
@@ -180,6 +181,7 @@ class WalkHarness {
   // the bound quick.
   std::uint32_t follow_budget = kFollowBudget;
   std::uint64_t work_budget = kUnitWorkBudget;
+  std::uint64_t work_per_byte = kUnitWorkPerByte;
 
  private:
   static SectionView Section(std::uint32_t index, std::uint32_t at, std::size_t size) {
