@@ -225,6 +225,11 @@ inline constexpr const char* kMemberSizeLimitCut =
     "%d members!!\n";
 inline constexpr const char* kMemberSlotsFull =
     "/Struct Symbol Table heep over flow !! (%d)\n";
+// What the full member slots cut: the symbol's name and the members one
+// symbol holds.
+inline constexpr const char* kMemberSlotsFullCut =
+    "/symbol[%s]: its members past the first %d are left out, one symbol's member group "
+    "holds no more!!\n";
 // A unit whose header layout is not read: its number, file position and
 // version.
 inline constexpr const char* kUnitVersionSkipped =

@@ -282,7 +282,7 @@ void Replay(WalkContext& walk, const TypeFollowCache::Result& result) {
   // message carries the count the walk ended with.
   if (result.member_slots_full) {
     walk.member_slots_full = true;
-    walk.channel().EmitFormatted(texts::kMemberSlotsFull, scope.member_overflow_count);
+    ReportMemberSlotsFull(walk, scope.member_overflow_count);
   }
   CopyName(scope.struct_tag_name, result.struct_tag_name);
   CopyName(scope.pending_type_name, result.pending_type_name);

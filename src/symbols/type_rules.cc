@@ -302,7 +302,7 @@ bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
     ++slot_index;
     ++scope.member_overflow_count;
     if (static_cast<std::size_t>(slot_index) == kFirstCopySlot) {
-      walk.channel().EmitFormatted(texts::kMemberSlotsFull, scope.member_overflow_count);
+      ReportMemberSlotsFull(walk, scope.member_overflow_count);
       walk.member_slots_full = true;
       skip_to = SkipEntry(walk, cursor, kTagMember, specs, false);
       return false;
@@ -312,6 +312,13 @@ bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
   // A member without a type is still one of the entry's members.
   if (slot_index > scope.highest_slot) scope.highest_slot = slot_index;
   return true;
+}
+
+void ReportMemberSlotsFull(WalkContext& walk, int overflow_count) {
+  walk.channel().EmitFormatted(texts::kMemberSlotsFull, overflow_count);
+  walk.channel().EmitFormatted(texts::kMemberSlotsFullCut,
+                               std::as_const(walk.symbols)[kCurrentSlot].name,
+                               static_cast<int>(kLastMemberSlot));
 }
 
 void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,

@@ -167,6 +167,10 @@ inline bool StructureIsExpanding(ExpansionStack& stack, std::uint32_t offset, in
 bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
                  int depth, int& slot_index, std::uint32_t& skip_to);
 
+// Says that the member slots of the entry are used up, and what that
+// leaves out of its member group.
+void ReportMemberSlotsFull(WalkContext& walk, int overflow_count);
+
 // The type rules of the entry's tag for one attribute, written to
 // `type_slot`. Called only while slot 0 has a name.
 void ApplyTypeRules(WalkContext& walk, std::uint32_t tag,
