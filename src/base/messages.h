@@ -229,14 +229,27 @@ inline constexpr std::string_view kInputDamaged =
     "name!!\n"sv;
 
 // The limits of the unit walk (printf formats).
-inline constexpr const char* kTagSizeLimit = "Tag Size[%d] limit over!!\n";
 inline constexpr const char* kSelfDestructEntry =
     "/??Error!! self-destruct entry[0x%X] index[%d]\n";
 inline constexpr const char* kUnitTimeOver =
     "unit[%s] Struct MemberSize[%d] time over[%dmsec]!!\n";
 inline constexpr const char* kMemberSizeLimit = "Struct MemberSize[%d] limit over!!\n";
+// What the member limit cut: the unit's name and the members a unit may
+// store.
+inline constexpr const char* kMemberSizeLimitCut =
+    "unit[%s]: its later local structures and members are left out, a unit stores at most "
+    "%d members!!\n";
+// What a full member area cut: the members a run stores.
+inline constexpr const char* kMemberAreaFullCut =
+    "member area: the later local structures and members of the run are left out, a run "
+    "stores at most %d members!!\n";
 inline constexpr const char* kMemberSlotsFull =
     "/Struct Symbol Table heep over flow !! (%d)\n";
+// What the full member slots cut: the symbol's name and the members one
+// symbol holds.
+inline constexpr const char* kMemberSlotsFullCut =
+    "/symbol[%s]: its members past the first %d are left out, one symbol's member group "
+    "holds no more!!\n";
 // A unit whose header layout is not read: its number, file position and
 // version.
 inline constexpr const char* kUnitVersionSkipped =

@@ -1,8 +1,7 @@
 // What one run switches on its way. The options stay as parsed; the state
 // starts from them and changes where the run decides to: the trace trigger
-// switches tracing on (and off again after an oversized unit), the member
-// limit drops local structures and members for the rest of the run, and a
-// host that stops answering ends the mailbox.
+// switches tracing on, the member limit drops local structures and members
+// for the rest of a unit, and a host that stops answering ends the mailbox.
 #pragma once
 
 #include <cstdint>

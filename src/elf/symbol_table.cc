@@ -59,14 +59,12 @@ void ElfSymbolTable::Clear() {
   index_current_ = false;
 }
 
-bool ElfSymbolTable::Add(std::string_view name, std::uint32_t value, std::uint32_t size) {
-  if (entries_.size() >= kCapacity) return false;
+void ElfSymbolTable::Add(std::string_view name, std::uint32_t value, std::uint32_t size) {
   name = name.substr(0, kNameLimit);
   entries_.push_back({static_cast<std::uint32_t>(names_.size()),
                       static_cast<std::uint32_t>(name.size()), value, size});
   names_.append(name);
   index_current_ = false;
-  return true;
 }
 
 bool ElfSymbolTable::NameLess(std::uint32_t a, std::uint32_t b) const {

@@ -20,13 +20,13 @@ struct ElfImage;
 
 class ElfSymbolTable {
  public:
-  static constexpr std::size_t kCapacity = 10000;
   // Longer names are stored cut to this many bytes.
   static constexpr std::size_t kNameLimit = 256;
 
   void Clear();
-  // Appends one symbol; returns false (and stores nothing) when full.
-  bool Add(std::string_view name, std::uint32_t value, std::uint32_t size = 0);
+  // Appends one symbol. The table takes every symbol of the file: a
+  // declaration finds its address however late its symbol comes.
+  void Add(std::string_view name, std::uint32_t value, std::uint32_t size = 0);
 
   std::size_t size() const { return entries_.size(); }
   std::string_view name(std::size_t i) const {

@@ -19,19 +19,13 @@ void EntryIndex::Clear() {
 void EntryIndex::Reserve(std::size_t unit_bytes) {
   // Every entry starts inside the unit, so the offset table is sized once.
   by_unit_offset_.assign(unit_bytes, 0);
-  const std::size_t entries = std::min(unit_bytes, kCapacity);
-  section_offsets_.reserve(entries);
-  unit_offsets_.reserve(entries);
-  type_targets_.reserve(entries);
 }
 
 void EntryIndex::Add(std::uint32_t section_offset, std::uint32_t unit_offset,
                      std::uint32_t type_target) {
-  static_assert(kCapacity < 0xFFFF, "entry numbers must fit the offset table");
-  if (full()) return;
   if (size() == 0) unit_base_ = section_offset - unit_offset;
   if (unit_offset >= by_unit_offset_.size()) by_unit_offset_.resize(unit_offset + 1, 0);
-  by_unit_offset_[unit_offset] = static_cast<std::uint16_t>(size() + 1);
+  by_unit_offset_[unit_offset] = static_cast<std::uint32_t>(size() + 1);
   section_offsets_.push_back(section_offset);
   unit_offsets_.push_back(unit_offset);
   type_targets_.push_back(type_target);

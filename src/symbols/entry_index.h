@@ -16,20 +16,15 @@
 
 namespace dwarfsift {
 
-inline constexpr std::size_t kMaxUnitEntries = 50000;
-
 // The entries of the current unit in stored order, with their section and
 // unit offsets (both ascending) and their type references as section
-// offsets (0: none).
+// offsets (0: none). It holds any number of entries.
 class EntryIndex {
  public:
-  static constexpr std::size_t kCapacity = kMaxUnitEntries;
-
   void Clear();
   // Room for the entries of a unit this many bytes long (header included).
   void Reserve(std::size_t unit_bytes);
   std::size_t size() const { return section_offsets_.size(); }
-  bool full() const { return size() >= kCapacity; }
   void Add(std::uint32_t section_offset, std::uint32_t unit_offset,
            std::uint32_t type_target);
 
@@ -50,8 +45,7 @@ class EntryIndex {
   std::vector<std::uint32_t> section_offsets_;
   std::vector<std::uint32_t> unit_offsets_;
   // By unit offset: 1 + the index of the entry starting there, 0 for none.
-  // The capacity keeps every value within 16 bits.
-  std::vector<std::uint16_t> by_unit_offset_;
+  std::vector<std::uint32_t> by_unit_offset_;
   // Section offset minus unit offset, the same for every entry of a unit.
   std::uint32_t unit_base_ = 0;
   std::vector<std::uint32_t> type_targets_;

@@ -88,7 +88,7 @@ TypeFollowCache::Key MakeMemberKey(WalkContext& walk, std::uint32_t structure, i
 // unit has no work limit).
 bool BudgetsAllow(WalkContext& walk, const Recorded& recorded) {
   return walk.follow_budget >= recorded.follows &&
-         (walk.unit_work + recorded.work <= walk.unit_work_budget || walk.state().debug_trace);
+         (walk.unit_work + recorded.work <= walk.unit_work_limit || walk.state().debug_trace);
 }
 
 // Counts what the recorded walk counted and meets the structures it met.
@@ -116,7 +116,7 @@ void Replay(WalkContext& walk, const TypeFollowCache::Result& result) {
   // message carries the count the walk ended with.
   if (result.member_slots_full) {
     walk.member_slots_full = true;
-    walk.channel().EmitFormatted(texts::kMemberSlotsFull, scope.member_overflow_count);
+    ReportMemberSlotsFull(walk, scope.member_overflow_count);
   }
   CopyName(scope.struct_tag_name, result.struct_tag_name);
   CopyName(scope.pending_type_name, result.pending_type_name);

@@ -17,7 +17,10 @@
 
 namespace dwarfsift {
 
-inline constexpr std::size_t kMemberAreaCapacity = 158192;
+// Room for the 150,000 members one unit may store, the group that passes
+// that mark (up to 8,191 more) and the members of the units after it; the
+// capacity keeps the run's memory within 64 MB of its input.
+inline constexpr std::size_t kMemberAreaCapacity = 200000;
 
 template <typename Record>
 class MemberArea {

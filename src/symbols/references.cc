@@ -207,7 +207,7 @@ void IndexEntries(WalkContext& walk, ByteCursor entries, AttributeValue& value) 
   std::string form_name;
   const bool tracing = channel.writes_trace();
   std::vector<EntryLayout> layouts(tracing ? 0 : kLayoutCodes);
-  while (!entries.AtEnd() && !index.full()) {
+  while (!entries.AtEnd()) {
     const std::uint32_t entry_pos = entries.position();
     const std::uint32_t code = ReadUleb128(entries);
     AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);

@@ -276,7 +276,7 @@ bool AdmitMember(WalkContext& walk, ByteCursor cursor, AbbrevDecl specs,
     ++slot_index;
     ++scope.member_overflow_count;
     if (static_cast<std::size_t>(slot_index) == kFirstCopySlot) {
-      walk.channel().EmitFormatted(texts::kMemberSlotsFull, scope.member_overflow_count);
+      ReportMemberSlotsFull(walk, scope.member_overflow_count);
       walk.member_slots_full = true;
       skip_to = walk.processor.SkipEntry(walk, cursor, kTagMember, specs, false);
       return false;

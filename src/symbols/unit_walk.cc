@@ -11,6 +11,7 @@
 #include "elf/symbol_table.h"
 #include "dwarf/unit_header.h"
 #include "symbols/entry_processing.h"
+#include "symbols/members.h"
 #include "symbols/references.h"
 #include "symbols/type_rules.h"
 
@@ -63,17 +64,12 @@ void ResetSymbolSlots(WalkContext& walk, ResetScope reset) {
 namespace {
 
 // Builds the unit's entry index and tells whether the unit can be converted:
-// not when the index overflows, nor when a type chain runs into a loop,
-// which following it would never leave.
+// not when a type chain runs into a loop, which following it would never
+// leave.
 bool CheckUnitIndex(WalkContext& walk, ByteCursor entries) {
   MessageChannel& channel = walk.channel();
   BuildEntryIndex(walk, entries);
   EntryIndex& index = walk.index;
-  if (index.full()) {
-    channel.EmitFormatted(texts::kTagSizeLimit, static_cast<int>(index.size()));
-    if (walk.options().trace_trigger) walk.state().debug_trace = false;
-    return false;
-  }
   for (std::size_t i = 0; i < index.size(); ++i) {
     if (index.type_target(i) != 0 && TypeChainIsCyclic(walk, i)) {
       channel.ReportDamage(texts::kSelfDestructEntry, index.section_offset(i),
@@ -216,18 +212,46 @@ void EmitFinishedEntry(WalkContext& walk) {
   ResetSymbolSlots(walk, ResetScope::kEntry);
 }
 
-// Once reached, the limit switches local structures and members off for
-// the rest of the run. The unit's remaining entries are converted the way
-// later units are: a full member area is no reason to lose the functions
-// and variables that need none of it.
+// Whether the run's member area still holds the largest group one symbol
+// can store; a group it cannot hold would be refused without a word.
+bool MemberAreaHasRoom(const WalkContext& walk) {
+  return walk.members == nullptr || walk.members->room() >= kLastMemberSlot;
+}
+
+// A unit that has stored this many members converts the rest of its
+// entries without local structures and members. The allowance is the
+// unit's own: one unit of huge structures (an amalgamated source) may not
+// take the member area from the units after it. A member area without room
+// for another group ends members for the rest of the run.
 void CheckMemberLimit(WalkContext& walk) {
   RunState& state = walk.state();
   const std::uint32_t stored = walk.stored_members();
-  if (stored >= kStoredMemberLimit && !(state.no_local_structs && state.no_members)) {
+  const bool area_full = !MemberAreaHasRoom(walk);
+  if ((area_full || stored - walk.unit_first_member >= kStoredMemberLimit) &&
+      !(state.no_local_structs && state.no_members)) {
     walk.channel().EmitFormatted(texts::kMemberSizeLimit, static_cast<int>(stored));
+    if (area_full) {
+      walk.channel().EmitFormatted(texts::kMemberAreaFullCut,
+                                   static_cast<int>(walk.members->capacity()));
+    } else {
+      walk.channel().EmitFormatted(texts::kMemberSizeLimitCut, walk.scope.unit_name,
+                                   static_cast<int>(kStoredMemberLimit));
+    }
     state.no_local_structs = true;
     state.no_members = true;
   }
+}
+
+// Each unit starts with the members and local structures the options ask
+// for, whatever the member limit switched off in the unit before; a full
+// member area stays full.
+void StartUnitMembers(WalkContext& walk) {
+  walk.unit_first_member = walk.stored_members();
+  if (MemberAreaHasRoom(walk)) {
+    walk.state().no_local_structs = walk.options().no_local_structs;
+    walk.state().no_members = walk.options().no_members;
+  }
+  CheckMemberLimit(walk);
 }
 
 // The header fields, each as its bytes; DWARF 5 has the unit type and the
@@ -356,6 +380,9 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
   const std::uint32_t start_time = walk.tick();
   ResetSymbolSlots(walk, ResetScope::kUnit);
   walk.unit_work = 0;
+  walk.unit_work_limit =
+      std::max(walk.unit_work_budget, walk.unit_work_per_byte * entries.remaining());
+  StartUnitMembers(walk);
   ByteCursor cursor = entries;
   if (!ConvertEntries(walk, cursor, start_time, 0)) return unit_end;
   return cursor.position();

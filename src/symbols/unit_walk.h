@@ -3,12 +3,11 @@
 // GetDebugInfoAll takes the units in stored order. Each unit is indexed
 // (EntryIndex), tested for cyclic type chains, and then every entry, at any
 // depth, goes to ProcessEntry once; after each entry the finished symbol is
-// written. The walk enforces the tool's limits: 50,000 entries and a budget
-// of work (kUnitWorkBudget) per unit, 150,000 stored structure members in
-// the run. Units of later versions, of the 64-bit format and of the DWARF 5
-// types not converted on their own are passed over whole; partial units
-// are converted where another unit imports them, and references may lead
-// into any unit (OtherUnits).
+// written. Units of any size are converted, within a budget of work that
+// grows with the unit (kUnitWorkPerByte). Units of later versions, of the
+// 64-bit format and of the DWARF 5 types not converted on their own are
+// passed over whole; partial units are converted where another unit
+// imports them, and references may lead into any unit (OtherUnits).
 #pragma once
 
 #include <cstddef>
@@ -22,6 +21,8 @@
 
 namespace dwarfsift {
 
+// Members one unit may store; past it the unit's remaining entries are
+// converted without local structures and members.
 inline constexpr std::uint32_t kStoredMemberLimit = 150000;
 
 enum class ResetScope { kUnit, kEntry };

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "base/messages.h"
+
 namespace dwarfsift {
 
 WalkContext::WalkContext(RunContext& run_context, const ElfImage& image,
@@ -16,8 +18,15 @@ WalkContext::WalkContext(RunContext& run_context, const ElfImage& image,
       tick(std::move(clock)) {}
 
 bool UnitWorkSpent(const WalkContext& walk) {
-  return walk.unit_work > walk.unit_work_budget && !walk.run.state.debug_trace &&
+  return walk.unit_work > walk.unit_work_limit && !walk.run.state.debug_trace &&
          !walk.run.options.trace_trigger;
+}
+
+void ReportMemberSlotsFull(WalkContext& walk, int overflow_count) {
+  walk.channel().EmitFormatted(texts::kMemberSlotsFull, overflow_count);
+  walk.channel().EmitFormatted(texts::kMemberSlotsFullCut,
+                               std::as_const(walk.symbols)[kCurrentSlot].name,
+                               static_cast<int>(kLastMemberSlot));
 }
 
 }  // namespace dwarfsift

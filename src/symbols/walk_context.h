@@ -171,10 +171,15 @@ inline constexpr int kMaxFollowDepth = 256;
 inline constexpr std::uint32_t kFollowBudget = 1u << 18;
 // Work allowed for one unit, counted in entries visited plus references
 // followed: a measure of the input alone, so the same input gives the same
-// files on any machine under any load. The heaviest real unit met, an -O0
-// SQLite amalgamation of 40,000 entries, needs 8.5 million; damaged input
-// whose expansion explodes stops here within seconds.
+// files on any machine under any load. A unit may do kUnitWorkPerByte
+// steps for each byte of its entries, and at least kUnitWorkBudget: work
+// that grows with the unit is no sign of damage, while what damaged input
+// whose expansion explodes may cost stays tied to its size. The heaviest
+// real unit met, a GCC -O0 SQLite amalgamation of 660 KB, needs 8.5
+// million steps, 13 per byte; no other real unit needs more than 9 per
+// byte or 7 million in all.
 inline constexpr std::uint64_t kUnitWorkBudget = 1ull << 24;
+inline constexpr std::uint64_t kUnitWorkPerByte = 28;
 
 // The limits and budgets that bound the walk's work, and what it used.
 struct WalkLimits {
@@ -187,9 +192,14 @@ struct WalkLimits {
   std::uint32_t follow_budget = 0;
   std::uint32_t follow_budget_per_entry = kFollowBudget;
   // Work done in the current unit, entries visited plus references
-  // followed, and how much of it a unit may use.
+  // followed; the least a unit may use, what it may use per byte of its
+  // entries, and what the current unit may use.
   std::uint64_t unit_work = 0;
   std::uint64_t unit_work_budget = kUnitWorkBudget;
+  std::uint64_t unit_work_per_byte = kUnitWorkPerByte;
+  std::uint64_t unit_work_limit = kUnitWorkBudget;
+  // How many members were stored when the current unit began.
+  std::uint32_t unit_first_member = 0;
   // Steps of any follow that something besides the followed type decided
   // (a limit reached, a symbol entry met, a message given); a follow that
   // took one is not recorded in the unit's cache.
@@ -217,5 +227,9 @@ struct WalkContext : UnitSections, EntryReferences, SlotWriter, WalkLimits {
 // Whether the current unit has used up its work budget; never while it is
 // being traced.
 bool UnitWorkSpent(const WalkContext& walk);
+
+// Says that the member slots of the entry are used up, and what that
+// leaves out of its member group.
+void ReportMemberSlotsFull(WalkContext& walk, int overflow_count);
 
 }  // namespace dwarfsift

@@ -191,7 +191,7 @@ TEST(ElfSymbolTable, LookupRules) {
   const std::pair<const char*, std::uint32_t> entries[] = {
       {"", 0},          {"mainloop", 1},  {"count_max", 2}, {"main", 3},  {"counter.2", 4},
       {"counter.1", 5}, {"x$y", 6},       {"p@x", 7},       {"main", 8}, {"q\xC3\xA9", 9}};
-  for (const auto& [name, value] : entries) ASSERT_TRUE(table.Add(name, value));
+  for (const auto& [name, value] : entries) table.Add(name, value);
   const struct {
     const char* wanted;
     std::optional<std::uint32_t> value;
@@ -204,21 +204,21 @@ TEST(ElfSymbolTable, LookupRules) {
   for (const auto& c : cases) EXPECT_EQ(table.FindElfSymbol(c.wanted), c.value) << c.wanted;
 
   // A symbol added after a lookup is found too.
-  ASSERT_TRUE(table.Add("count", 10));
+  table.Add("count", 10);
   EXPECT_EQ(table.FindElfSymbol("count"), 10u);
 }
 
 TEST(ElfSymbolTable, Limits) {
   ElfSymbolTable table;
   EXPECT_EQ(table.FindElfSymbol(""), std::nullopt);
-  ASSERT_TRUE(table.Add(std::string(300, 'n'), 1));
+  table.Add(std::string(300, 'n'), 1);
   EXPECT_EQ(table.name(0), std::string(256, 'n'));
   EXPECT_EQ(table.FindElfSymbol(std::string(256, 'n')), 1u);
   EXPECT_EQ(table.FindElfSymbol(""), 1u);  // the first entry, whatever its name
-  while (table.size() < ElfSymbolTable::kCapacity) ASSERT_TRUE(table.Add("s", 2));
-  EXPECT_FALSE(table.Add("last", 3));
-  EXPECT_EQ(table.size(), ElfSymbolTable::kCapacity);
-  EXPECT_EQ(table.FindElfSymbol("last"), std::nullopt);
+  // Firmware has more than 10,000 symbols; a late one is found too.
+  while (table.size() < 20000) table.Add("s", 2);
+  table.Add("last", 3);
+  EXPECT_EQ(table.FindElfSymbol("last"), 3u);
 }
 
 // Damaged copies of the little-endian x86 file.

@@ -25,8 +25,8 @@
 // - every cursor read stays inside its view, an exhausted cursor sits at the
 //   end of its view, and every walk bounded by AtEnd() ends (sampled: each
 //   section's last bytes; the view the input chooses is walked whole);
-// - the symbol-table phase stores at most its capacity, and the S-record
-//   file is made of well-formed records whatever the input;
+// - the symbol-table phase stores at most one symbol per entry, and the
+//   S-record file is made of well-formed records whatever the input;
 // - every unit's abbreviations load and every attribute of every entry
 //   decodes without leaving the unit, each entry moving the walk on, also
 //   through the DWARF 5 string, address and list tables at the bases the
@@ -334,7 +334,7 @@ std::size_t ReadElfSymbols(const ElfImage& elf, bool trace) {
   OutputFile& sym = phase.sym;
   ElfSymbolTable symbols;
   GetDebugSymTabAll(elf, symbols, channel, &sym);
-  Require(symbols.size() <= ElfSymbolTable::kCapacity);
+  Require(symbols.size() <= elf.symtab.size / 16);
   for (std::size_t i = 0; i < symbols.size(); ++i) {
     Require(symbols.name(i).size() <= ElfSymbolTable::kNameLimit);
   }

@@ -250,7 +250,7 @@ TEST(EntryProcessing, DefinitionsAndOutOfLineCopiesTakeTheirNames) {
   walk.Load(b);
   // The abstract parameter, a bare declaration, takes this address by name;
   // the copy without a location must not take it too.
-  ASSERT_TRUE(walk.elf_symbols.Add("n", 0x5000));
+  walk.elf_symbols.Add("n", 0x5000);
   ASSERT_TRUE(walk.Walk());
   const Expected cases[] = {
       {"g_counter", kIdentVariable, 0x3000, 0x1000, 0x2000},
@@ -336,8 +336,8 @@ TEST(EntryProcessing, WhatTheLinkerKeptOrRemoved) {
 
   WalkHarness walk(RunOptions{.global_statics = true});
   walk.Load(b);
-  ASSERT_TRUE(walk.elf_symbols.Add("table", 0x3000, 28));
-  ASSERT_TRUE(walk.elf_symbols.Add("reset", 0, 4));
+  walk.elf_symbols.Add("table", 0x3000, 28);
+  walk.elf_symbols.Add("reset", 0, 4);
   ASSERT_TRUE(walk.Walk());
   // The declaration of "table" (its address from the ELF symbol) and its
   // definition, both statics with their "-g" copies, made before the count

@@ -26,12 +26,12 @@ TEST(MemberArea, HoldsRecordsUpToItsCapacity) {
 
 TEST(MemberArea, RunCapacityIsTheLogicalLimitOnly) {
   MemberArea<SymbolRecord> area;
-  EXPECT_EQ(area.capacity(), 158192u);
+  EXPECT_EQ(area.capacity(), 200000u);
   ASSERT_TRUE(area.Create());
   SymbolRecord record{};
   record.nest = 1;
   ASSERT_TRUE(area.Append(record));
-  EXPECT_EQ(area.room(), 158191u);
+  EXPECT_EQ(area.room(), 199999u);
   EXPECT_EQ(area[0].nest, 1);
 }
 

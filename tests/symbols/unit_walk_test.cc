@@ -420,31 +420,26 @@ TEST(UnitWalk, BranchingTypeReferencesEndQuickly) {
   EXPECT_EQ(walk.Names().size(), static_cast<std::size_t>(kChain));
 }
 
-struct LimitCase {
-  int fillers;
-  bool converted;
-};
-
-TEST(UnitWalk, FiftyThousandEntriesPassTheUnitOver) {
-  // The unit entry, a base type and a variable, then fillers.
-  for (const LimitCase& c : {LimitCase{49996, true}, LimitCase{49997, false},
-                             LimitCase{60000, false}}) {
+TEST(UnitWalk, UnitsOfAnyNumberOfEntriesAreConverted) {
+  // Fillers, then the base type and a variable: past 65,535 entries the
+  // type is still found by its offset, and no entry limit passes the unit
+  // over.
+  for (const int fillers : {49997, 70000}) {
     DwarfBuilder b = WithAbbrevs();
     b.BeginUnit();
     b.U8(kUnit); b.Str("big.c");
+    for (int i = 0; i < fillers; ++i) b.U8(kFiller);
     const std::uint32_t base = b.UnitOffset();
     b.U8(kBase); b.Str("int");
     Var(b, "v", base, 0x500);
-    for (int i = 0; i < c.fillers; ++i) b.U8(kFiller);
     b.U8(0);
     b.EndUnit();
     WalkHarness walk;
     walk.Load(b);
     ASSERT_TRUE(walk.Walk());
-    EXPECT_EQ(walk.Find("v") != nullptr, c.converted) << c.fillers;
-    EXPECT_EQ(walk.console.find("Tag Size[50000] limit over!!\n") != std::string::npos,
-              !c.converted)
-        << c.fillers;
+    ASSERT_NE(walk.Find("v"), nullptr) << fillers;
+    EXPECT_STREQ(walk.Find("v")->typen, "int") << fillers;
+    EXPECT_EQ(walk.console.find("limit over"), std::string::npos) << fillers;
   }
 }
 
@@ -476,10 +471,47 @@ TEST(UnitWalk, StructuresThatReachThemselvesThroughUnnamedMembersStaySmall) {
   b.EndUnit();
   WalkHarness walk;
   walk.work_budget = 300;
+  walk.work_per_byte = 0;
   walk.Load(b);
   ASSERT_TRUE(walk.Walk());
   EXPECT_EQ(walk.console.find("time over"), std::string::npos) << walk.console;
   ASSERT_NE(walk.Find("v"), nullptr);
+}
+
+TEST(UnitWalk, AFullMemberAreaEndsMembersForTheRunWithItsMessage) {
+  // A member area without room for one more full group: a group the area
+  // refused would vanish without a word, so members end, said once, in this
+  // unit and the next.
+  SymbolMemberArea area(kLastMemberSlot + 4);
+  ASSERT_TRUE(area.Create());
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(area.Append(MemberRecord{}));
+  DwarfBuilder b = WithAbbrevs();
+  for (const char* unit : {"first.c", "second.c"}) {
+    b.BeginUnit();
+    b.U8(kUnit); b.Str(unit);
+    const std::uint32_t base = b.UnitOffset();
+    b.U8(kBase); b.Str("int");
+    const std::uint32_t s = b.UnitOffset();
+    b.U8(kStruct); b.Str("S"); b.U8(4);
+    b.U8(kMember); b.Str("x"); b.U32(base);
+    b.U8(0);
+    Var(b, "v", s, 0x800);
+    b.U8(0);
+    b.EndUnit();
+  }
+  WalkHarness walk;
+  walk.members = &area;
+  walk.Load(b);
+  ASSERT_TRUE(walk.Walk());
+  EXPECT_EQ(Count(walk.console, "member area: the later local structures and members"), 1)
+      << walk.console;
+  int variables = 0;
+  for (const auto& entry : walk.sink.emitted) {
+    if (std::string_view(entry.records[0].name) != "v") continue;
+    ++variables;
+    EXPECT_TRUE(entry.members.empty());
+  }
+  EXPECT_EQ(variables, 2);
 }
 
 struct TimeCase {
@@ -487,6 +519,7 @@ struct TimeCase {
   bool debug_trace;
   bool trace_trigger;
   std::vector<std::string> written;
+  std::uint64_t work_per_byte = 0;
 };
 
 TEST(UnitWalk, WorkBudgetCutsTheUnitAfterTheCostlyEntry) {
@@ -494,6 +527,7 @@ TEST(UnitWalk, WorkBudgetCutsTheUnitAfterTheCostlyEntry) {
       {"limit", false, false, {"a"}},
       {"no limit while tracing", true, false, {"a", "b", "c"}},
       {"no limit with a trace trigger", false, true, {"a", "b", "c"}},
+      {"a limit grown by the unit's bytes", false, false, {"a", "b", "c"}, 1},
   };
   for (const TimeCase& c : cases) {
     DwarfBuilder b = WithAbbrevs();
@@ -514,6 +548,7 @@ TEST(UnitWalk, WorkBudgetCutsTheUnitAfterTheCostlyEntry) {
     // clock is no limit, only a report: each reading is 1,500 ms after the
     // last, and the unit starts at the second reading.
     walk.work_budget = 5;
+    walk.work_per_byte = c.work_per_byte;
     std::uint32_t now = 0;
     walk.clock = [&now] {
       const std::uint32_t t = now;

@@ -16,6 +16,7 @@
 #include "elf/elf_image.h"
 #include "elf/symbol_table.h"
 #include "symbols/entry_processing.h"
+#include "symbols/members.h"
 #include "symbols/unit_walk.h"
 
 namespace dwarfsift::testing {
@@ -147,7 +148,9 @@ class WalkHarness {
     walk.trace_file = nullptr;
     walk.follow_budget_per_entry = follow_budget;
     walk.unit_work_budget = work_budget;
+    walk.unit_work_per_byte = work_per_byte;
     walk.elf_symbols = &elf_symbols;
+    walk.members = members;
     return GetDebugInfoAll(walk);
   }
 
@@ -181,6 +184,9 @@ class WalkHarness {
   // the bound quick.
   std::uint32_t follow_budget = kFollowBudget;
   std::uint64_t work_budget = kUnitWorkBudget;
+  std::uint64_t work_per_byte = kUnitWorkPerByte;
+  // The run's member area, for its count and room; none by default.
+  const SymbolMemberArea* members = nullptr;
 
  private:
   static SectionView Section(std::uint32_t index, std::uint32_t at, std::size_t size) {
