@@ -69,22 +69,23 @@ std::string_view MessageChannel::ConsoleForm(std::string_view text) const {
 }
 
 void MessageChannel::EmitFormatted(const char* format, ...) {
-  char buffer[kFormattedTextLimit + 1];
   va_list args;
   va_start(args, format);
-  const std::string_view text = FormatText(buffer, format, args);
+  EmitFormattedList(format, args);
   va_end(args);
-  EmitMessage(text);
 }
 
 void MessageChannel::ReportDamage(const char* format, ...) {
-  char buffer[kFormattedTextLimit + 1];
+  state_.input_damaged = true;
   va_list args;
   va_start(args, format);
-  const std::string_view text = FormatText(buffer, format, args);
+  EmitFormattedList(format, args);
   va_end(args);
-  state_.input_damaged = true;
-  EmitMessage(text);
+}
+
+void MessageChannel::EmitFormattedList(const char* format, va_list args) {
+  char buffer[kFormattedTextLimit + 1];
+  EmitMessage(FormatText(buffer, format, args));
 }
 
 void MessageChannel::WriteConsole(std::string_view text) {

@@ -9,6 +9,7 @@
 // The run counters behind the closing line live beside the channel.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -95,6 +96,7 @@ class MessageChannel {
   void ShowUtf8OnConsole(bool on) { utf8_console_ = on; }
 
  private:
+  void EmitFormattedList(const char* format, va_list args);
   void WriteConsole(std::string_view text);
   // `text` as the console shows it.
   std::string_view ConsoleForm(std::string_view text) const;

@@ -77,26 +77,6 @@ bool TableFits(std::uint64_t offset, std::uint64_t stride, std::uint64_t count,
   return offset + stride * (count - 1) + entry_size <= image_size;
 }
 
-// The sections the later phases locate here.
-struct Wanted {
-  std::string_view name;
-  SectionView ElfImage::*view;
-};
-constexpr Wanted kWanted[] = {
-    {".debug_info", &ElfImage::debug_info},
-    {".debug_abbrev", &ElfImage::debug_abbrev},
-    {".debug_line", &ElfImage::debug_line},
-    {".debug_loc", &ElfImage::debug_loc},
-    {".symtab", &ElfImage::symtab},
-    {".debug_str", &ElfImage::debug_str},
-    {".strtab", &ElfImage::strtab},
-    {".debug_line_str", &ElfImage::debug_line_str},
-    {".debug_str_offsets", &ElfImage::debug_str_offsets},
-    {".debug_addr", &ElfImage::debug_addr},
-    {".debug_loclists", &ElfImage::debug_loclists},
-    {".debug_rnglists", &ElfImage::debug_rnglists},
-    {".debug_types", &ElfImage::debug_types},
-};
 // The call-frame reader finds .debug_frame in the section table itself.
 constexpr std::string_view kDebugFrame = ".debug_frame";
 
@@ -107,7 +87,7 @@ std::optional<std::string_view> ReadDebugSectionName(std::string_view name, bool
   gnu = name.starts_with(".zdebug_");
   const std::string plain = gnu ? "." + std::string(name.substr(2)) : std::string(name);
   if (plain == kDebugFrame) return kDebugFrame;
-  for (const Wanted& wanted : kWanted) {
+  for (const LocatedSection& wanted : kLocatedSections) {
     if (wanted.name.starts_with(".debug_") && plain == wanted.name) return wanted.name;
   }
   return std::nullopt;
@@ -317,7 +297,7 @@ class SectionPhase {
     // located there.
     for (std::uint32_t i = 1; i < elf_.header.e_shnum; ++i) {
       const std::string_view name = elf_.section_names[i];
-      for (const Wanted& wanted : kWanted) {
+      for (const LocatedSection& wanted : kLocatedSections) {
         if (name != wanted.name) continue;
         const SectionHeader& sh = elf_.section_headers[i];
         const std::uint64_t end = static_cast<std::uint64_t>(sh.sh_offset) + sh.sh_size;

@@ -136,6 +136,27 @@ struct ElfImage {
   }
 };
 
+// The sections the later phases locate, by name, and where each is kept.
+struct LocatedSection {
+  std::string_view name;
+  SectionView ElfImage::*view;
+};
+inline constexpr LocatedSection kLocatedSections[] = {
+    {".debug_info", &ElfImage::debug_info},
+    {".debug_abbrev", &ElfImage::debug_abbrev},
+    {".debug_line", &ElfImage::debug_line},
+    {".debug_loc", &ElfImage::debug_loc},
+    {".symtab", &ElfImage::symtab},
+    {".debug_str", &ElfImage::debug_str},
+    {".strtab", &ElfImage::strtab},
+    {".debug_line_str", &ElfImage::debug_line_str},
+    {".debug_str_offsets", &ElfImage::debug_str_offsets},
+    {".debug_addr", &ElfImage::debug_addr},
+    {".debug_loclists", &ElfImage::debug_loclists},
+    {".debug_rnglists", &ElfImage::debug_rnglists},
+    {".debug_types", &ElfImage::debug_types},
+};
+
 // Points the DWARF 5 table views of `unit` at the file's sections (empty
 // views for the sections it lacks); the unit's bases are left alone.
 inline void SetUnitSections(const ElfImage& elf, UnitBases& unit) {

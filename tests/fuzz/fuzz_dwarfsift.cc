@@ -90,21 +90,6 @@ constexpr std::uint32_t kSampleBytes = 16 << 10;
 // comparison: a 9 KB unit whose names all read empty took 108 s traced.
 constexpr std::uint32_t kSampleFollowBudget = 1 << 10;
 
-struct WantedView {
-  std::string_view name;
-  SectionView ElfImage::*view;
-};
-constexpr WantedView kWantedViews[] = {
-    {".debug_info", &ElfImage::debug_info},   {".debug_abbrev", &ElfImage::debug_abbrev},
-    {".debug_line", &ElfImage::debug_line},   {".debug_loc", &ElfImage::debug_loc},
-    {".debug_str", &ElfImage::debug_str},     {".symtab", &ElfImage::symtab},
-    {".strtab", &ElfImage::strtab},
-    {".debug_line_str", &ElfImage::debug_line_str},
-    {".debug_str_offsets", &ElfImage::debug_str_offsets},
-    {".debug_addr", &ElfImage::debug_addr},
-    {".debug_loclists", &ElfImage::debug_loclists},
-    {".debug_rnglists", &ElfImage::debug_rnglists},
-};
 
 bool InsideImage(std::string_view text, std::span<const std::uint8_t> image) {
   if (text.empty()) return true;
@@ -211,7 +196,7 @@ void CheckPhase(const PhaseResult& run, std::span<const std::uint8_t> image) {
     Require(InsideImage(name, image) ||
             (elf.section_headers[i].sh_offset >= image.size() && name.starts_with(".debug_")));
   }
-  for (const WantedView& wanted : kWantedViews) {
+  for (const LocatedSection& wanted : kLocatedSections) {
     const SectionView& view = elf.*wanted.view;
     if (!run.accepted) Require(!view.found());
     if (!view.found()) {
@@ -269,7 +254,7 @@ void Compare(const PhaseResult& a, const PhaseResult& b) {
   Require(a.elf.section_headers.size() == b.elf.section_headers.size());
   Require(a.elf.program_headers.size() == b.elf.program_headers.size());
   Require(a.elf.section_names == b.elf.section_names);
-  for (const WantedView& wanted : kWantedViews) {
+  for (const LocatedSection& wanted : kLocatedSections) {
     const SectionView& x = a.elf.*wanted.view;
     const SectionView& y = b.elf.*wanted.view;
     Require(x.index == y.index && x.offset == y.offset && x.size == y.size &&
@@ -591,7 +576,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(quiet.console.size() <= traced.console.size());
   CheckVersionLines(quiet, traced);
 
-  for (const WantedView& wanted : kWantedViews) {
+  for (const LocatedSection& wanted : kLocatedSections) {
     const SectionView& view = traced.elf.*wanted.view;
     if (!view.found()) continue;
     // The end of the section is where a read can go wrong.
