@@ -883,9 +883,11 @@ bool FollowType(WalkContext& walk, std::uint32_t reference,
   // there.
   walk.symbols.WritePendingMembers();
   ++walk.unit_work;
-  if (walk.follow_depth >= kMaxFollowDepth || walk.follow_budget == 0 ||
-      UnitWorkSpent(walk)) {
+  const bool too_deep = walk.follow_depth >= kMaxFollowDepth;
+  const bool work_spent = UnitWorkSpent(walk);
+  if (too_deep || walk.follow_budget == 0 || work_spent) {
     ++walk.follow_cuts;
+    if (!too_deep && !work_spent) ++walk.follow_budget_cuts;
     return true;
   }
   --walk.follow_budget;

@@ -3,6 +3,7 @@
 // end.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +26,10 @@ inline constexpr std::size_t kMaxStructureNesting = 64;
 //
 // The member depth grows only through named members, so it cannot see a
 // structure that reaches itself through unnamed ones (damaged names all
-// read empty); there the nesting of expansions itself is bounded.
+// read empty). Valid C and C++ cannot do that (an unnamed member is an
+// anonymous structure or union defined in place, or a bit field), so a
+// structure met again at the depth it is still being expanded at is taken
+// as met before; without that, every path through the types was walked.
 class ExpansionStack {
  public:
   static constexpr std::size_t kCapacity = 2000;
@@ -50,7 +54,8 @@ class ExpansionStack {
   std::span<const Entry> entries() const { return {entries_.data(), count_}; }
 
   // Structures whose members are being taken, one inside the other.
-  void Enter() {
+  void Enter(std::uint32_t offset, int depth) {
+    if (nesting_ < open_.size()) open_[nesting_] = Entry{offset, depth};
     if (++nesting_ > nesting_peak_) nesting_peak_ = nesting_;
   }
   void Leave() { --nesting_; }
@@ -71,11 +76,18 @@ class ExpansionStack {
     bucket_of_[count_++] = static_cast<std::uint16_t>(b);
   }
 
-  // Whether the structure at `offset` was met at a smaller depth. Its own
-  // push, made at the same depth, never counts.
+  // Whether the structure at `offset` was met at a smaller depth, or is
+  // being expanded at this depth. Its own push, made at the same depth,
+  // never counts.
   bool Contains(std::uint32_t offset, int depth) const {
     const Bucket& bucket = buckets_[Find(offset)];
-    return bucket.used && bucket.least_depth < depth;
+    if (!bucket.used || bucket.least_depth > depth) return false;
+    if (bucket.least_depth < depth) return true;
+    const std::size_t open = std::min(nesting_, open_.size());
+    for (std::size_t i = 0; i < open; ++i) {
+      if (open_[i].offset == offset && open_[i].depth == depth) return true;
+    }
+    return false;
   }
 
   // The recursion test of a structure about to take its members: met at a
@@ -125,6 +137,7 @@ class ExpansionStack {
 
   std::vector<Bucket> buckets_;
   std::array<Entry, kCapacity> entries_{};
+  std::array<Entry, kMaxStructureNesting> open_{};  // the expansions under way
   std::array<std::uint16_t, kCapacity> bucket_of_{};
   std::size_t count_ = 0;
   std::size_t nesting_ = 0;

@@ -98,6 +98,8 @@ void ReplayCounts(WalkContext& walk, const Recorded& recorded) {
   }
   walk.scope.member_overflow_count += recorded.member_advances;
   walk.follow_budget -= recorded.follows;
+  walk.follow_cuts += recorded.budget_cuts;
+  walk.follow_budget_cuts += recorded.budget_cuts;
   walk.unit_work += recorded.work;
 }
 
@@ -131,6 +133,7 @@ struct Before {
         follow_budget(walk.follow_budget),
         unit_work(walk.unit_work),
         follow_cuts(walk.follow_cuts),
+        follow_budget_cuts(walk.follow_budget_cuts),
         global_copies(walk.scope.global_copy_count),
         nesting_cuts(walk.expansion.nesting_cuts),
         queries(walk.expansion.queries.size()),
@@ -145,6 +148,7 @@ struct Before {
   std::uint32_t follow_budget;
   std::uint64_t unit_work;
   std::uint32_t follow_cuts;
+  std::uint32_t follow_budget_cuts;
   int global_copies;
   std::uint32_t nesting_cuts;
   std::size_t queries;
@@ -170,7 +174,14 @@ void RecordCounts(WalkContext& walk, const Before& before, Recorded& result) {
 // Records the top-level follow that just ended, unless something besides
 // the key decided it.
 void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& before) {
-  if (walk.follow_cache.full() || walk.follow_cuts != before.follow_cuts ||
+  // The entry's follow budget is the one limit a fresh entry always meets
+  // in the same state, whole: a walk it cut is decided by the key as well.
+  // Damaged types that branch without end reach it for every variable.
+  const std::uint32_t cuts = walk.follow_cuts - before.follow_cuts;
+  const std::uint32_t budget_cuts = walk.follow_budget_cuts - before.follow_budget_cuts;
+  const bool cut_by_whole_budget =
+      cuts == budget_cuts && before.follow_budget == walk.follow_budget_per_entry;
+  if (walk.follow_cache.full() || (cuts != 0 && !cut_by_whole_budget) ||
       walk.expansion.nesting() != 0 || walk.scope.global_copy_count != before.global_copies) {
     return;
   }
@@ -187,6 +198,7 @@ void Record(WalkContext& walk, const TypeFollowCache::Key& key, const Before& be
   CopyTypeFields(current, result.slot_zero);
   result.name_cleared = before.current.name[0] != '\0' && current.name[0] == '\0';
   result.member_slots_full = walk.member_slots_full;
+  result.budget_cuts = budget_cuts;
   RecordCounts(walk, before, result);
   const ScopeState& scope = walk.scope;
   result.highest_slot = scope.highest_slot;

@@ -110,6 +110,10 @@ class TypeFollowCache {
     std::vector<ExpansionStack::Entry> structures_met;
     std::uint32_t follows = 0;
     std::uint64_t work = 0;
+    // Follows the entry's budget refused on the way (top-level follows
+    // only). Such a walk began with the whole budget and used it all, so
+    // it is replayed only where the budget is whole again.
+    std::uint32_t budget_cuts = 0;
   };
 
   // A top-level follow.

@@ -397,7 +397,7 @@ std::uint32_t TakeTypeChildren(WalkContext& walk, ByteCursor cursor, const Abbre
         symbols[static_cast<std::size_t>(type_slot)].name[0] != '\0';
     const int member_depth =
         (at < SymbolTable::size() ? symbols[at].nest : depth) + (named_type ? 1 : 0);
-    walk.expansion.Enter();
+    walk.expansion.Enter(self_offset, depth);
     const std::uint32_t end = TakeMembersOrReplay(walk, cursor, member_depth, slot_index, self_offset);
     walk.expansion.Leave();
     return end;

@@ -204,6 +204,8 @@ struct WalkLimits {
   // (a limit reached, a symbol entry met, a message given); a follow that
   // took one is not recorded in the unit's cache.
   std::uint32_t follow_cuts = 0;
+  // Those of them that the entry's follow budget made, and nothing else.
+  std::uint32_t follow_budget_cuts = 0;
 };
 
 // One conversion walk: the run, its clock and trace file, and the four
