@@ -75,7 +75,7 @@ measure() {
   # header it cannot read) says so instead.
   "$tool" "$elf" -o "$out/run" >"$out/console" || true
   slow=$(sed -n 's/.*time\[ *\([0-9]*\)ms\].*/\1/p' "$out/console" | sort -n | tail -1)
-  passed=$(grep -cE 'Tag Size\[[0-9]*\] limit over|time over\[|self-destruct|skipped!!' \
+  passed=$(grep -cE 'Tag Size\[[0-9]*\] limit over|time over\[|self-destruct|skipped!!|are passed over' \
            "$out/console" || true)
   awk -v l="$label" -v t="$t" -v i="$d_info" -v n="$d_line" -v p="$peak" \
       -v s="${slow:-?}" -v mb="$(( $(stat -c %s "$elf") / 1048576 ))" -v u="$passed" \

@@ -234,6 +234,10 @@ inline constexpr const char* kSelfDestructEntry =
 inline constexpr const char* kUnitTimeOver =
     "unit[%s] Struct MemberSize[%d] time over[%dmsec]!!\n";
 inline constexpr const char* kMemberSizeLimit = "Struct MemberSize[%d] limit over!!\n";
+// The run's work, bounded by the size of its entries, is spent: the unit
+// number from which the rest are left out.
+inline constexpr const char* kRunWorkSpent =
+    "/the run's work budget is spent: the units from .debug_info[%d] on are passed over!!\n";
 // What the member limit cut: the unit's name and the members a unit may
 // store.
 inline constexpr const char* kMemberSizeLimitCut =

@@ -380,12 +380,14 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
   const std::uint32_t start_time = walk.tick();
   ResetSymbolSlots(walk, ResetScope::kUnit);
   walk.unit_work = 0;
-  walk.unit_work_limit =
-      std::max(walk.unit_work_budget, walk.unit_work_per_byte * entries.remaining());
+  walk.unit_work_limit = std::min(
+      std::max(walk.unit_work_budget, walk.unit_work_per_byte * entries.remaining()),
+      walk.run_work_left);
   StartUnitMembers(walk);
   ByteCursor cursor = entries;
-  if (!ConvertEntries(walk, cursor, start_time, 0)) return unit_end;
-  return cursor.position();
+  const bool whole = ConvertEntries(walk, cursor, start_time, 0);
+  walk.run_work_left -= std::min(walk.run_work_left, walk.unit_work);
+  return whole ? cursor.position() : unit_end;
 }
 
 std::optional<std::uint32_t> ConvertUnit(WalkContext& walk,
@@ -465,9 +467,17 @@ bool GetDebugInfoAll(WalkContext& walk) {
     }
   }
 
+  std::uint64_t unit_bytes = section.size;
+  if (walk.elf.debug_types.present()) unit_bytes += walk.elf.debug_types.size;
+  walk.run_work_left = std::max(walk.run_work_budget, walk.run_work_per_byte * unit_bytes);
+
   std::uint32_t position = section.start;
   std::uint32_t number = 0;
   while (position < section.end) {
+    if (walk.run_work_left == 0 && !walk.state().debug_trace && !walk.options().trace_trigger) {
+      channel.ReportDamage(texts::kRunWorkSpent, static_cast<int>(number));
+      break;
+    }
     TriggerTraceAt(walk, position);
     channel.TraceLine(walk.trace_file,
                       "/[0x%04X]<<<<<<<<<<<<<<<<<<<< .debug_info Section [% 3d] "

@@ -180,6 +180,12 @@ inline constexpr std::uint32_t kFollowBudget = 1u << 18;
 // byte or 7 million in all.
 inline constexpr std::uint64_t kUnitWorkBudget = 1ull << 24;
 inline constexpr std::uint64_t kUnitWorkPerByte = 28;
+// Work allowed for the whole run, so that many damaged units cannot each
+// spend a unit's budget: kRunWorkPerByte steps per byte of all units'
+// entries, and at least kRunWorkBudget. Real images use at most 3.4 steps
+// per byte in all.
+inline constexpr std::uint64_t kRunWorkBudget = 1ull << 26;
+inline constexpr std::uint64_t kRunWorkPerByte = 8;
 
 // The limits and budgets that bound the walk's work, and what it used.
 struct WalkLimits {
@@ -198,6 +204,11 @@ struct WalkLimits {
   std::uint64_t unit_work_budget = kUnitWorkBudget;
   std::uint64_t unit_work_per_byte = kUnitWorkPerByte;
   std::uint64_t unit_work_limit = kUnitWorkBudget;
+  // The run's work: the least it may use, what it may use per byte of its
+  // units, and what is left of it.
+  std::uint64_t run_work_budget = kRunWorkBudget;
+  std::uint64_t run_work_per_byte = kRunWorkPerByte;
+  std::uint64_t run_work_left = kRunWorkBudget;
   // How many members were stored when the current unit began.
   std::uint32_t unit_first_member = 0;
   // Steps of any follow that something besides the followed type decided

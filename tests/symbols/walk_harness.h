@@ -149,6 +149,8 @@ class WalkHarness {
     walk.follow_budget_per_entry = follow_budget;
     walk.unit_work_budget = work_budget;
     walk.unit_work_per_byte = work_per_byte;
+    walk.run_work_budget = run_work_budget;
+    walk.run_work_per_byte = run_work_per_byte;
     walk.elf_symbols = &elf_symbols;
     walk.members = members;
     return GetDebugInfoAll(walk);
@@ -185,6 +187,8 @@ class WalkHarness {
   std::uint32_t follow_budget = kFollowBudget;
   std::uint64_t work_budget = kUnitWorkBudget;
   std::uint64_t work_per_byte = kUnitWorkPerByte;
+  std::uint64_t run_work_budget = kRunWorkBudget;
+  std::uint64_t run_work_per_byte = kRunWorkPerByte;
   // The run's member area, for its count and room; none by default.
   const SymbolMemberArea* members = nullptr;
 
