@@ -88,7 +88,7 @@ TypeFollowCache::Key MakeMemberKey(WalkContext& walk, std::uint32_t structure, i
 // unit has no work limit).
 bool BudgetsAllow(WalkContext& walk, const Recorded& recorded) {
   return walk.follow_budget >= recorded.follows &&
-         (walk.unit_work + recorded.work <= walk.unit_work_limit || walk.state().debug_trace);
+         (walk.unit_work + recorded.work <= walk.unit_work_limit || WorkLimitsLifted(walk));
 }
 
 // Counts what the recorded walk counted and meets the structures it met.

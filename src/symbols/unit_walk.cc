@@ -474,7 +474,7 @@ bool GetDebugInfoAll(WalkContext& walk) {
   std::uint32_t position = section.start;
   std::uint32_t number = 0;
   while (position < section.end) {
-    if (walk.run_work_left == 0 && !walk.state().debug_trace && !walk.options().trace_trigger) {
+    if (walk.run_work_left == 0 && !WorkLimitsLifted(walk)) {
       channel.ReportDamage(texts::kRunWorkSpent, static_cast<int>(number));
       break;
     }

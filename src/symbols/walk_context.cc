@@ -17,9 +17,15 @@ WalkContext::WalkContext(RunContext& run_context, const ElfImage& image,
       processor(entry_processor),
       tick(std::move(clock)) {}
 
+bool WorkLimitsLifted(const WalkContext& walk) {
+  // Once the trace has reached its cap nothing more of the walk is shown,
+  // and damaged input would otherwise run on without end.
+  return walk.run.channel.writes_trace() ||
+         (walk.run.options.trace_trigger && !walk.run.state.debug_trace);
+}
+
 bool UnitWorkSpent(const WalkContext& walk) {
-  return walk.unit_work > walk.unit_work_limit && !walk.run.state.debug_trace &&
-         !walk.run.options.trace_trigger;
+  return walk.unit_work > walk.unit_work_limit && !WorkLimitsLifted(walk);
 }
 
 void ReportMemberSlotsFull(WalkContext& walk, int overflow_count) {

@@ -237,8 +237,10 @@ struct WalkContext : UnitSections, EntryReferences, SlotWriter, WalkLimits {
   RunState& state() { return run.state; }
 };
 
-// Whether the current unit has used up its work budget; never while it is
-// being traced.
+// Whether the work budgets are lifted: while a trace is being written (up
+// to its cap), and while a trace trigger waits for its position.
+bool WorkLimitsLifted(const WalkContext& walk);
+// Whether the current unit has used up its work budget.
 bool UnitWorkSpent(const WalkContext& walk);
 
 // Says that the member slots of the entry are used up, and what that

@@ -537,12 +537,14 @@ struct TimeCase {
   bool trace_trigger;
   std::vector<std::string> written;
   std::uint64_t work_per_byte = 0;
+  std::uint64_t trace_limit = UINT64_MAX;
 };
 
 TEST(UnitWalk, WorkBudgetCutsTheUnitAfterTheCostlyEntry) {
   const TimeCase cases[] = {
       {"limit", false, false, {"a"}},
       {"no limit while tracing", true, false, {"a", "b", "c"}},
+      {"a limit again once the trace is cut", true, false, {"a"}, 0, 1},
       {"no limit with a trace trigger", false, true, {"a", "b", "c"}},
       {"a limit grown by the unit's bytes", false, false, {"a", "b", "c"}, 1},
   };
@@ -566,6 +568,7 @@ TEST(UnitWalk, WorkBudgetCutsTheUnitAfterTheCostlyEntry) {
     // last, and the unit starts at the second reading.
     walk.work_budget = 5;
     walk.work_per_byte = c.work_per_byte;
+    walk.run.channel.LimitTrace(c.trace_limit);
     std::uint32_t now = 0;
     walk.clock = [&now] {
       const std::uint32_t t = now;
