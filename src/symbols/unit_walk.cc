@@ -147,6 +147,26 @@ void ConvertEntry(WalkContext& walk, ByteCursor& cursor, const AbbrevDecl& decl)
   }
 }
 
+// Steps over the entries before a waiting trace trigger's position, reading
+// only what it must to find their ends, so that a unit whose work is spent
+// still gets its trace where it was asked for.
+void StepToTrigger(WalkContext& walk, ByteCursor& cursor) {
+  AttributeValue& value = *walk.values.front();
+  while (!cursor.AtEnd() && cursor.position() < walk.options().trace_trigger_pos) {
+    const std::uint32_t code = ReadUleb128(cursor);
+    const AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
+    if (!decl.found()) {
+      if (code == 0) LeaveChildList(walk.scope);
+      continue;
+    }
+    AttributeSpec spec;
+    for (AbbrevDecl specs = decl; specs.NextSpec(spec);) {
+      SkipAttributeValue(spec.form, cursor, walk.forms, value);
+    }
+    if (decl.children() != 0) EnterChildList(walk.scope);
+  }
+}
+
 // A unit that needs too much work is abandoned, except while it is being
 // traced. The message still tells the time it took.
 bool UnitTimeOver(WalkContext& walk, std::uint32_t start_time) {
@@ -360,7 +380,12 @@ bool ConvertEntries(WalkContext& walk, ByteCursor& cursor, std::uint32_t start_t
     ConvertEntry(walk, cursor, decl);
     // A removed function's children were stepped over, null entry and all.
     if (decl.children() != 0 && !walk.removed_function) EnterChildList(walk.scope);
-    if (UnitTimeOver(walk, start_time)) return false;
+    if (UnitTimeOver(walk, start_time)) {
+      if (!TriggerWaiting(walk) || !walk.trigger_in_unit) return false;
+      ResetSymbolSlots(walk, ResetScope::kEntry);
+      StepToTrigger(walk, cursor);
+      continue;
+    }
     EmitFinishedEntry(walk);
     CheckMemberLimit(walk);
   }
@@ -380,6 +405,7 @@ std::uint32_t ConvertUnitEntries(WalkContext& walk, std::uint32_t first_entry,
   const std::uint32_t start_time = walk.tick();
   ResetSymbolSlots(walk, ResetScope::kUnit);
   walk.unit_work = 0;
+  walk.trigger_in_unit = walk.options().trace_trigger_pos < unit_end;
   walk.unit_work_limit = std::min(
       std::max(walk.unit_work_budget, walk.unit_work_per_byte * entries.remaining()),
       walk.run_work_left);
@@ -474,7 +500,7 @@ bool GetDebugInfoAll(WalkContext& walk) {
   std::uint32_t position = section.start;
   std::uint32_t number = 0;
   while (position < section.end) {
-    if (walk.run_work_left == 0 && !WorkLimitsLifted(walk)) {
+    if (walk.run_work_left == 0 && !WorkLimitsLifted(walk) && !TriggerWaiting(walk)) {
       channel.ReportDamage(texts::kRunWorkSpent, static_cast<int>(number));
       break;
     }

@@ -17,11 +17,14 @@ WalkContext::WalkContext(RunContext& run_context, const ElfImage& image,
       processor(entry_processor),
       tick(std::move(clock)) {}
 
+bool TriggerWaiting(const WalkContext& walk) {
+  return walk.run.options.trace_trigger && !walk.run.state.trace_triggered;
+}
+
 bool WorkLimitsLifted(const WalkContext& walk) {
   // Once the trace has reached its cap nothing more of the walk is shown,
   // and damaged input would otherwise run on without end.
-  return walk.run.channel.writes_trace() ||
-         (walk.run.options.trace_trigger && !walk.run.state.debug_trace);
+  return walk.run.channel.writes_trace();
 }
 
 bool UnitWorkSpent(const WalkContext& walk) {

@@ -209,6 +209,8 @@ struct WalkLimits {
   std::uint64_t run_work_budget = kRunWorkBudget;
   std::uint64_t run_work_per_byte = kRunWorkPerByte;
   std::uint64_t run_work_left = kRunWorkBudget;
+  // A waiting trace trigger's position lies in the current unit.
+  bool trigger_in_unit = false;
   // How many members were stored when the current unit began.
   std::uint32_t unit_first_member = 0;
   // Steps of any follow that something besides the followed type decided
@@ -237,8 +239,10 @@ struct WalkContext : UnitSections, EntryReferences, SlotWriter, WalkLimits {
   RunState& state() { return run.state; }
 };
 
-// Whether the work budgets are lifted: while a trace is being written (up
-// to its cap), and while a trace trigger waits for its position.
+// Whether a trace trigger still waits for its position.
+bool TriggerWaiting(const WalkContext& walk);
+// Whether the work budgets are lifted: while a trace is being written, up
+// to its cap.
 bool WorkLimitsLifted(const WalkContext& walk);
 // Whether the current unit has used up its work budget.
 bool UnitWorkSpent(const WalkContext& walk);
