@@ -105,24 +105,32 @@ void LeaveEndedFunction(ScopeState& scope, std::uint32_t unit_offset) {
   }
 }
 
+// Reads the code of the entry at `cursor` and steps over its values. A null
+// entry or an unknown code gives a declaration that is not found.
+AbbrevDecl StepOverEntry(WalkContext& walk, ByteCursor& cursor, std::uint32_t& code) {
+  code = ReadUleb128(cursor);
+  AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
+  if (!decl.found()) return decl;
+  AttributeValue& value = *walk.values.front();
+  AttributeSpec spec;
+  while (decl.NextSpec(spec)) SkipAttributeValue(spec.form, cursor, walk.forms, value);
+  return decl;
+}
+
 // Steps over the children of the entry whose values ended at `cursor`, to
 // the position after the null entry that closes them, reading only what it
 // must to find the entries' ends.
 void SkipSubtree(WalkContext& walk, ByteCursor& cursor) {
-  AttributeValue& value = *walk.values.front();
   int open = 1;
   while (open > 0 && !cursor.AtEnd()) {
     ++walk.unit_work;
-    const std::uint32_t code = ReadUleb128(cursor);
+    std::uint32_t code;
+    const AbbrevDecl decl = StepOverEntry(walk, cursor, code);
     if (code == 0) {
       --open;
-      continue;
+    } else if (decl.found() && decl.children() != 0) {
+      ++open;
     }
-    AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
-    if (!decl.found()) continue;
-    AttributeSpec spec;
-    while (decl.NextSpec(spec)) SkipAttributeValue(spec.form, cursor, walk.forms, value);
-    if (decl.children() != 0) ++open;
   }
 }
 
@@ -147,23 +155,18 @@ void ConvertEntry(WalkContext& walk, ByteCursor& cursor, const AbbrevDecl& decl)
   }
 }
 
-// Steps over the entries before a waiting trace trigger's position, reading
-// only what it must to find their ends, so that a unit whose work is spent
-// still gets its trace where it was asked for.
+// Steps over the entries before a waiting trace trigger's position, so
+// that a unit whose work is spent still gets its trace where it was asked
+// for.
 void StepToTrigger(WalkContext& walk, ByteCursor& cursor) {
-  AttributeValue& value = *walk.values.front();
   while (!cursor.AtEnd() && cursor.position() < walk.options().trace_trigger_pos) {
-    const std::uint32_t code = ReadUleb128(cursor);
-    const AbbrevDecl decl = FindAbbrev(walk.abbrevs, code);
-    if (!decl.found()) {
-      if (code == 0) LeaveChildList(walk.scope);
-      continue;
+    std::uint32_t code;
+    const AbbrevDecl decl = StepOverEntry(walk, cursor, code);
+    if (code == 0) {
+      LeaveChildList(walk.scope);
+    } else if (decl.found() && decl.children() != 0) {
+      EnterChildList(walk.scope);
     }
-    AttributeSpec spec;
-    for (AbbrevDecl specs = decl; specs.NextSpec(spec);) {
-      SkipAttributeValue(spec.form, cursor, walk.forms, value);
-    }
-    if (decl.children() != 0) EnterChildList(walk.scope);
   }
 }
 
